@@ -1,0 +1,62 @@
+# fyrn-keychain: `make demo`, `make test`, `make bench`.
+# Everything the build needs is installed by `make setup` (idempotent):
+# Debian packages through apt-get, Python tools into the project-local .venv.
+
+SHELL := /bin/bash
+VENV  := .venv
+PY    := $(VENV)/bin/python
+BUILD := build
+DEB_PACKAGES := libsodium-dev libtbb-dev nlohmann-json3-dev libgtest-dev pkg-config g++ python3-venv
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all setup system-packages venv build test test-cpp test-py check-install demo bench clean
+
+all: build
+
+system-packages:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing Debian packages:$$missing"; \
+	  $(SUDO) apt-get update -q && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	fi
+
+$(VENV)/.stamp: requirements-dev.txt
+	@test -x $(PY) || python3 -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-dev.txt
+	@touch $@
+
+venv: $(VENV)/.stamp
+
+setup: system-packages venv
+
+$(BUILD)/build.ninja: CMakeLists.txt | setup
+	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DFYRN_BUILD_TESTS=ON -DFYRN_WERROR=ON -DPython_EXECUTABLE=$(abspath $(PY))
+
+build: setup $(BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(BUILD)
+
+test-cpp: build
+	$(VENV)/bin/ctest --test-dir $(BUILD) --output-on-failure
+
+test-py: build
+	PYTHONPATH=$(BUILD) $(PY) -m pytest -q tests
+
+# `pip install .` into a throwaway venv must produce an importable module.
+check-install: setup
+	@rm -rf $(BUILD)/install-venv && python3 -m venv $(BUILD)/install-venv
+	$(BUILD)/install-venv/bin/pip install -q .
+	cd / && $(abspath $(BUILD))/install-venv/bin/python -c "import _native; print('pip install . ok:', _native.__doc__)"
+
+test: test-cpp test-py check-install
+
+demo: build
+	PYTHONPATH=$(BUILD) $(PY) examples/quickstart.py
+
+bench: build
+	PYTHONPATH=$(BUILD) $(PY) bench/run.py
+
+clean:
+	rm -rf $(BUILD)

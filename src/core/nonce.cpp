@@ -1,0 +1,40 @@
+#include "fyrn/nonce.hpp"
+
+#include <time.h>
+
+#include "fyrn/error.hpp"
+
+namespace fyrn {
+namespace {
+std::atomic<uint64_t> g_last_timestamp_nanos{0};
+}  // namespace
+
+uint64_t next_timestamp() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  if (ts.tv_sec < 0) throw Panic("time went backwards: system clock is before the Unix epoch");
+  const unsigned __int128 wide =
+      static_cast<unsigned __int128>(ts.tv_sec) * 1000000000u + static_cast<unsigned __int128>(ts.tv_nsec);
+  if (wide > UINT64_MAX) {
+    throw Panic("Unix timestamp in nanoseconds exceeds u64: the system clock is too far in the future");
+  }
+  const uint64_t now = static_cast<uint64_t>(wide);
+  uint64_t last = g_last_timestamp_nanos.load(std::memory_order_relaxed);
+  for (;;) {
+    const uint64_t bumped = last == UINT64_MAX ? last : last + 1;
+    const uint64_t candidate = now > bumped ? now : bumped;
+    if (g_last_timestamp_nanos.compare_exchange_weak(last, candidate, std::memory_order_acq_rel,
+                                                     std::memory_order_relaxed)) {
+      return candidate;
+    }
+  }
+}
+
+std::optional<NonceStrategy> nonce_strategy_from_str(std::string_view name) {
+  if (name == "timestamp") return NonceStrategy::Timestamp;
+  if (name == "counter") return NonceStrategy::Counter;
+  if (name == "high_frequency") return NonceStrategy::HighFrequency;
+  return std::nullopt;
+}
+
+}  // namespace fyrn
