@@ -1,0 +1,44 @@
+// errors.hpp: how failures cross into Python.
+//
+// A core Error becomes ValueError(display text). A violated invariant
+// (fyrn::Panic, or any other C++ exception) becomes the module's panic
+// exception, a class derived directly from BaseException that is not exported
+// as a module attribute. Nothing else is raised by the shell for core failures.
+#pragma once
+
+#include "pyref.hpp"
+
+#include <exception>
+#include <new>
+
+#include "fyrn/error.hpp"
+
+namespace fyrn::py {
+
+// raise_error sets ValueError(error.display()) and returns nullptr.
+PyObject* raise_error(const fyrn::Error& error);
+
+// raise_panic sets the panic exception with `message` and returns nullptr.
+PyObject* raise_panic(const char* message);
+
+// init_panic_type creates the panic class once (during module init).
+bool init_panic_type();
+PyObject* panic_type();
+
+// guarded runs body (returning a new reference or nullptr with an exception
+// set) and turns any escaping C++ exception into a Python exception, so that
+// nothing unwinds through the interpreter.
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_panic(e.what());
+  } catch (...) {
+    return raise_panic("unknown internal failure");
+  }
+}
+
+}  // namespace fyrn::py

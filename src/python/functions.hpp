@@ -1,0 +1,18 @@
+// functions.hpp: the module-level functions, each METH_FASTCALL | METH_KEYWORDS.
+// module.cpp registers them in their fixed order; each area file defines its own.
+#pragma once
+
+#include "pyref.hpp"
+
+#define FYRN_PY_FUNCTION(name) \
+  PyObject* name(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+
+namespace fyrn::py {
+
+// utilities (utility_functions.cpp)
+FYRN_PY_FUNCTION(random_hash);
+FYRN_PY_FUNCTION(current_timestamp);
+FYRN_PY_FUNCTION(validate_pubkey);
+FYRN_PY_FUNCTION(validate_hash);
+
+}  // namespace fyrn::py
