@@ -6,7 +6,7 @@ SHELL := /bin/bash
 VENV  := .venv
 PY    := $(VENV)/bin/python
 BUILD := build
-DEB_PACKAGES := libsodium-dev libtbb-dev nlohmann-json3-dev libgtest-dev pkg-config g++ python3-venv
+DEB_PACKAGES := libsodium-dev libtbb-dev nlohmann-json3-dev libgtest-dev pkg-config g++
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all setup system-packages venv build test test-cpp test-py check-install demo bench clean
