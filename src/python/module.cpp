@@ -41,7 +41,16 @@ struct Export {
 
 // Registration order is fixed; it is part of the module's contract.
 Export g_exports[] = {
-    // Wallet messages and Solana funding transactions (functions 1-6) go here.
+    // Wallet messages (functions 1-2) go here.
+
+    FYRN_FUNCTION(export_deposit_transaction, "(owner, amount, recent_blockhash)",
+                  "Export a base64 unsigned mainnet USDC deposit transaction for wallet signing."),
+    FYRN_FUNCTION(export_withdraw_intent_transaction, "(owner, amount, recent_blockhash)",
+                  "Export a base64 unsigned mainnet USDC withdrawal-intent transaction for wallet signing."),
+    FYRN_FUNCTION(build_deposit_instruction, "(owner, amount)",
+                  "Build an unsigned mainnet USDC deposit instruction, with amount in base units."),
+    FYRN_FUNCTION(build_withdraw_intent_instruction, "(owner, amount)",
+                  "Build an unsigned mainnet USDC withdrawal intent; no tokens transfer in this instruction."),
 
     FYRN_CLASS("Keypair", keypair_type),
     // The Signer class goes here.
