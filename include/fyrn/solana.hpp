@@ -57,7 +57,7 @@ struct ProgramAddress {
 // addresses are not.
 bool is_on_curve(const Pubkey& key);
 
-// find_program_address searches bump = 255, 254, ... for the first
+// find_program_address searches bump = 255, 254, ..., 1 for the first
 // SHA-256(seeds ‖ bump ‖ program_id ‖ "ProgramDerivedAddress") that is off the
 // curve. Throws Panic("Unable to find a viable program address bump seed") when
 // no bump works, or when the seeds break the chain's limits (at most 15 seeds

@@ -70,7 +70,8 @@ ProgramAddress find_program_address(std::span<const std::span<const uint8_t>> se
   bool seeds_ok = seeds.size() < kMaxSeeds;
   for (const auto& seed : seeds) seeds_ok = seeds_ok && seed.size() <= kMaxSeedLen;
   if (seeds_ok) {
-    for (int bump = 255; bump >= 0; --bump) {
+    // 255 down to 1, as the chain searches; bump 0 is never tried.
+    for (int bump = 255; bump >= 1; --bump) {
       const uint8_t bump_byte = static_cast<uint8_t>(bump);
       crypto_hash_sha256_state state;
       crypto_hash_sha256_init(&state);
