@@ -9,6 +9,12 @@
 
 namespace fyrn::py {
 
+// Solana funding (solana_functions.cpp)
+FYRN_PY_FUNCTION(export_deposit_transaction);
+FYRN_PY_FUNCTION(export_withdraw_intent_transaction);
+FYRN_PY_FUNCTION(build_deposit_instruction);
+FYRN_PY_FUNCTION(build_withdraw_intent_instruction);
+
 // utilities (utility_functions.cpp)
 FYRN_PY_FUNCTION(random_hash);
 FYRN_PY_FUNCTION(current_timestamp);

@@ -1,0 +1,105 @@
+// The Solana funding functions: USDC deposit and withdrawal-intent
+// instructions (as dicts) and unsigned transactions (as base64 text).
+#include "binder.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+
+#include "fyrn/solana.hpp"
+
+namespace fyrn::py {
+namespace {
+
+const char* const kInstructionParams[] = {"owner", "amount"};
+const char* const kTransactionParams[] = {"owner", "amount", "recent_blockhash"};
+
+const CallSpec kBuildDeposit{"build_deposit_instruction", nullptr, kInstructionParams, 2, 2};
+const CallSpec kBuildWithdrawIntent{"build_withdraw_intent_instruction", nullptr, kInstructionParams, 2, 2};
+const CallSpec kExportDeposit{"export_deposit_transaction", nullptr, kTransactionParams, 3, 3};
+const CallSpec kExportWithdrawIntent{"export_withdraw_intent_transaction", nullptr, kTransactionParams, 3, 3};
+
+// Dict keys, interned once: a str caches its hash, so every later insert skips
+// hashing. The module refuses sub-interpreters, so process-wide is safe.
+enum Key { kProgramId, kAccounts, kData, kPubkey, kIsSigner, kIsWritable, kKeyCount };
+
+PyObject* key(Key k) {
+  static PyObject* keys[kKeyCount] = {};
+  static const char* const names[kKeyCount] = {"program_id", "accounts", "data", "pubkey", "is_signer", "is_writable"};
+  if (!keys[k]) keys[k] = PyUnicode_InternFromString(names[k]);
+  return keys[k];
+}
+
+bool set_item(PyObject* dict, Key k, PyRef value) {
+  PyObject* name = key(k);
+  return value && name && PyDict_SetItem(dict, name, value.get()) == 0;
+}
+
+PyRef text(const std::string& s) { return PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()))); }
+
+// instruction_dict renders ix with keys in their documented order.
+PyObject* instruction_dict(const solana::Instruction& ix) {
+  PyRef accounts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ix.accounts.size())));
+  if (!accounts) return nullptr;
+  for (size_t i = 0; i < ix.accounts.size(); ++i) {
+    const auto& meta = ix.accounts[i];
+    PyRef entry = PyRef::steal(PyDict_New());
+    if (!entry || !set_item(entry.get(), kPubkey, text(meta.pubkey)) ||
+        !set_item(entry.get(), kIsSigner, PyRef::borrow(meta.is_signer ? Py_True : Py_False)) ||
+        !set_item(entry.get(), kIsWritable, PyRef::borrow(meta.is_writable ? Py_True : Py_False))) {
+      return nullptr;
+    }
+    PyList_SET_ITEM(accounts.get(), static_cast<Py_ssize_t>(i), entry.release());
+  }
+  PyRef dict = PyRef::steal(PyDict_New());
+  PyRef data = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(ix.data.data()),
+                                                      static_cast<Py_ssize_t>(ix.data.size())));
+  if (!dict || !set_item(dict.get(), kProgramId, text(ix.program_id)) ||
+      !set_item(dict.get(), kAccounts, std::move(accounts)) || !set_item(dict.get(), kData, std::move(data))) {
+    return nullptr;
+  }
+  return dict.release();
+}
+
+// build binds (owner, amount) and builds the instruction; the
+// export functions bind recent_blockhash as well and check it only after the
+// instruction was built, so owner and amount errors come first.
+PyObject* build(const CallSpec& spec, bool deposit, bool export_tx, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* argv[3] = {};
+    if (!bind(spec, args, nargs, kwnames, argv)) return nullptr;
+    std::string_view owner, blockhash;
+    uint64_t amount = 0;
+    if (!to_text(argv[0], "owner", owner) || !to_u64(argv[1], "amount", amount)) return nullptr;
+    if (export_tx && !to_text(argv[2], "recent_blockhash", blockhash)) return nullptr;
+    auto ix = solana::instruction(owner, amount, deposit);
+    if (!ix) return raise_error(ix.error());
+    if (!export_tx) return instruction_dict(*ix);
+    auto tx = solana::export_transaction(*ix, blockhash);
+    if (!tx) return raise_error(tx.error());
+    return PyUnicode_FromStringAndSize(tx->data(), static_cast<Py_ssize_t>(tx->size()));
+  });
+}
+
+}  // namespace
+
+FYRN_PY_FUNCTION(build_deposit_instruction) {
+  (void)module;
+  return build(kBuildDeposit, true, false, args, nargs, kwnames);
+}
+
+FYRN_PY_FUNCTION(build_withdraw_intent_instruction) {
+  (void)module;
+  return build(kBuildWithdrawIntent, false, false, args, nargs, kwnames);
+}
+
+FYRN_PY_FUNCTION(export_deposit_transaction) {
+  (void)module;
+  return build(kExportDeposit, true, true, args, nargs, kwnames);
+}
+
+FYRN_PY_FUNCTION(export_withdraw_intent_transaction) {
+  (void)module;
+  return build(kExportWithdrawIntent, false, true, args, nargs, kwnames);
+}
+
+}  // namespace fyrn::py

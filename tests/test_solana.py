@@ -1,0 +1,209 @@
+"""Solana funding instructions and unsigned transactions, checked against solders."""
+import base64
+import random
+
+import pytest
+from solders.hash import Hash
+from solders.instruction import AccountMeta, Instruction
+from solders.keypair import Keypair as SoldersKeypair
+from solders.message import Message
+from solders.pubkey import Pubkey
+from solders.signature import Signature
+from solders.token import ID as TOKEN_PROGRAM
+from solders.token.associated import get_associated_token_address
+from solders.transaction import Transaction
+
+import _native
+
+USDC_MINT = Pubkey.from_string("EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v")
+ATA_PROGRAM = Pubkey.from_string("ATokenGPvbdGVxr1b2hvZbsiqW5xWH25efTNsLJA8knL")
+PROGRAM = "DHg5DcgAaC5qmgsdmpw2A7X6kzd69H17kRh56RszTkmD"
+EXCHANGE = "AiNv1GXds37RYNz3vtxVdDy4Z5YkwBFaqrj9Xd7643uE"
+EXCHANGE_USDC = "38MyfX4dAKDNBY4FYk4cFnsqZgEckBKkFLMjJYioa7pa"
+
+BUILD = {True: _native.build_deposit_instruction, False: _native.build_withdraw_intent_instruction}
+EXPORT = {True: _native.export_deposit_transaction, False: _native.export_withdraw_intent_transaction}
+KINDS = pytest.mark.parametrize("deposit", [True, False], ids=["deposit", "withdraw_intent"])
+
+rng = random.Random(4)
+
+
+def wallet() -> str:
+    return str(SoldersKeypair.from_seed(rng.randbytes(32)).pubkey())
+
+
+def blockhash() -> str:
+    return str(Hash(rng.randbytes(32)))
+
+
+def solders_instruction(ix: dict) -> Instruction:
+    metas = [AccountMeta(Pubkey.from_string(a["pubkey"]), a["is_signer"], a["is_writable"]) for a in ix["accounts"]]
+    return Instruction(Pubkey.from_string(ix["program_id"]), ix["data"], metas)
+
+
+def invalid(reason: str) -> str:
+    return "invalid Solana instruction: " + reason
+
+
+def test_derived_account_is_the_standard_usdc_token_account():
+    for _ in range(200):
+        owner = Pubkey.from_string(wallet())
+        ix = _native.build_deposit_instruction(str(owner), 1)
+        expected = get_associated_token_address(owner, USDC_MINT)
+        # the same derivation spelled out, so a wrong constant in either side shows
+        pda, _ = Pubkey.find_program_address([bytes(owner), bytes(TOKEN_PROGRAM), bytes(USDC_MINT)], ATA_PROGRAM)
+        assert ix["accounts"][1]["pubkey"] == str(expected) == str(pda)
+
+
+def test_on_curve_test_agrees_with_solders():
+    # The owner check is the on-curve test: random strings split about evenly.
+    accepted = 0
+    for _ in range(3000):
+        raw = rng.randbytes(32)
+        owner = str(Pubkey.from_bytes(raw))
+        on_curve = Pubkey.from_bytes(raw).is_on_curve()
+        try:
+            _native.build_withdraw_intent_instruction(owner, 1)
+            assert on_curve, owner
+            accepted += 1
+        except ValueError as e:
+            assert not on_curve, owner
+            assert str(e) == invalid("owner must be an on-curve wallet")
+    assert 1200 < accepted < 1800
+
+
+@KINDS
+def test_instruction_dict(deposit):
+    owner = wallet()
+    ix = BUILD[deposit](owner, 1)
+    assert list(ix) == ["program_id", "accounts", "data"]
+    assert ix["program_id"] == PROGRAM
+    assert ix["data"] == bytes([2 if deposit else 4, 1, 0, 0, 0, 0, 0, 0, 0])
+    ata = str(get_associated_token_address(Pubkey.from_string(owner), USDC_MINT))
+    expected = [(owner, True, True), (ata, False, deposit), (EXCHANGE, False, False), (str(USDC_MINT), False, False),
+                (EXCHANGE_USDC, False, deposit)]
+    if deposit:
+        expected.append((str(TOKEN_PROGRAM), False, False))
+    assert [list(a) for a in ix["accounts"]] == [["pubkey", "is_signer", "is_writable"]] * len(expected)
+    assert [(a["pubkey"], a["is_signer"], a["is_writable"]) for a in ix["accounts"]] == expected
+    assert BUILD[deposit](owner, 2**64 - 1)["data"][1:] == b"\xff" * 8
+    assert BUILD[deposit](owner, 0x0102030405060708)["data"][1:] == bytes(range(8, 0, -1))
+
+
+@KINDS
+def test_exported_transaction_matches_solders(deposit):
+    for amount in (1, 25_000_000, 2**64 - 1):
+        owner, recent = wallet(), blockhash()
+        exported = EXPORT[deposit](owner, amount, recent)
+        raw = base64.b64decode(exported, validate=True)
+        assert base64.b64encode(raw).decode() == exported
+        ix = solders_instruction(BUILD[deposit](owner, amount))
+        payer = Pubkey.from_string(owner)
+        expected = Transaction.new_unsigned(Message.new_with_blockhash([ix], payer, Hash.from_string(recent)))
+        assert raw == bytes(expected)
+        decoded = Transaction.from_bytes(raw)
+        assert decoded.signatures == [Signature.default()]
+        header = decoded.message.header
+        assert (header.num_required_signatures, header.num_readonly_signed_accounts,
+                header.num_readonly_unsigned_accounts) == (1, 0, 4 if deposit else 5)
+        assert decoded.message.account_keys[0] == payer
+        assert len(decoded.message.account_keys) == (7 if deposit else 6)
+        assert str(decoded.message.recent_blockhash) == recent
+
+
+def leading_zero_wallet() -> str:
+    while True:
+        key = Pubkey.from_bytes(b"\0" + rng.randbytes(31))
+        if key.is_on_curve():
+            return str(key)
+
+
+def owner_errors():
+    owner = wallet()
+    zero_led = leading_zero_wallet()
+    assert zero_led.startswith("1") and not zero_led.startswith("11")
+    derived = str(get_associated_token_address(Pubkey.from_string(owner), USDC_MINT))
+    base58_error = invalid("owner must be a base58 public key")
+    return [
+        pytest.param(owner, 0, invalid("amount must be positive"), id="amount-0"),
+        pytest.param("0OIl", 0, invalid("amount must be positive"), id="amount-before-owner"),
+        *[pytest.param(c + owner[1:], 1, base58_error, id=f"char-{c}") for c in "0OIl"],
+        pytest.param(zero_led[1:], 1, base58_error, id="leading-zero-dropped"),
+        pytest.param("1" + zero_led, 1, base58_error, id="leading-zero-added"),
+        pytest.param("", 1, base58_error, id="empty"),
+        pytest.param("1" * 45, 1, base58_error, id="45-ones"),
+        pytest.param(owner[:-2] + "é", 1, base58_error, id="non-ascii"),
+        pytest.param(derived, 1, invalid("owner must be an on-curve wallet"), id="derived-address"),
+    ]
+
+
+@KINDS
+@pytest.mark.parametrize("owner,amount,message", owner_errors())
+def test_instruction_errors(deposit, owner, amount, message):
+    with pytest.raises(ValueError) as build_err:
+        BUILD[deposit](owner, amount)
+    assert str(build_err.value) == message
+    # instruction errors come before any blockhash error
+    with pytest.raises(ValueError) as export_err:
+        EXPORT[deposit](owner, amount, "not a blockhash 0")
+    assert str(export_err.value) == message
+
+
+def test_canonical_leading_zero_owner_is_accepted():
+    owner = leading_zero_wallet()
+    assert _native.build_deposit_instruction(owner, 1)["accounts"][0]["pubkey"] == owner
+
+
+def blockhash_errors():
+    good = str(Hash(b"\0" + rng.randbytes(31)))
+    return [
+        pytest.param("", id="empty"),
+        pytest.param("2" * 45, id="45-chars"),
+        pytest.param(good + "1", id="trailing-digit"),
+        pytest.param(good[1:], id="31-bytes"),
+        pytest.param("1" + good, id="33-bytes"),
+        pytest.param("0" + good[1:], id="char-0"),
+        pytest.param(good[:-1] + "l", id="char-l"),
+        pytest.param("1" * 32 + "é", id="non-ascii"),
+    ]
+
+
+@KINDS
+@pytest.mark.parametrize("recent", blockhash_errors())
+def test_blockhash_errors(deposit, recent):
+    with pytest.raises(ValueError) as err:
+        EXPORT[deposit](wallet(), 7, recent)
+    assert str(err.value) == invalid("recent blockhash must be a base58 32-byte hash")
+
+
+@pytest.mark.parametrize("amount,exc", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError),
+                                        ("1", TypeError)])
+def test_amount_conversion(amount, exc):
+    with pytest.raises(exc):
+        _native.build_deposit_instruction(wallet(), amount)
+    with pytest.raises(exc):
+        _native.export_withdraw_intent_transaction(wallet(), amount, blockhash())
+
+
+def test_binding_and_docstrings():
+    owner, recent = wallet(), blockhash()
+    assert _native.export_deposit_transaction(recent_blockhash=recent, amount=3, owner=owner) == \
+        _native.export_deposit_transaction(owner, 3, recent)
+    with pytest.raises(TypeError, match=r"^argument 'owner': 'bytes' object cannot be converted to 'PyString'$"):
+        _native.build_deposit_instruction(owner.encode(), 1)
+    with pytest.raises(TypeError, match=r"^argument 'recent_blockhash': 'NoneType' object cannot be converted"):
+        _native.export_deposit_transaction(owner, 1, None)
+    docs = {
+        _native.export_deposit_transaction:
+            "Export a base64 unsigned mainnet USDC deposit transaction for wallet signing.",
+        _native.export_withdraw_intent_transaction:
+            "Export a base64 unsigned mainnet USDC withdrawal-intent transaction for wallet signing.",
+        _native.build_deposit_instruction:
+            "Build an unsigned mainnet USDC deposit instruction, with amount in base units.",
+        _native.build_withdraw_intent_instruction:
+            "Build an unsigned mainnet USDC withdrawal intent; no tokens transfer in this instruction.",
+    }
+    for fn, doc in docs.items():
+        assert fn.__doc__ == doc
+        params = "(owner, amount, recent_blockhash)" if fn.__name__.startswith("export") else "(owner, amount)"
+        assert fn.__text_signature__ == params
