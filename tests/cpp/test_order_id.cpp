@@ -90,6 +90,9 @@ TEST(OrderId, WhatEntersThePreimage) {
   } rows[] = {
       {"builder code", with([](auto& o) { o.builder_code = raw_commission(0x22, 5); }), 0, kNonce, kAccount, true},
       {"client id", with([](auto& o) { o.client_id = hash_of(0x77); }), 0, kNonce, kAccount, true},
+      // A limit order's encoding has no slippage field (such an order is
+      // refused when signed, but it still has an identifier).
+      {"slippage on a limit", with([](auto& o) { o.slippage = 0.01; }), 0, kNonce, kAccount, true},
       {"nonce", btc_limit(), 0, kNonce + 1, kAccount, false},
       {"account", btc_limit(), 0, kNonce, key_of(0x12), false},
       {"position", btc_limit(), 2, kNonce, kAccount, false},
