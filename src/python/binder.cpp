@@ -45,17 +45,16 @@ void raise_too_many(const CallSpec& spec, Py_ssize_t given) {
 // raise_missing lists the missing names as the interpreter does:
 // 'a' / 'a' and 'b' / 'a', 'b', and 'c'.
 void raise_missing(const CallSpec& spec, PyObject* const* out) {
-  int missing[64];
   int count = 0;
-  for (int i = 0; i < spec.n_required && count < 64; ++i) {
-    if (out[i] == nullptr) missing[count++] = i;
-  }
+  for (int i = 0; i < spec.n_required; ++i) count += out[i] == nullptr;
   std::string names;
-  for (int k = 0; k < count; ++k) {
+  for (int i = 0, k = 0; i < spec.n_required; ++i) {
+    if (out[i] != nullptr) continue;
     if (k > 0) names += count == 2 ? " and " : (k == count - 1 ? ", and " : ", ");
     names += '\'';
-    names += spec.params[missing[k]];
+    names += spec.params[i];
     names += '\'';
+    ++k;
   }
   PyErr_Format(PyExc_TypeError, "%s() missing %d required positional argument%s: %s", full_name(spec).c_str(), count,
                count == 1 ? "" : "s", names.c_str());

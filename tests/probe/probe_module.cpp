@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "../../src/python/binder.hpp"
+#include "../../src/python/errors.hpp"
 
 namespace {
 
@@ -114,7 +115,24 @@ PyObject* convert(PyObject*, PyObject* args) {
   return nullptr;
 }
 
+// guarded_probe(mode) runs a body that fails in the named way inside guarded().
+PyObject* guarded_probe(PyObject*, PyObject* arg) {
+  const char* mode = PyUnicode_AsUTF8(arg);
+  if (mode == nullptr) return nullptr;
+  const std::string m = mode;
+  return fyrn::py::guarded([&]() -> PyObject* {
+    if (m == "panic") throw fyrn::Panic("time went backwards: clock is before 1970");
+    if (m == "std") throw std::runtime_error("vector too long");
+    if (m == "alloc") throw std::bad_alloc();
+    if (m == "unknown") throw 42;
+    if (m == "error") return fyrn::py::raise_error(fyrn::Error::invalid_signature_domain("x"));
+    if (m == "null") return nullptr;  // a body that forgot to set an exception
+    return PyLong_FromLong(7);
+  });
+}
+
 PyMethodDef g_functions[] = {
+    {"guarded", &guarded_probe, METH_O, nullptr},
     {"binder", &make_binder, METH_VARARGS, nullptr},
     {"convert", &convert, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
