@@ -41,7 +41,7 @@ struct Export {
 
 // Registration order is fixed; it is part of the module's contract.
 Export g_exports[] = {
-    // Wallet messages (functions 1-2) go here.
+    // Here, in this order: prepare_wallet_message, finalize_wallet_message.
 
     FYRN_FUNCTION(export_deposit_transaction, "(owner, amount, recent_blockhash)",
                   "Export a base64 unsigned mainnet USDC deposit transaction for wallet signing."),
@@ -53,7 +53,7 @@ Export g_exports[] = {
                   "Build an unsigned mainnet USDC withdrawal intent; no tokens transfer in this instruction."),
 
     FYRN_CLASS("Keypair", keypair_type),
-    // The Signer class goes here.
+    // Here: FYRN_CLASS("Signer", signer_type).
 
     FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
@@ -63,8 +63,13 @@ Export g_exports[] = {
                   "Compute SHA256 hash from raw bytes.\n\n"
                   "This is a raw utility and does not apply FYRN order-ID canonicalization."),
 
-    // Order identifiers, the py_prepare_* functions and py_finalize_transaction
-    // (functions 13-28) go here.
+    // Here, in this order: compute_order_id, compute_order_id_from_order,
+    // py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
+    // py_prepare_agent_wallet_auth, py_prepare_approve_builder_code,
+    // py_prepare_update_liquidator_config, py_prepare_approve_commission_fee,
+    // py_prepare_revoke_builder_code, py_prepare_revoke_commission_fee,
+    // py_prepare_faucet_request, py_prepare_create_sub_account,
+    // py_prepare_remove_sub_account, py_prepare_transfer, py_finalize_transaction.
 };
 
 #undef FYRN_FUNCTION
