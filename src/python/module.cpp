@@ -50,6 +50,11 @@ Export g_exports[] = {
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
     FYRN_FUNCTION(validate_pubkey, "(s)", "Validate a base58-encoded public key"),
     FYRN_FUNCTION(validate_hash, "(s)", "Validate a base58-encoded hash"),
+    FYRN_FUNCTION(compute_order_id_from_order, "(order, nonce, account)",
+                  "Compute order ID from an order JSON object without a private key.\n\nSupports:\n"
+                  "- Simplified shape: {\"type\": \"order\", ...}\n"
+                  "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
+                  "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
 
     // Order identifiers, the py_prepare_* functions and py_finalize_transaction
     // (functions 13-28) go here.

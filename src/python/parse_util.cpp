@@ -1,6 +1,7 @@
 #include "parse_util.hpp"
 
-#include <cstring>
+#include "binder.hpp"
+
 
 namespace fyrn::py::parse {
 
@@ -37,38 +38,24 @@ const Keys* keys() {
   return g_keys;
 }
 
-const char* type_name(PyObject* obj) {
-  const char* name = Py_TYPE(obj)->tp_name;
-  // Static types spell "module.Name"; show the bare name like heap types do.
-  const char* dot = std::strrchr(name, '.');
-  return dot != nullptr ? dot + 1 : name;
-}
-
 bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
+#if PY_VERSION_HEX >= 0x030B0000
+  PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
+#else
+  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+#endif
+  if (!name) return false;
   if (param != nullptr) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be converted to '%s'", param, type_name(obj),
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(),
                  expected);
   } else {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", type_name(obj), expected);
+    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), expected);
   }
   return false;
 }
 
 void prefix_type_error(const char* param) {
-  if (param == nullptr || !PyErr_ExceptionMatches(PyExc_TypeError)) return;
-#if PY_VERSION_HEX >= 0x030C0000
-  PyRef v = PyRef::steal(PyErr_GetRaisedException());
-#else
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* tb = nullptr;
-  PyErr_Fetch(&type, &value, &tb);
-  PyErr_NormalizeException(&type, &value, &tb);
-  PyRef t = PyRef::steal(type), v = PyRef::steal(value), b = PyRef::steal(tb);
-#endif
-  PyRef msg = PyRef::steal(v ? PyObject_Str(v.get()) : PyUnicode_FromString(""));
-  if (!msg) return;  // the failure of str() is now the pending exception
-  PyErr_Format(PyExc_TypeError, "argument '%s': %U", param, msg.get());
+  if (param != nullptr) type_error_prefixed(param);
 }
 
 bool raise_value_error(std::string_view text) {

@@ -45,17 +45,14 @@ struct Keys {
 // first creation fails; a later call retries.
 const Keys* keys();
 
-// type_name is the short name of obj's type ("dict", "MyDict"), as shown in
-// conversion errors.
-const char* type_name(PyObject* obj);
-
 // raise_type_mismatch sets TypeError "'<type>' object cannot be converted to
-// '<expected>'"; with a non-null param the message gets the argument prefix
+// '<expected>'" (the type's qualified name, as the binder shows it); with a non-null param the message gets the argument prefix
 // "argument '<param>': ". Always returns false.
 bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param = nullptr);
 
 // prefix_type_error rewrites a pending TypeError as "argument '<param>': <msg>"
-// (other exceptions are left alone). A null param does nothing.
+// (the binder's rule; other exceptions are left alone). A null param does
+// nothing.
 void prefix_type_error(const char* param);
 
 // raise_value_error sets ValueError(text); text may hold any bytes of valid
