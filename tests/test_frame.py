@@ -19,6 +19,7 @@ EXPECTED_EXPORTS = [
     "current_timestamp",
     "validate_pubkey",
     "validate_hash",
+    "compute_order_id_from_order",
 ]
 
 STANDARD_MODULE_ATTRIBUTES = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}
