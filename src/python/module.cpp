@@ -41,23 +41,29 @@ struct Export {
 
 // Registration order is fixed; it is part of the module's contract.
 Export g_exports[] = {
-    // Wallet messages and Solana funding transactions (functions 1-6) go here.
+    // Here, in this order: prepare_wallet_message, finalize_wallet_message,
+    // export_deposit_transaction, export_withdraw_intent_transaction,
+    // build_deposit_instruction, build_withdraw_intent_instruction.
 
     FYRN_CLASS("Keypair", keypair_type),
-    // The Signer class goes here.
+    // Here: FYRN_CLASS("Signer", signer_type).
 
     FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
     FYRN_FUNCTION(validate_pubkey, "(s)", "Validate a base58-encoded public key"),
     FYRN_FUNCTION(validate_hash, "(s)", "Validate a base58-encoded hash"),
+    // Here: compute_order_id.
     FYRN_FUNCTION(compute_order_id_from_order, "(order, nonce, account)",
                   "Compute order ID from an order JSON object without a private key.\n\nSupports:\n"
                   "- Simplified shape: {\"type\": \"order\", ...}\n"
                   "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
                   "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
-
-    // Order identifiers, the py_prepare_* functions and py_finalize_transaction
-    // (functions 13-28) go here.
+    // Here, in this order: py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
+    // py_prepare_agent_wallet_auth, py_prepare_approve_builder_code,
+    // py_prepare_update_liquidator_config, py_prepare_approve_commission_fee,
+    // py_prepare_revoke_builder_code, py_prepare_revoke_commission_fee,
+    // py_prepare_faucet_request, py_prepare_create_sub_account,
+    // py_prepare_remove_sub_account, py_prepare_transfer, py_finalize_transaction.
 };
 
 #undef FYRN_FUNCTION
