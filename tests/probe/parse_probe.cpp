@@ -166,6 +166,19 @@ PyObject* parse_order_with_on_fill(PyObject*, PyObject* obj) {
   return item_to_py(item);
 }
 
+// parse_repeat(obj, n) parses obj n times and keeps nothing: the benchmark's
+// measure of the parse alone, without call or result-building overhead.
+PyObject* parse_repeat(PyObject*, PyObject* args) {
+  PyObject* obj;
+  Py_ssize_t n;
+  if (!PyArg_ParseTuple(args, "On", &obj, &n)) return nullptr;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    fyrn::OrderItem item;
+    if (!fyrn::py::parse_order_item(obj, item)) return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
 // The list forms take (obj, param); param None means no argument prefix.
 bool list_args(PyObject* args, PyObject*& obj, const char*& param) {
   PyObject* p = nullptr;
@@ -304,6 +317,7 @@ PyObject* guard(PyObject* self, PyObject* arg) noexcept {
 PyMethodDef g_functions[] = {
     {"parse_order_item", &guard<&parse_order_item>, METH_O, nullptr},
     {"parse_order_with_on_fill", &guard<&parse_order_with_on_fill>, METH_O, nullptr},
+    {"parse_repeat", &guard<&parse_repeat>, METH_VARARGS, nullptr},
     {"parse_order_list", &guard<&parse_order_list>, METH_VARARGS, nullptr},
     {"parse_order_batches", &guard<&parse_order_batches>, METH_VARARGS, nullptr},
     {"parse_commission", &guard<&parse_commission>, METH_VARARGS, nullptr},
