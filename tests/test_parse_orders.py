@@ -109,6 +109,8 @@ ORDER_CASES = [
     (order(price="1"), (TypeError, REAL + "str")),
     (order(size=None), (TypeError, REAL + "NoneType")),
     (order(price=Boom()), (RuntimeError, "boom")),
+    (order(price=Flt("1")), (TypeError, "Flt.__float__ returned non-float (type str)")),
+    (order(price=Idx(2**1100)), (OverflowError, "int too large to convert to float")),
     (order(price=2**1100), (OverflowError, "int too large to convert to float")),
     (order(symbol="\udc80"), (UnicodeEncodeError, None)),
     (order(order_type=[]), (TypeError, "'list' object cannot be converted to 'PyDict'")),
@@ -145,6 +147,7 @@ BUILDER_CODE_CASES = [
     ({"to": PUBKEY58, "fee": 2**70}, (OverflowError, OVERFLOW)),
     ({"to": PUBKEY58, "fee": 1.0}, (TypeError, "'float' object cannot be interpreted as an integer")),
     ({"to": PUBKEY58, "fee": Boom()}, (RuntimeError, "boom")),
+    ({"to": PUBKEY58, "fee": Idx("5")}, (TypeError, "__index__ returned non-int (type str)")),
     ({"fee": 5}, (ValueError, "Missing builder_code.to")),
     ({"to": PUBKEY58}, (ValueError, "Missing builder_code.fee")),
     ({}, (ValueError, "Missing builder_code.to")),
@@ -365,6 +368,20 @@ def test_input_is_not_mutated_and_mutating_hooks_do_not_crash():
     basket = {**BASKET, "actions": actions}
     actions[0] = stop("tp", size=Shrinking())
     assert compute(basket) is None
+
+
+def test_hooks_may_call_back_into_the_module():
+    calls = []
+
+    class Reentrant:
+        def __float__(self):
+            calls.append(1)
+            nested = Reentrant() if len(calls) < 5 else 1
+            assert compute(order(order_type={"type": "market"}, price=nested)) == market_id()
+            return 3.0
+
+    assert compute(order(price=Reentrant())) == limit_id(price=3.0)
+    assert len(calls) == 5
 
 
 def test_lenient_reads_swallow_only_ordinary_errors():
