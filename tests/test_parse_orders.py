@@ -231,7 +231,8 @@ OID_CASES = [  # modify, cancel, cancel_all: parse, then no identifier
      (ValueError, "invalid hash length: expected 32 bytes, got 31")),
     ({"type": "cancel", "symbol": "S"}, (ValueError, "Missing 'order_id'")),
     ({"type": "cancel", "order_id": "0"}, (ValueError, "Missing 'symbol'")),
-    ({"type": "cancel", "symbol": b"S", "order_id": HASH58}, (TypeError, "'bytes' object cannot be converted to 'PyString'")),
+    ({"type": "cancel", "symbol": b"S", "order_id": HASH58},
+     (TypeError, "'bytes' object cannot be converted to 'PyString'")),
     ({"type": "cancel_all"}, None),
     ({"type": "cancel_all", "symbols": "BTC-USD"}, None),
     ({"type": "cancel_all", "symbols": ["A", 1]}, None),
@@ -300,7 +301,8 @@ NESTED_CASES = [
     ({**BASKET, "builder_code": None, "slippage": "x"}, None),  # not read for a basket
     ({"type": "on_fill", "trigger": order(), "actions": [TP]}, None),
     ({"type": "of", "trigger": BASKET, "actions": []}, None),
-    ({"type": "of", "trigger": order(), "actions": (TP,)}, (TypeError, "'tuple' object cannot be converted to 'PyList'")),
+    ({"type": "of", "trigger": order(), "actions": (TP,)},
+     (TypeError, "'tuple' object cannot be converted to 'PyList'")),
     ({"type": "of", "actions": []}, (ValueError, "Missing 'trigger'")),
     ({"type": "of", "trigger": order()}, (ValueError, "Missing 'actions'")),
     ({"type": "of", "trigger": order(price=DROP), "actions": 1}, (ValueError, "Missing 'price'")),
@@ -318,7 +320,8 @@ def test_worked_identifier():
     o = order(price=50000.5, size=0.25)
     assert compute(o) == "DTp1n46uncCa9vCFLcfs9yBHexJgfzrMGoqCy6hqfRqG"
     enc = limit_encoding("BTC-USD", True, 50000.5, 0.25)
-    assert enc.hex() == "010000000700000000000000425443" "2d55534401" "8040342a8c040000" "40787d0100000000" "00000000" "0000"
+    assert enc.hex() == ("01000000" "0700000000000000" "4254432d555344" "01" "8040342a8c040000" "40787d0100000000"
+                         "00000000" "00" "00")
     assert order_id(enc, NONCE, ACCOUNT) == "DTp1n46uncCa9vCFLcfs9yBHexJgfzrMGoqCy6hqfRqG"
     assert order_id(enc, NONCE, ACCOUNT, seqno=1) == "6wjCPfiTvmEn3gcECbCQRqqNeLCV47oHSMK3Qgk7VAWx"
 

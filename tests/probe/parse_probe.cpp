@@ -17,7 +17,9 @@ namespace {
 
 using fyrn::py::PyRef;
 
-PyObject* text(const std::string& s) { return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"); }
+PyObject* text(const std::string& s) {
+  return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+}
 
 PyObject* none() {
   Py_INCREF(Py_None);
@@ -279,7 +281,8 @@ PyObject* parse_oracle_prices(PyObject*, PyObject* args) {
   if (!fyrn::py::parse_oracle_prices(obj, param, prices)) return nullptr;
   PyRef list = PyRef::steal(PyList_New(0));
   for (const auto& p : prices) {
-    PyRef t = PyRef::steal(Py_BuildValue("(KNd)", static_cast<unsigned long long>(p.timestamp), text(p.symbol), p.price));
+    PyRef t = PyRef::steal(
+        Py_BuildValue("(KNd)", static_cast<unsigned long long>(p.timestamp), text(p.symbol), p.price));
     if (!list || !t || PyList_Append(list.get(), t.get()) < 0) return nullptr;
   }
   return list.release();
