@@ -26,7 +26,8 @@ EXPECTED_EXPORTS = [
     "validate_pubkey",
     "validate_hash",
     "compute_order_id",
-    # compute_order_id_from_order, py_prepare_* and py_finalize_transaction go last
+    "compute_order_id_from_order",
+    # py_prepare_* and py_finalize_transaction go last
 ]
 
 STANDARD_MODULE_ATTRIBUTES = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}

@@ -1,6 +1,6 @@
 """Type stubs for the _native extension module (fyrn-keychain)."""
 
-from typing import TypedDict, final, overload
+from typing import Any, TypedDict, final, overload
 
 class _AccountMeta(TypedDict):
     pubkey: str
@@ -66,3 +66,12 @@ def compute_order_id(wincode_bytes: bytes) -> str:
     """Compute SHA256 hash from raw bytes.
 
     This is a raw utility and does not apply FYRN order-ID canonicalization."""
+
+def compute_order_id_from_order(order: dict[str, Any], nonce: int, account: str) -> str | None:
+    """Compute order ID from an order JSON object without a private key.
+
+    Supports:
+    - Simplified shape: {"type": "order", ...}
+    - Compact API shape: {"l": {...}} / {"m": {...}}
+
+    Returns `None` for non-order actions (cancel/modify/cancel-all)."""

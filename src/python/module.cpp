@@ -62,9 +62,13 @@ Export g_exports[] = {
     FYRN_FUNCTION(compute_order_id, "(wincode_bytes)",
                   "Compute SHA256 hash from raw bytes.\n\n"
                   "This is a raw utility and does not apply FYRN order-ID canonicalization."),
+    FYRN_FUNCTION(compute_order_id_from_order, "(order, nonce, account)",
+                  "Compute order ID from an order JSON object without a private key.\n\nSupports:\n"
+                  "- Simplified shape: {\"type\": \"order\", ...}\n"
+                  "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
+                  "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
 
-    // Here, in this order: compute_order_id, compute_order_id_from_order,
-    // py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
+    // Here, in this order: py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
     // py_prepare_agent_wallet_auth, py_prepare_approve_builder_code,
     // py_prepare_update_liquidator_config, py_prepare_approve_commission_fee,
     // py_prepare_revoke_builder_code, py_prepare_revoke_commission_fee,
