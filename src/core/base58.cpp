@@ -166,33 +166,54 @@ std::string encode_64(const uint8_t* data) {
 Result<std::vector<uint8_t>> decode(std::string_view text) {
   size_t ones = 0;
   while (ones < text.size() && text[ones] == '1') ++ones;
-  // log(58)/log(256) < 0.733: enough bytes for the rest.
-  std::vector<uint8_t> bytes((text.size() - ones) * 733 / 1000 + 1);
-  size_t used = 0;
+  // Validate first, so the error names the first bad character from the left.
   for (size_t i = ones; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       return Error::invalid_base58("provided string contained non-ascii character starting at byte " +
                                    std::to_string(i));
     }
-    const int8_t digit = kIndex[c];
-    if (digit < 0) {
+    if (kIndex[c] < 0) {
       return Error::invalid_base58(std::string("provided string contained invalid character '") +
                                    static_cast<char>(c) + "' at byte " + std::to_string(i));
     }
-    uint32_t carry = static_cast<uint32_t>(digit);
+  }
+  // The value accumulates in little-endian 32-bit limbs, five digits at a time
+  // (58^5 < 2^32), so a 44-character key costs ~9 × 9 multiply-adds instead of
+  // one byte-wise pass per character. log(58)/log(256) < 0.733 bounds the size.
+  const size_t n_limbs = ((text.size() - ones) * 733 / 1000 + 1) / 4 + 2;
+  uint32_t stack_limbs[24];
+  std::vector<uint32_t> heap_limbs;
+  uint32_t* limbs = stack_limbs;
+  if (n_limbs > std::size(stack_limbs)) {
+    heap_limbs.resize(n_limbs);
+    limbs = heap_limbs.data();
+  }
+  size_t used = 0;
+  for (size_t i = ones; i < text.size();) {
+    uint64_t chunk = 0;
+    uint64_t scale = 1;
+    for (int k = 0; k < 5 && i < text.size(); ++k, ++i) {
+      chunk = chunk * 58 + static_cast<uint64_t>(kIndex[static_cast<unsigned char>(text[i])]);
+      scale *= 58;
+    }
+    uint64_t carry = chunk;
     for (size_t j = 0; j < used; ++j) {
-      carry += static_cast<uint32_t>(bytes[j]) * 58;
-      bytes[j] = static_cast<uint8_t>(carry & 0xff);
-      carry >>= 8;
+      const uint64_t t = static_cast<uint64_t>(limbs[j]) * scale + carry;
+      limbs[j] = static_cast<uint32_t>(t);
+      carry = t >> 32;
     }
     while (carry > 0) {
-      bytes[used++] = static_cast<uint8_t>(carry & 0xff);
-      carry >>= 8;
+      limbs[used++] = static_cast<uint32_t>(carry);
+      carry >>= 32;
     }
   }
-  std::vector<uint8_t> out(ones + used, 0);
-  for (size_t j = 0; j < used; ++j) out[ones + j] = bytes[used - 1 - j];
+  size_t value_len = used * 4;
+  while (value_len > 0 && ((limbs[(value_len - 1) / 4] >> (8 * ((value_len - 1) % 4))) & 0xff) == 0) --value_len;
+  std::vector<uint8_t> out(ones + value_len, 0);
+  for (size_t b = 0; b < value_len; ++b) {
+    out[ones + value_len - 1 - b] = static_cast<uint8_t>(limbs[b / 4] >> (8 * (b % 4)));
+  }
   return out;
 }
 

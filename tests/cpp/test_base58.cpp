@@ -66,3 +66,18 @@ TEST(Base58Fast, Extremes) {
     }
   }
 }
+
+TEST(Base58Decode, RoundTripsEveryLength) {
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (size_t len = 0; len <= 200; ++len) {
+    for (int round = 0; round < 40; ++round) {
+      std::vector<uint8_t> buf(len);
+      for (auto& b : buf) b = static_cast<uint8_t>(byte(rng));
+      for (size_t i = 0; i < std::min<size_t>(len, static_cast<size_t>(round % 5)); ++i) buf[i] = 0;
+      auto back = fyrn::base58::decode(encode(buf.data(), buf.size()));
+      ASSERT_TRUE(back.ok());
+      ASSERT_EQ(*back, buf) << "length " << len;
+    }
+  }
+}
