@@ -1,0 +1,390 @@
+// The submission JSON of actions and order items.
+//
+// Objects are nlohmann's default std::map objects, so keys come out in
+// ascending byte order whatever order they are set in. Model doubles become
+// double numbers (null when NaN or infinite); unsigned model integers become
+// unsigned numbers and signed ones signed numbers, so that the Python side can
+// tell the kinds apart.
+#include "fyrn/json.hpp"
+
+#include <cmath>
+#include <utility>
+#include <variant>
+
+namespace fyrn {
+namespace {
+
+constexpr const char* kNonMarketTrigger = "trigger orders are not supported by FYRN API; use market";
+
+// Overloaded builds a visitor out of lambdas.
+template <typename... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+Json num(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
+Json num_u(uint64_t value) { return Json(static_cast<Json::number_unsigned_t>(value)); }
+Json num_i(int64_t value) { return Json(static_cast<Json::number_integer_t>(value)); }
+Json key_text(const Pubkey& key) { return Json(key.to_base58()); }
+
+// A one-key object {outer: inner}.
+Json tagged(const char* outer, Json inner) {
+  Json out = Json::object();
+  out.emplace(outer, std::move(inner));
+  return out;
+}
+
+const char* tif_text(Tif tif) {
+  switch (tif) {
+    case Tif::GTC: return "GTC";
+    case Tif::IOC: return "IOC";
+    case Tif::ALO: return "ALO";
+  }
+  return "GTC";  // unreachable: Tif has exactly three values
+}
+
+void put_builder_code(Json& inner, const std::optional<Commission>& code) {
+  if (!code) return;
+  Json bc = Json::object();
+  bc["to"] = key_text(code->to);
+  bc["fee"] = num_u(code->fee);
+  inner["builderCode"] = std::move(bc);
+}
+
+void put_optional(Json& inner, const char* key, const std::optional<double>& value) {
+  if (value) inner[key] = num(*value);
+}
+
+Json key_array(const std::vector<Pubkey>& keys) {
+  Json out = Json::array();
+  for (const auto& k : keys) out.push_back(key_text(k));
+  return out;
+}
+
+Result<Json> item_json(const OrderItem& item, JsonFlavour flavour);
+
+// Converts a list of items; the first failing item fails the list.
+Result<Json> item_array(const std::vector<OrderItem>& items, JsonFlavour flavour) {
+  Json out = Json::array();
+  for (const auto& it : items) {
+    auto j = item_json(it, flavour);
+    if (!j) return std::move(j).error();
+    out.push_back(std::move(*j));
+  }
+  return out;
+}
+
+Json conditional_json(const char* outer, const item::ConditionalFields& f, JsonFlavour flavour) {
+  Json in = Json::object();
+  in["c"] = f.symbol;
+  in["d"] = f.is_buy;
+  in["sz"] = num(f.size);
+  in["tr"] = num(f.trigger_price);
+  in["lim"] = num(f.limit_price);  // NaN means "no limit" and is null either way
+  in["i"] = f.iso;
+  put_builder_code(in, f.builder_code);
+  if (flavour == JsonFlavour::Prepare) put_optional(in, "slippage", f.slippage);
+  return tagged(outer, std::move(in));
+}
+
+Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
+  return std::visit(
+      Overloaded{
+          [&](const item::Order& o) -> Result<Json> {
+            const auto* trigger = std::get_if<TriggerType>(&o.order_type);
+            if (trigger && !trigger->is_market) return Error::invalid_order(kNonMarketTrigger);
+            Json in = Json::object();
+            in["c"] = o.symbol;
+            in["b"] = o.is_buy;
+            in["sz"] = num(o.size);
+            in["r"] = o.reduce_only;
+            in["i"] = o.iso;
+            put_builder_code(in, o.builder_code);
+            if (const auto* limit = std::get_if<LimitType>(&o.order_type)) {
+              in["px"] = num(o.price);
+              in["tif"] = tif_text(limit->tif);
+              return tagged("l", std::move(in));
+            }
+            // A market order writes neither price nor trigger price.
+            put_optional(in, "slippage", o.slippage);
+            return tagged("m", std::move(in));
+          },
+          [&](const item::Modify& m) -> Result<Json> {
+            Json in = Json::object();
+            in["oid"] = m.order_id.to_base58();
+            in["c"] = m.symbol;
+            in["sz"] = num(m.amount);
+            return tagged("mod", std::move(in));
+          },
+          [&](const item::Cancel& c) -> Result<Json> {
+            Json in = Json::object();
+            in["c"] = c.symbol;
+            in["oid"] = c.order_id.to_base58();
+            return tagged("cx", std::move(in));
+          },
+          [&](const item::CancelAll& c) -> Result<Json> {
+            Json symbols = Json::array();
+            for (const auto& s : c.symbols) symbols.push_back(s);
+            Json in = Json::object();
+            in["c"] = std::move(symbols);
+            return tagged("cxa", std::move(in));
+          },
+          [&](const item::Stop& s) -> Result<Json> { return conditional_json("st", s, flavour); },
+          [&](const item::TakeProfit& t) -> Result<Json> { return conditional_json("tp", t, flavour); },
+          [&](const item::Range& r) -> Result<Json> {
+            Json in = Json::object();
+            in["c"] = r.symbol;
+            in["d"] = r.is_buy;
+            in["sz"] = num(r.size);
+            in["pmin"] = num(r.pmin);
+            in["pmax"] = num(r.pmax);
+            in["lmin"] = num(r.lmin);
+            in["lmax"] = num(r.lmax);
+            in["i"] = r.iso;
+            put_builder_code(in, r.builder_code);
+            if (flavour == JsonFlavour::Prepare) {
+              put_optional(in, "slSlippage", r.sl_slippage);
+              put_optional(in, "tpSlippage", r.tp_slippage);
+            }
+            return tagged("rng", std::move(in));
+          },
+          [&](const item::TriggerBasket& t) -> Result<Json> {
+            auto actions = item_array(t.actions, flavour);
+            if (!actions) return std::move(actions).error();
+            Json in = Json::object();
+            in["c"] = t.symbol;
+            in["d"] = t.is_buy;
+            in["tr"] = num(t.trigger_price);
+            in["actions"] = std::move(*actions);
+            return tagged("trig", std::move(in));
+          },
+          [&](const item::OnFill& f) -> Result<Json> {
+            // A default-constructed OnFill has no trigger; it cannot come from
+            // the parser, and null is the honest rendering of "nothing".
+            Json trigger;
+            if (f.trigger) {
+              auto t = item_json(*f.trigger, flavour);
+              if (!t) return std::move(t).error();
+              trigger = std::move(*t);
+            }
+            auto actions = item_array(f.actions, flavour);
+            if (!actions) return std::move(actions).error();
+            Json in = Json::object();
+            in["trigger"] = std::move(trigger);
+            in["actions"] = std::move(*actions);
+            return tagged("of", std::move(in));
+          },
+          [&](const item::TrailingStop& t) -> Result<Json> {
+            Json in = Json::object();
+            in["c"] = t.symbol;
+            in["b"] = t.is_buy;
+            in["sz"] = num(t.size);
+            in["trb"] = num_u(t.trail_bps);
+            in["stb"] = num_u(t.step_bps);
+            in["lim"] = t.limit_price ? num(*t.limit_price) : Json(nullptr);
+            in["i"] = t.iso;
+            put_builder_code(in, t.builder_code);
+            if (flavour == JsonFlavour::Prepare) put_optional(in, "slippage", t.slippage);
+            return tagged("trl", std::move(in));
+          },
+      },
+      item.v);
+}
+
+Json multisig_ref(const char* outer, const Pubkey& multisig, uint64_t proposal) {
+  Json in = Json::object();
+  in["m"] = key_text(multisig);
+  in["p"] = num_u(proposal);
+  return tagged(outer, std::move(in));
+}
+
+void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold, uint32_t time_lock_secs,
+                uint32_t proposal_lifetime_secs) {
+  in["signers"] = key_array(signers);
+  in["threshold"] = num_u(threshold);
+  in["timeLockSecs"] = num_u(time_lock_secs);
+  in["proposalLifetimeSecs"] = num_u(proposal_lifetime_secs);
+}
+
+// Appends the JSON list of `action` to `out`; a proposal appends its inner
+// actions' lists one after the other.
+Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour flavour) {
+  auto one = [&](Result<Json> r) -> Status {
+    if (!r) return std::move(r).error();
+    out.push_back(std::move(*r));
+    return {};
+  };
+  return std::visit(
+      Overloaded{
+          [&](const action::Orders& a) -> Status {
+            for (const auto& it : a.orders) {
+              if (auto s = one(item_json(it, flavour)); !s) return s;
+            }
+            return {};
+          },
+          [&](const action::OraclePrices& a) -> Status {
+            for (const auto& p : a.prices) {
+              Json in = Json::object();
+              in["c"] = p.symbol;
+              in["px"] = num(p.price);
+              in["t"] = num_u(p.timestamp);
+              out.push_back(tagged("px", std::move(in)));
+            }
+            return {};
+          },
+          [&](const action::PythOracle& a) -> Status {
+            Json oracles = Json::array();
+            for (const auto& u : a.updates) {
+              Json o = Json::object();
+              o["t"] = num_u(u.timestamp);
+              o["fi"] = num_u(u.feed_index);
+              o["px"] = num_u(u.price);
+              o["e"] = num_i(u.exponent);
+              oracles.push_back(std::move(o));
+            }
+            Json in = Json::object();
+            in["oracles"] = std::move(oracles);
+            return one(tagged("o", std::move(in)));
+          },
+          [&](const action::Faucet& a) -> Status {
+            Json in = Json::object();
+            in["u"] = key_text(a.user);
+            put_optional(in, "amount", a.amount);
+            return one(tagged("faucet", std::move(in)));
+          },
+          [&](const action::UpdateUserSettings& a) -> Status {
+            // The object is keyed (and so ordered) by symbol bytes. A symbol
+            // given twice keeps its last value in input order, which is the
+            // value the wire encoding signs.
+            Json m = Json::object();
+            for (const auto& [symbol, leverage] : a.max_leverage) m[symbol] = num(leverage);
+            Json in = Json::object();
+            in["m"] = std::move(m);
+            return one(tagged("updateUserSettings", std::move(in)));
+          },
+          [&](const action::AgentWalletCreation& a) -> Status {
+            Json in = Json::object();
+            in["a"] = key_text(a.agent);
+            in["d"] = a.delete_;
+            return one(tagged("agentWalletCreation", std::move(in)));
+          },
+          [&](const action::WhitelistFaucet& a) -> Status {
+            Json in = Json::object();
+            in["target"] = key_text(a.target);
+            in["whitelist"] = a.whitelist;
+            return one(tagged("whitelistFaucet", std::move(in)));
+          },
+          [&](const action::CreateSubAccount& a) -> Status {
+            Json in = Json::object();
+            in["name"] = a.name;
+            put_optional(in, "marginAmount", a.margin_amount);
+            return one(tagged("createSubAccount", std::move(in)));
+          },
+          [&](const action::RemoveSubAccount& a) -> Status {
+            Json in = Json::object();
+            in["toRemove"] = key_text(a.to_remove);
+            return one(tagged("removeSubAccount", std::move(in)));
+          },
+          [&](const action::RenameSubAccount& a) -> Status {
+            Json in = Json::object();
+            in["account"] = key_text(a.account);
+            in["name"] = a.name;
+            return one(tagged("renameSubAccount", std::move(in)));
+          },
+          [&](const action::Transfer& a) -> Status {
+            const fyrn::Transfer& t = a.transfer;
+            Json in = Json::object();
+            in["k"] = t.kind == TransferKind::Internal ? "internal" : "external";
+            in["from"] = key_text(t.from);
+            in["to"] = key_text(t.to);
+            in["marginAmount"] = num(t.amount);
+            return one(tagged("transfer", std::move(in)));
+          },
+          [&](const action::LegacyWithdrawal1&) -> Status { return Error::legacy_withdrawal(); },
+          [&](const action::LegacyWithdrawal2&) -> Status { return Error::legacy_withdrawal(); },
+          [&](const action::CreateMultisig& a) -> Status {
+            Json in = Json::object();
+            put_policy(in, a.signers, a.threshold, a.time_lock_secs, a.proposal_lifetime_secs);
+            return one(tagged("createMultisig", std::move(in)));
+          },
+          [&](const action::MultisigPropose& a) -> Status {
+            // `extra` has no JSON form.
+            std::vector<Json> inner;
+            for (const auto& nested : a.actions) {
+              if (auto s = append_action(inner, nested, flavour); !s) return s;
+            }
+            Json list = Json::array();
+            for (auto& j : inner) list.push_back(std::move(j));
+            Json in = Json::object();
+            in["m"] = key_text(a.multisig);
+            in["a"] = std::move(list);
+            return one(tagged("msp", std::move(in)));
+          },
+          [&](const action::MultisigApprove& a) -> Status { return one(multisig_ref("msa", a.multisig, a.proposal)); },
+          [&](const action::MultisigReject& a) -> Status { return one(multisig_ref("msr", a.multisig, a.proposal)); },
+          [&](const action::MultisigCancel& a) -> Status { return one(multisig_ref("msc", a.multisig, a.proposal)); },
+          [&](const action::MultisigExecute& a) -> Status { return one(multisig_ref("mse", a.multisig, a.proposal)); },
+          [&](const action::UpdateMultisigPolicy& a) -> Status {
+            Json in = Json::object();
+            in["m"] = key_text(a.multisig);
+            put_policy(in, a.signers, a.threshold, a.time_lock_secs, a.proposal_lifetime_secs);
+            return one(tagged("msu", std::move(in)));
+          },
+          [&](const action::ApproveCommissionFee& a) -> Status {
+            Json in = Json::object();
+            in["to"] = key_text(a.commission.to);
+            in["fee"] = num_u(a.commission.fee);
+            return one(tagged("abc", std::move(in)));
+          },
+          [&](const action::RevokeCommissionFee& a) -> Status {
+            Json in = Json::object();
+            in["to"] = key_text(a.to);
+            return one(tagged("rbc", std::move(in)));
+          },
+          [&](const action::UpdateLiquidatorConfig& a) -> Status {
+            return one(tagged("liq", liquidator_config_to_json(a.config)));
+          },
+      },
+      action.v);
+}
+
+}  // namespace
+
+Result<std::vector<Json>> action_to_json(const Action& action, JsonFlavour flavour) {
+  std::vector<Json> out;
+  if (const auto* orders = std::get_if<action::Orders>(&action.v)) out.reserve(orders->orders.size());
+  if (auto s = append_action(out, action, flavour); !s) return std::move(s).error();
+  return out;
+}
+
+Result<Json> order_item_to_json(const OrderItem& item, JsonFlavour flavour) { return item_json(item, flavour); }
+
+Json liquidator_config_to_json(const LiquidatorConfig& config) {
+  Json instruments = Json::array();
+  for (const LiquidatorInstrumentConfig* inst : config.sorted_instruments()) {
+    Json o = Json::object();
+    o["symbol"] = inst->symbol;
+    o["max_exposure"] = num(inst->max_exposure);
+    o["reserve"] = num(inst->reserve);
+    o["rfactor"] = num(inst->rfactor);
+    o["volume_percent"] = num(inst->volume_percent);
+    o["volume_min"] = num(inst->volume_min);
+    o["volume_rampup"] = num_u(inst->volume_rampup);
+    o["max_sweep_bps"] = num(inst->max_sweep_bps);
+    o["max_adl_notional"] = num(inst->max_adl_notional);
+    o["max_adl_percent"] = num(inst->max_adl_percent);
+    instruments.push_back(std::move(o));
+  }
+  Json out = Json::object();
+  out["cross_exposure"] = num(config.cross_exposure);
+  out["scoring_skew"] = num(config.scoring_skew);
+  out["toxicity"] = num(config.toxicity);
+  out["urgency_size_fraction"] = num(config.urgency_size_fraction);
+  out["sweep_sds"] = num(config.sweep_sds);
+  out["instruments"] = std::move(instruments);
+  return out;
+}
+
+}  // namespace fyrn
