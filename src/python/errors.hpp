@@ -31,7 +31,11 @@ PyObject* panic_type();
 template <typename Body>
 PyObject* guarded(Body&& body) noexcept {
   try {
-    return body();
+    PyObject* result = body();
+    if (result == nullptr && !PyErr_Occurred()) {
+      PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+    return result;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::exception& e) {

@@ -1,14 +1,71 @@
-// The _native module: initialisation and the function table.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// module.cpp: the _native module: its export table and initialisation.
+//
+// The table below is the module's whole public surface, in registration
+// order. Each function is one line: its name, its text signature and its
+// docstring; the "name(params)\n--\n\n" prefix is what the interpreter turns
+// into __text_signature__.
+#include <atomic>
+#include <cstdint>
 
+#include "errors.hpp"
+#include "functions.hpp"
+#include "keypair_type.hpp"
+#include "pyref.hpp"
+
+namespace fyrn::py {
 namespace {
+
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+PyCFunction fastcall(FastcallFunction fn) { return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)); }
+
+// A function without parameters is registered as METH_NOARGS so that the
+// interpreter's own "takes no arguments" TypeError applies to it.
+template <FastcallFunction Fn>
+PyObject* noargs(PyObject* module, PyObject*) {
+  return Fn(module, nullptr, 0, nullptr);
+}
+
+// Export is one module attribute: a function (def) or a class (type != nullptr).
+struct Export {
+  PyMethodDef def;
+  PyTypeObject* (*type)();
+};
+
+#define FYRN_FUNCTION(fn, params, doc) \
+  Export { {#fn, fastcall(&fn), METH_FASTCALL | METH_KEYWORDS, #fn params "\n--\n\n" doc}, nullptr }
+#define FYRN_NOARGS(fn, doc) \
+  Export { {#fn, &noargs<&fn>, METH_NOARGS, #fn "()\n--\n\n" doc}, nullptr }
+#define FYRN_CLASS(name, type_fn) \
+  Export { {name, nullptr, 0, nullptr}, &type_fn }
+
+// Registration order is fixed; it is part of the module's contract.
+Export g_exports[] = {
+    // Wallet messages and Solana funding transactions (functions 1-6) go here.
+
+    FYRN_CLASS("Keypair", keypair_type),
+    // The Signer class goes here.
+
+    FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
+    FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
+    FYRN_FUNCTION(validate_pubkey, "(s)", "Validate a base58-encoded public key"),
+    FYRN_FUNCTION(validate_hash, "(s)", "Validate a base58-encoded hash"),
+
+    // Order identifiers, the py_prepare_* functions and py_finalize_transaction
+    // (functions 13-28) go here.
+};
+
+#undef FYRN_FUNCTION
+#undef FYRN_NOARGS
+#undef FYRN_CLASS
 
 PyModuleDef g_module_def = {
     PyModuleDef_HEAD_INIT,
     "_native",
     "High-performance transaction signing for FYRN DEX",
-    -1,
+    // Not -1: a re-import (after removing it from sys.modules) then calls the
+    // init function again, which hands back the one cached module object.
+    0,
     nullptr,
     nullptr,
     nullptr,
@@ -16,6 +73,51 @@ PyModuleDef g_module_def = {
     nullptr,
 };
 
-}  // namespace
+// The process-wide module object; created once, never released.
+PyObject* g_module = nullptr;
+// ID of the first interpreter that imported us; -1 until then.
+std::atomic<int64_t> g_first_interpreter{-1};
 
-PyMODINIT_FUNC PyInit__native(void) { return PyModule_Create(&g_module_def); }
+bool add_exports(PyObject* module) {
+  PyRef module_name = PyRef::steal(PyUnicode_FromString(g_module_def.m_name));
+  if (!module_name) return false;
+  for (Export& entry : g_exports) {
+    PyRef value;
+    if (entry.type != nullptr) {
+      value = PyRef::borrow(reinterpret_cast<PyObject*>(entry.type()));
+    } else {
+      value = PyRef::steal(PyCFunction_NewEx(&entry.def, module, module_name.get()));
+    }
+    if (!value || PyModule_AddObjectRef(module, entry.def.ml_name, value.get()) < 0) return false;
+  }
+  return true;
+}
+
+PyObject* create_module() {
+  if (!init_panic_type()) return nullptr;
+  PyRef module = PyRef::steal(PyModule_Create(&g_module_def));
+  if (!module || !add_exports(module.get())) return nullptr;  // the partial module is dropped
+  return module.release();
+}
+
+}  // namespace
+}  // namespace fyrn::py
+
+PyMODINIT_FUNC PyInit__native(void) {
+  using namespace fyrn::py;
+  const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id == -1) return nullptr;
+  int64_t first = -1;
+  if (!g_first_interpreter.compare_exchange_strong(first, id) && first != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "_native does not support sub-interpreters: it can only be imported by the interpreter "
+                    "that imported it first");
+    return nullptr;
+  }
+  if (g_module == nullptr) {
+    g_module = create_module();
+    if (g_module == nullptr) return nullptr;
+  }
+  Py_INCREF(g_module);
+  return g_module;
+}

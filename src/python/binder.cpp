@@ -1,0 +1,242 @@
+// binder.cpp: the generic argument binder and the argument conversions.
+//
+// The binding checks run in the interpreter's own order for a Python function
+// (keywords first, then surplus positionals, then missing parameters), so that
+// a caller sees exactly the TypeError a `def` with the same signature raises.
+#include "binder.hpp"
+
+#include <string>
+
+namespace fyrn::py {
+namespace {
+
+// full_name is the callable's name as the messages print it: "f" or "Class.m".
+std::string full_name(const CallSpec& spec) {
+  std::string name;
+  if (spec.owner != nullptr) {
+    name += spec.owner;
+    name += '.';
+  }
+  name += spec.name;
+  return name;
+}
+
+int find_param(const CallSpec& spec, PyObject* key) {
+  for (int i = 0; i < spec.n_params; ++i) {
+    // Does not raise; a str subclass compares by value like any str.
+    if (PyUnicode_CompareWithASCIIString(key, spec.params[i]) == 0) return i;
+  }
+  return -1;
+}
+
+void raise_too_many(const CallSpec& spec, Py_ssize_t given) {
+  std::string takes;
+  bool plural = true;
+  if (spec.n_required < spec.n_params) {
+    takes = "from " + std::to_string(spec.n_required) + " to " + std::to_string(spec.n_params);
+  } else {
+    takes = std::to_string(spec.n_params);
+    plural = spec.n_params != 1;
+  }
+  PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", full_name(spec).c_str(),
+               takes.c_str(), plural ? "s" : "", given, given == 1 ? "was" : "were");
+}
+
+// raise_missing lists the missing names as the interpreter does:
+// 'a' / 'a' and 'b' / 'a', 'b', and 'c'.
+void raise_missing(const CallSpec& spec, PyObject* const* out) {
+  int missing[64];
+  int count = 0;
+  for (int i = 0; i < spec.n_required && count < 64; ++i) {
+    if (out[i] == nullptr) missing[count++] = i;
+  }
+  std::string names;
+  for (int k = 0; k < count; ++k) {
+    if (k > 0) names += count == 2 ? " and " : (k == count - 1 ? ", and " : ", ");
+    names += '\'';
+    names += spec.params[missing[k]];
+    names += '\'';
+  }
+  PyErr_Format(PyExc_TypeError, "%s() missing %d required positional argument%s: %s", full_name(spec).c_str(), count,
+               count == 1 ? "" : "s", names.c_str());
+}
+
+// type_name is the qualified name of obj's type, as a new reference.
+PyRef type_name(PyObject* obj) {
+#if PY_VERSION_HEX >= 0x030B0000
+  return PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
+#else
+  return PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+#endif
+}
+
+bool raise_mismatch(PyObject* obj, const char* param, const char* expected) {
+  PyRef name = type_name(obj);
+  if (!name) return false;
+  PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(), expected);
+  return false;
+}
+
+constexpr const char kOutOfRange[] = "out of range integral type conversion attempted";
+
+}  // namespace
+
+bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+  const Py_ssize_t n_params = spec.n_params;
+  const Py_ssize_t n_positional = nargs < n_params ? nargs : n_params;
+  for (Py_ssize_t i = 0; i < n_positional; ++i) out[i] = args[i];
+  for (Py_ssize_t i = n_positional; i < n_params; ++i) out[i] = nullptr;
+
+  if (kwnames != nullptr) {
+    const Py_ssize_t n_keywords = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < n_keywords; ++k) {
+      PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+      if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", full_name(spec).c_str());
+        return false;
+      }
+      const int index = find_param(spec, key);
+      if (index < 0) {
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", full_name(spec).c_str(), key);
+        return false;
+      }
+      if (out[index] != nullptr) {
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%S'", full_name(spec).c_str(), key);
+        return false;
+      }
+      out[index] = args[nargs + k];
+    }
+  }
+
+  if (nargs > n_params) {
+    raise_too_many(spec, nargs);
+    return false;
+  }
+  for (int i = 0; i < spec.n_required; ++i) {
+    if (out[i] == nullptr) {
+      raise_missing(spec, out);
+      return false;
+    }
+  }
+  // An explicit None is the same as leaving an optional parameter out.
+  for (int i = spec.n_required; i < spec.n_params; ++i) {
+    if (out[i] == Py_None) out[i] = nullptr;
+  }
+  return true;
+}
+
+void type_error_prefixed(const char* param) {
+  if (!PyErr_Occurred()) return;
+#if PY_VERSION_HEX >= 0x030C0000
+  PyObject* value = PyErr_GetRaisedException();
+  // Only a plain TypeError is reworded; subclasses and other errors pass as they are.
+  if (Py_TYPE(value) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+    PyErr_SetRaisedException(value);
+    return;
+  }
+  PyRef error = PyRef::steal(value);
+#else
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (type != PyExc_TypeError || value == nullptr) {
+    PyErr_Restore(type, value, traceback);
+    return;
+  }
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  PyRef error = PyRef::steal(value);
+#endif
+  PyRef message = PyRef::steal(PyObject_Str(error.get()));
+  if (!message) return;
+  PyErr_Format(PyExc_TypeError, "argument '%s': %U", param, message.get());
+}
+
+bool to_text(PyObject* obj, const char* param, std::string_view& out) {
+  if (!PyUnicode_Check(obj)) return raise_mismatch(obj, param, "PyString");
+  Py_ssize_t len = 0;
+  // Lone surrogates have no UTF-8 form: the UnicodeEncodeError propagates.
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<size_t>(len));
+  return true;
+}
+
+bool to_bytes(PyObject* obj, const char* param, std::string_view& out) {
+  if (!PyBytes_Check(obj)) return raise_mismatch(obj, param, "PyBytes");
+  out = std::string_view(PyBytes_AS_STRING(obj), static_cast<size_t>(PyBytes_GET_SIZE(obj)));
+  return true;
+}
+
+bool to_uint(PyObject* obj, const char* param, uint64_t max, uint64_t& out) {
+  PyRef index = PyRef::steal(PyNumber_Index(obj));
+  if (!index) {
+    type_error_prefixed(param);
+    return false;
+  }
+  if (max > static_cast<uint64_t>(INT64_MAX)) {
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+      type_error_prefixed(param);
+      return false;
+    }
+    if (value > max) {
+      PyErr_SetString(PyExc_OverflowError, kOutOfRange);
+      return false;
+    }
+    out = value;
+    return true;
+  }
+  const long long value = PyLong_AsLongLong(index.get());
+  if (value == -1 && PyErr_Occurred()) {
+    type_error_prefixed(param);
+    return false;
+  }
+  if (value < 0 || static_cast<unsigned long long>(value) > max) {
+    PyErr_SetString(PyExc_OverflowError, kOutOfRange);
+    return false;
+  }
+  out = static_cast<uint64_t>(value);
+  return true;
+}
+
+bool to_int(PyObject* obj, const char* param, int64_t min, int64_t max, int64_t& out) {
+  PyRef index = PyRef::steal(PyNumber_Index(obj));
+  if (!index) {
+    type_error_prefixed(param);
+    return false;
+  }
+  const long long value = PyLong_AsLongLong(index.get());
+  if (value == -1 && PyErr_Occurred()) {
+    type_error_prefixed(param);
+    return false;
+  }
+  if (value < min || value > max) {
+    PyErr_SetString(PyExc_OverflowError, kOutOfRange);
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+bool to_bool(PyObject* obj, const char* param, bool& out) {
+  if (!PyBool_Check(obj)) return raise_mismatch(obj, param, "PyBool");
+  out = obj == Py_True;
+  return true;
+}
+
+bool to_f64(PyObject* obj, const char* param, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  const double value = PyFloat_AsDouble(obj);
+  if (value == -1.0 && PyErr_Occurred()) {
+    type_error_prefixed(param);
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+}  // namespace fyrn::py

@@ -1,0 +1,221 @@
+// keypair_type.cpp: the `Keypair` class.
+//
+// Immutable once built, so instances are shared freely and never borrowed.
+// The secret seed lives only inside the fyrn::Keypair member, whose destructor
+// wipes it; every temporary copy of secret material made here is wiped too.
+#include "keypair_type.hpp"
+
+#include <sodium.h>
+
+#include <new>
+#include <string>
+
+#include "binder.hpp"
+#include "errors.hpp"
+#include "fyrn/base58.hpp"
+
+namespace fyrn::py {
+namespace {
+
+struct KeypairObject {
+  PyObject_HEAD
+  fyrn::Keypair keypair;
+};
+
+PyTypeObject* g_keypair_type = nullptr;
+
+KeypairObject* as_keypair(PyObject* self) { return reinterpret_cast<KeypairObject*>(self); }
+
+PyObject* wrap(PyTypeObject* type, const fyrn::Keypair& keypair) {
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  new (&as_keypair(self)->keypair) fyrn::Keypair(keypair);
+  return self;
+}
+
+PyObject* wrap_result(PyTypeObject* type, const fyrn::Result<fyrn::Keypair>& result) {
+  if (!result.ok()) return raise_error(result.error());
+  return wrap(type, result.value());
+}
+
+// text_of returns the UTF-8 of a str (UnicodeEncodeError for lone surrogates).
+bool text_of(PyObject* obj, std::string_view& out) {
+  Py_ssize_t len = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<size_t>(len));
+  return true;
+}
+
+PyObject* keypair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0) {
+      PyObject* key = nullptr;
+      PyObject* value = nullptr;
+      Py_ssize_t pos = 0;
+      PyDict_Next(kwargs, &pos, &key, &value);
+      PyErr_Format(PyExc_TypeError, "Keypair.__new__() got an unexpected keyword argument '%S'", key);
+      return nullptr;
+    }
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    if (nargs == 0) return wrap(type, fyrn::Keypair::generate());
+    if (nargs > 1) {
+      PyErr_SetString(PyExc_TypeError, "expected at most one key");
+      return nullptr;
+    }
+    PyObject* key = PyTuple_GET_ITEM(args, 0);
+    if (PyUnicode_Check(key)) {
+      std::string_view text;
+      if (!text_of(key, text)) return nullptr;
+      return wrap_result(type, fyrn::Keypair::from_base58(text));
+    }
+    if (PyBytes_Check(key)) {
+      return wrap_result(type, fyrn::Keypair::from_bytes(reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(key)),
+                                                         static_cast<size_t>(PyBytes_GET_SIZE(key))));
+    }
+    PyErr_SetString(PyExc_TypeError, "key must be a base58 string or bytes");
+    return nullptr;
+  });
+}
+
+void keypair_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  as_keypair(self)->keypair.~Keypair();  // wipes the secret
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+const char* const kFromBase58Params[] = {"s"};
+const CallSpec kFromBase58{"from_base58", "Keypair", kFromBase58Params, 1, 1};
+
+PyObject* keypair_from_base58(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[1];
+    std::string_view text;
+    if (!bind(kFromBase58, args, nargs, kwnames, bound) || !to_text(bound[0], "s", text)) return nullptr;
+    return wrap_result(g_keypair_type, fyrn::Keypair::from_base58(text));
+  });
+}
+
+const char* const kFromBytesParams[] = {"bytes"};
+const CallSpec kFromBytes{"from_bytes", "Keypair", kFromBytesParams, 1, 1};
+
+PyObject* keypair_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[1];
+    std::string_view bytes;
+    if (!bind(kFromBytes, args, nargs, kwnames, bound) || !to_bytes(bound[0], "bytes", bytes)) return nullptr;
+    return wrap_result(g_keypair_type,
+                       fyrn::Keypair::from_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  });
+}
+
+PyObject* keypair_to_base58(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    auto full = as_keypair(self)->keypair.to_bytes();
+    std::string text = fyrn::base58::encode_64(full.data());
+    sodium_memzero(full.data(), full.size());
+    PyObject* result = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    sodium_memzero(text.data(), text.size());
+    return result;
+  });
+}
+
+PyObject* keypair_to_bytes(PyObject* self, PyObject*) {
+  auto full = as_keypair(self)->keypair.to_bytes();
+  PyObject* result = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(full.data()),
+                                               static_cast<Py_ssize_t>(full.size()));
+  sodium_memzero(full.data(), full.size());
+  return result;
+}
+
+PyObject* keypair_secret_key(PyObject* self, PyObject*) {
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(as_keypair(self)->keypair.seed()), 32);
+}
+
+PyObject* pubkey_text(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const std::string text = as_keypair(self)->keypair.pubkey().to_base58();
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  });
+}
+
+PyObject* keypair_pubkey(PyObject* self, void*) { return pubkey_text(self); }
+
+PyObject* keypair_repr(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const std::string text = as_keypair(self)->keypair.pubkey().to_base58();
+    return PyUnicode_FromFormat("Keypair(pubkey='%s')", text.c_str());
+  });
+}
+
+template <typename F>
+PyCFunction as_cfunction(F* fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+PyMethodDef g_methods[] = {
+    {"from_base58", as_cfunction(&keypair_from_base58), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_base58(s)\n--\n\nCreate from base58-encoded secret key or full keypair"},
+    {"from_bytes", as_cfunction(&keypair_from_bytes), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "from_bytes(bytes)\n--\n\nCreate from raw bytes (32-byte secret or 64-byte keypair)"},
+    {"to_base58", as_cfunction(&keypair_to_base58), METH_NOARGS,
+     "to_base58($self)\n--\n\nGet the full keypair as base58 (64 bytes)"},
+    {"to_bytes", as_cfunction(&keypair_to_bytes), METH_NOARGS,
+     "to_bytes($self)\n--\n\nGet the full keypair as bytes (64 bytes)"},
+    {"secret_key", as_cfunction(&keypair_secret_key), METH_NOARGS,
+     "secret_key($self)\n--\n\nGet the secret key as bytes (32 bytes)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef g_getset[] = {
+    {"pubkey", &keypair_pubkey, nullptr, "Get the public key as base58 string", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot g_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Keypair(*args)\n--\n\nEd25519 keypair for signing transactions")},
+    {Py_tp_new, reinterpret_cast<void*>(&keypair_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&keypair_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(&keypair_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(&pubkey_text)},
+    {Py_tp_methods, g_methods},
+    {Py_tp_getset, g_getset},
+    {0, nullptr},
+};
+
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT;
+#endif
+
+PyType_Spec g_spec = {"_native.Keypair", sizeof(KeypairObject), 0, kFlags, g_slots};
+
+}  // namespace
+
+PyTypeObject* keypair_type() {
+  if (g_keypair_type == nullptr) {
+    PyObject* type = PyType_FromSpec(&g_spec);
+    if (type == nullptr) {
+      PyErr_Clear();
+      raise_panic("failed to create type object for Keypair");
+      return nullptr;
+    }
+    g_keypair_type = reinterpret_cast<PyTypeObject*>(type);
+  }
+  return g_keypair_type;
+}
+
+const fyrn::Keypair* keypair_of(PyObject* obj) {
+  if (g_keypair_type == nullptr || !PyObject_TypeCheck(obj, g_keypair_type)) return nullptr;
+  return &as_keypair(obj)->keypair;
+}
+
+PyObject* new_keypair_object(const fyrn::Keypair& keypair) {
+  PyTypeObject* type = keypair_type();
+  if (type == nullptr) return nullptr;
+  return guarded([&]() -> PyObject* { return wrap(type, keypair); });
+}
+
+}  // namespace fyrn::py

@@ -1,0 +1,67 @@
+// utility_functions.cpp: random_hash, current_timestamp, validate_pubkey,
+// validate_hash.
+#include <string>
+
+#include "binder.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "fyrn/base58.hpp"
+#include "fyrn/keys.hpp"
+#include "fyrn/nonce.hpp"
+
+namespace fyrn::py {
+namespace {
+
+const CallSpec kRandomHash{"random_hash", nullptr, nullptr, 0, 0};
+const CallSpec kCurrentTimestamp{"current_timestamp", nullptr, nullptr, 0, 0};
+const char* const kTextParam[] = {"s"};
+const CallSpec kValidatePubkey{"validate_pubkey", nullptr, kTextParam, 1, 1};
+const CallSpec kValidateHash{"validate_hash", nullptr, kTextParam, 1, 1};
+
+// bind_text binds the single text parameter `s`.
+bool bind_text(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               std::string_view& out) {
+  PyObject* bound[1];
+  return bind(spec, args, nargs, kwnames, bound) && to_text(bound[0], "s", out);
+}
+
+}  // namespace
+
+FYRN_PY_FUNCTION(random_hash) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    if (!bind(kRandomHash, args, nargs, kwnames, nullptr)) return nullptr;
+    uint8_t bytes[32];
+    fyrn::random_bytes(bytes, sizeof bytes);
+    const std::string text = fyrn::base58::encode_32(bytes);
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  });
+}
+
+FYRN_PY_FUNCTION(current_timestamp) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    if (!bind(kCurrentTimestamp, args, nargs, kwnames, nullptr)) return nullptr;
+    return PyLong_FromUnsignedLongLong(fyrn::next_timestamp());
+  });
+}
+
+FYRN_PY_FUNCTION(validate_pubkey) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    std::string_view text;
+    if (!bind_text(kValidatePubkey, args, nargs, kwnames, text)) return nullptr;
+    return PyBool_FromLong(fyrn::Pubkey::from_base58(text).ok());
+  });
+}
+
+FYRN_PY_FUNCTION(validate_hash) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    std::string_view text;
+    if (!bind_text(kValidateHash, args, nargs, kwnames, text)) return nullptr;
+    return PyBool_FromLong(fyrn::Hash::from_base58(text).ok());
+  });
+}
+
+}  // namespace fyrn::py
