@@ -15,4 +15,7 @@ FYRN_PY_FUNCTION(current_timestamp);
 FYRN_PY_FUNCTION(validate_pubkey);
 FYRN_PY_FUNCTION(validate_hash);
 
+// order identifiers (order_id_functions.cpp)
+FYRN_PY_FUNCTION(compute_order_id);
+
 }  // namespace fyrn::py

@@ -50,6 +50,9 @@ Export g_exports[] = {
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
     FYRN_FUNCTION(validate_pubkey, "(s)", "Validate a base58-encoded public key"),
     FYRN_FUNCTION(validate_hash, "(s)", "Validate a base58-encoded hash"),
+    FYRN_FUNCTION(compute_order_id, "(wincode_bytes)",
+                  "Compute SHA256 hash from raw bytes.\n\n"
+                  "This is a raw utility and does not apply FYRN order-ID canonicalization."),
 
     // Order identifiers, the py_prepare_* functions and py_finalize_transaction
     // (functions 13-28) go here.

@@ -1,0 +1,226 @@
+// Core results into Python objects.
+#include "convert.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace fyrn::py {
+namespace {
+
+// Tables built in the current interpreter, forgotten together at finalisation.
+KeyTable* g_built_tables = nullptr;
+bool g_forget_registered = false;
+
+// Every key the submission JSON writes, in ascending byte order. Keys found
+// here reuse one interned string; any other key (a user-settings symbol, a
+// prepared message read back from the caller) gets a fresh one.
+constexpr std::string_view kJsonKeyNames[] = {
+    "a", "abc", "account", "actions", "agentWalletCreation", "amount", "b", "builderCode", "c",
+    "createMultisig", "createSubAccount", "cross_exposure", "cx", "cxa", "d", "e", "faucet", "fee", "fi",
+    "from", "i", "instruments", "k", "l", "lim", "liq", "lmax", "lmin", "m", "marginAmount",
+    "max_adl_notional", "max_adl_percent", "max_exposure", "max_sweep_bps", "mod", "msa", "msc", "mse", "msp",
+    "msr", "msu", "name", "o", "of", "oid", "oracles", "p", "pmax", "pmin", "proposalLifetimeSecs", "px", "r",
+    "rbc", "removeSubAccount", "renameSubAccount", "reserve", "rfactor", "rng", "scoring_skew", "signers",
+    "slSlippage", "slippage", "st", "stb", "sweep_sds", "symbol", "sz", "t", "target", "threshold", "tif",
+    "timeLockSecs", "to", "toRemove", "toxicity", "tp", "tpSlippage", "tr", "transfer", "trb", "trig",
+    "trigger", "trl", "u", "updateUserSettings", "urgency_size_fraction", "volume_min", "volume_percent",
+    "volume_rampup", "whitelist", "whitelistFaucet",
+};
+static_assert(std::adjacent_find(std::begin(kJsonKeyNames), std::end(kJsonKeyNames),
+                                 [](std::string_view a, std::string_view b) { return a >= b; }) ==
+                  std::end(kJsonKeyNames),
+              "the key vocabulary must be strictly ascending for binary search");
+
+KeyTable g_json_keys(kJsonKeyNames);
+
+enum SignedKey : size_t { kActions, kNonce, kAccount, kSigner, kSignature, kOrderId, kOrderIds };
+constexpr std::string_view kSignedKeyNames[] = {"actions", "nonce",    "account",  "signer",
+                                                "signature", "order_id", "order_ids"};
+KeyTable g_signed_keys(kSignedKeyNames);
+
+// object_key returns a new reference to the dict key for `name`.
+PyObject* object_key(PyObject* const* vocabulary, const std::string& name) {
+  const std::string_view* end = std::end(kJsonKeyNames);
+  const std::string_view* it = std::lower_bound(std::begin(kJsonKeyNames), end, std::string_view(name));
+  if (it != end && *it == name) {
+    PyObject* key = vocabulary[it - std::begin(kJsonKeyNames)];
+    Py_INCREF(key);
+    return key;
+  }
+  return text_to_py(name);
+}
+
+// Sets dict[key] = value, taking over `value`; false with an exception set
+// when value is nullptr or the insertion fails.
+bool put(PyObject* dict, PyObject* key, PyObject* value) {
+  PyRef owned = PyRef::steal(value);
+  return owned && PyDict_SetItem(dict, key, owned.get()) == 0;
+}
+
+PyObject* to_py(PyObject* const* vocabulary, const Json& value);
+
+PyObject* array_to_py(PyObject* const* vocabulary, const Json::array_t& array) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < array.size(); ++i) {
+    PyObject* element = to_py(vocabulary, array[i]);
+    if (element == nullptr) return nullptr;  // the unfilled slots are NULL, which the list tolerates
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
+  }
+  return list.release();
+}
+
+PyObject* object_to_py(PyObject* const* vocabulary, const Json::object_t& object) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  for (const auto& [name, member] : object) {
+    PyRef key = PyRef::steal(object_key(vocabulary, name));
+    if (!key || !put(dict.get(), key.get(), to_py(vocabulary, member))) return nullptr;
+  }
+  return dict.release();
+}
+
+PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
+  using Kind = Json::value_t;
+  switch (value.type()) {
+    case Kind::null:
+      Py_RETURN_NONE;
+    case Kind::boolean:
+      return PyBool_FromLong(value.get_ref<const Json::boolean_t&>() ? 1 : 0);
+    case Kind::number_unsigned: {
+      const uint64_t u = value.get_ref<const Json::number_unsigned_t&>();
+      if (u <= static_cast<uint64_t>(INT64_MAX)) return PyLong_FromUnsignedLongLong(u);
+      return PyFloat_FromDouble(static_cast<double>(u));  // rounds to nearest
+    }
+    case Kind::number_integer:
+      return PyLong_FromLongLong(value.get_ref<const Json::number_integer_t&>());
+    case Kind::number_float:
+      return PyFloat_FromDouble(value.get_ref<const Json::number_float_t&>());
+    case Kind::string:
+      return text_to_py(value.get_ref<const Json::string_t&>());
+    case Kind::binary: {
+      const auto& bytes = value.get_ref<const Json::binary_t&>();
+      return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                       static_cast<Py_ssize_t>(bytes.size()));
+    }
+    case Kind::array:
+    case Kind::object: {
+      // Values read back from callers can nest deeply; let the interpreter's
+      // recursion limit end that with RecursionError instead of the C stack.
+      if (Py_EnterRecursiveCall(" while converting JSON to Python")) return nullptr;
+      PyObject* out = value.is_array() ? array_to_py(vocabulary, value.get_ref<const Json::array_t&>())
+                                       : object_to_py(vocabulary, value.get_ref<const Json::object_t&>());
+      Py_LeaveRecursiveCall();
+      return out;
+    }
+    case Kind::discarded:
+      break;
+  }
+  PyErr_SetString(PyExc_ValueError, "JSON value has no Python form");
+  return nullptr;
+}
+
+PyObject* texts_to_py(const std::vector<std::string>& texts) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    PyObject* s = text_to_py(texts[i]);
+    if (s == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
+  }
+  return list.release();
+}
+
+}  // namespace
+
+PyObject* const* KeyTable::build() {
+  PyInterpreterState* interp = PyInterpreterState_Get();
+  if (keys_ != nullptr) {
+    // Built by an interpreter that is still alive: its strings are not ours.
+    PyErr_SetString(PyExc_ImportError, "_native does not support sub-interpreters");
+    return nullptr;
+  }
+  if (!g_forget_registered) {
+    if (Py_AtExit(&KeyTable::forget_all) != 0) {
+      PyErr_SetString(PyExc_RuntimeError, "_native: no room to register its exit cleanup");
+      return nullptr;
+    }
+    g_forget_registered = true;
+  }
+  std::unique_ptr<PyObject*[]> keys(new (std::nothrow) PyObject*[size_]());
+  if (!keys) {
+    PyErr_NoMemory();
+    return nullptr;
+  }
+  for (size_t i = 0; i < size_; ++i) {
+    PyObject* s = text_to_py(names_[i]);
+    if (s == nullptr) {
+      for (size_t j = 0; j < i; ++j) Py_DECREF(keys[j]);
+      return nullptr;
+    }
+    PyUnicode_InternInPlace(&s);
+    keys[i] = s;
+  }
+  // Published only when complete, so a failed build leaves the table empty
+  // and the next call simply tries again.
+  keys_ = keys.release();
+  owner_ = interp;
+  next_built_ = g_built_tables;
+  g_built_tables = this;
+  return keys_;
+}
+
+void KeyTable::forget_all() {
+  // Runs after the interpreter is gone: the strings died with it, so only the
+  // pointers are dropped, never the references.
+  for (KeyTable* t = g_built_tables; t != nullptr;) {
+    KeyTable* next = t->next_built_;
+    delete[] t->keys_;
+    t->keys_ = nullptr;
+    t->owner_ = nullptr;
+    t->next_built_ = nullptr;
+    t = next;
+  }
+  g_built_tables = nullptr;
+  g_forget_registered = false;
+}
+
+PyObject* json_to_py(const Json& value) {
+  PyObject* const* vocabulary = g_json_keys.keys();
+  if (vocabulary == nullptr) return nullptr;
+  return to_py(vocabulary, value);
+}
+
+PyObject* json_list_to_py(const std::vector<Json>& values) {
+  PyObject* const* vocabulary = g_json_keys.keys();
+  if (vocabulary == nullptr) return nullptr;
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* element = to_py(vocabulary, values[i]);
+    if (element == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
+  }
+  return list.release();
+}
+
+PyObject* signed_to_py(const SignedTransaction& tx) {
+  PyObject* const* k = g_signed_keys.keys();
+  if (k == nullptr) return nullptr;
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  PyObject* d = dict.get();
+  if (!put(d, k[kActions], json_list_to_py(tx.actions)) ||
+      !put(d, k[kNonce], PyLong_FromUnsignedLongLong(tx.nonce)) ||
+      !put(d, k[kAccount], text_to_py(tx.account)) || !put(d, k[kSigner], text_to_py(tx.signer)) ||
+      !put(d, k[kSignature], text_to_py(tx.signature))) {
+    return nullptr;
+  }
+  if (tx.order_id && !put(d, k[kOrderId], text_to_py(*tx.order_id))) return nullptr;
+  if (tx.order_ids && !put(d, k[kOrderIds], texts_to_py(*tx.order_ids))) return nullptr;
+  return dict.release();
+}
+
+}  // namespace fyrn::py

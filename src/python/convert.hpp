@@ -1,0 +1,69 @@
+// convert.hpp: core results into Python objects, and the shared dict-key
+// strings of the shell.
+#pragma once
+
+#include "pyref.hpp"
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "fyrn/json.hpp"
+
+namespace fyrn::py {
+
+// json_to_py returns a new reference to the Python form of a JSON value: None,
+// bool, int (an unsigned number above 2^63−1 becomes the nearest float),
+// float, str, list, or dict with keys in the value's (ascending byte) order.
+// On failure it returns nullptr with the exception set; nothing partial
+// escapes.
+PyObject* json_to_py(const fyrn::Json& value);
+
+// json_list_to_py converts a list of JSON values into a new list.
+PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
+
+// signed_to_py returns a new dict with the keys "actions", "nonce", "account",
+// "signer", "signature", then "order_id" and "order_ids" when present, in that
+// insertion order. nullptr with the exception set on failure.
+PyObject* signed_to_py(const fyrn::SignedTransaction& tx);
+
+// text_to_py returns a new str from UTF-8 bytes.
+inline PyObject* text_to_py(std::string_view text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// KeyTable is a fixed list of dict keys, created as interned strings at first
+// use and reused by every call, so result dicts cost no key allocation and
+// every key arrives with its hash cached. Define tables with static storage
+// duration; use them with the interpreter lock held.
+//
+// The strings belong to the interpreter that built them: the table forgets
+// them when that interpreter is finalised (a later one builds its own), and
+// refuses to hand them to a different interpreter.
+class KeyTable {
+ public:
+  template <size_t N>
+  constexpr explicit KeyTable(const std::string_view (&names)[N]) : names_(names), size_(N) {}
+  KeyTable(const KeyTable&) = delete;
+  KeyTable& operator=(const KeyTable&) = delete;
+
+  // keys returns the borrowed key strings in the order of the names, or
+  // nullptr with an exception set.
+  PyObject* const* keys() {
+    if (keys_ != nullptr && owner_ == PyInterpreterState_Get()) return keys_;
+    return build();
+  }
+  size_t size() const { return size_; }
+
+ private:
+  PyObject* const* build();
+  static void forget_all();
+
+  const std::string_view* names_;
+  size_t size_;
+  PyObject** keys_ = nullptr;
+  PyInterpreterState* owner_ = nullptr;
+  KeyTable* next_built_ = nullptr;  // chain of built tables, for forget_all
+};
+
+}  // namespace fyrn::py

@@ -1,0 +1,36 @@
+// order_id_functions.cpp: compute_order_id, the raw SHA-256 of a caller's
+// complete identifier preimage.
+#include <sodium.h>
+
+#include <string>
+
+#include "binder.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "fyrn/base58.hpp"
+
+namespace fyrn::py {
+namespace {
+
+const char* const kComputeOrderIdParams[] = {"wincode_bytes"};
+const CallSpec kComputeOrderId{"compute_order_id", nullptr, kComputeOrderIdParams, 1, 1};
+
+}  // namespace
+
+FYRN_PY_FUNCTION(compute_order_id) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[1];
+    std::string_view bytes;
+    if (!bind(kComputeOrderId, args, nargs, kwnames, bound) || !to_bytes(bound[0], "wincode_bytes", bytes)) {
+      return nullptr;
+    }
+    // The caller supplies the whole preimage; no canonicalisation happens here.
+    uint8_t digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    const std::string text = fyrn::base58::encode_32(digest);
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  });
+}
+
+}  // namespace fyrn::py
