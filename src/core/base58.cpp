@@ -38,8 +38,130 @@ std::string encode(const uint8_t* data, size_t len) {
   return out;
 }
 
-std::string encode_32(const uint8_t* data) { return encode(data, 32); }
-std::string encode_64(const uint8_t* data) { return encode(data, 64); }
+// Fixed-size encoders. The input is read as big-endian 32-bit limbs; each limb
+// is multiplied by its weight 2^(32k) written in base 58^5, and the products
+// are summed column by column into 64-bit accumulators. One carry pass then
+// leaves every column below 58^5, and each column splits into five digits.
+// The tables and the no-overflow bounds are computed at compile time.
+namespace {
+
+constexpr uint64_t kR = 656356768;  // 58^5
+
+template <size_t Limbs, size_t Cols>
+using Table = std::array<std::array<uint32_t, Cols>, Limbs>;
+
+// make_table returns, for each limb i (most significant first), its weight
+// 2^(32 * (Limbs - 1 - i)) in base 58^5, most significant column first.
+template <size_t Limbs, size_t Cols>
+constexpr Table<Limbs, Cols> make_table() {
+  Table<Limbs, Cols> table{};
+  std::array<uint64_t, Cols> weight{};  // base 58^5, least significant first
+  weight[0] = 1;
+  for (size_t i = Limbs; i-- > 0;) {
+    for (size_t j = 0; j < Cols; ++j) table[i][Cols - 1 - j] = static_cast<uint32_t>(weight[j]);
+    uint64_t carry = 0;  // weight *= 2^32
+    for (size_t j = 0; j < Cols; ++j) {
+      const unsigned __int128 v = (static_cast<unsigned __int128>(weight[j]) << 32) + carry;
+      weight[j] = static_cast<uint64_t>(v % kR);
+      carry = static_cast<uint64_t>(v / kR);
+    }
+  }
+  return table;
+}
+
+// column_bound is the largest sum limbs [from, to) can add to column j.
+template <size_t Limbs, size_t Cols>
+constexpr unsigned __int128 column_bound(const Table<Limbs, Cols>& table, size_t from, size_t to, size_t j) {
+  unsigned __int128 sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<unsigned __int128>(UINT32_MAX) * table[i][j];
+  return sum;
+}
+
+constexpr size_t kCols32 = 9;   // 32 bytes need at most 44 digits
+constexpr size_t kCols64 = 18;  // 64 bytes need at most 88 digits
+constexpr auto kTable32 = make_table<8, kCols32>();
+constexpr auto kTable64 = make_table<16, kCols64>();
+
+constexpr bool fits_32() {
+  for (size_t j = 0; j < kCols32; ++j) {
+    if (column_bound(kTable32, 0, 8, j) > UINT64_MAX) return false;
+  }
+  return true;
+}
+static_assert(fits_32(), "32-byte accumulation must not overflow");
+
+// For 64 bytes, summing all 16 limbs could overflow a column, so the first
+// eight limbs are summed and fully carried (the partial value is below 58^90,
+// so every column, the top one included, is then below 58^5) before the last
+// eight are added.
+constexpr bool fits_64() {
+  for (size_t j = 0; j < kCols64; ++j) {
+    if (column_bound(kTable64, 0, 8, j) > UINT64_MAX) return false;
+    if ((kR - 1) + column_bound(kTable64, 8, 16, j) > UINT64_MAX) return false;
+  }
+  return true;
+}
+static_assert(fits_64(), "64-byte accumulation must not overflow");
+
+inline uint32_t load_be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+template <size_t Limbs, size_t Cols>
+void accumulate(uint64_t* acc, const uint8_t* data, const Table<Limbs, Cols>& table, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
+    const uint64_t limb = load_be32(data + 4 * i);
+    for (size_t j = 0; j < Cols; ++j) acc[j] += limb * table[i][j];
+  }
+}
+
+template <size_t Cols>
+void carry(uint64_t* acc) {
+  for (size_t j = Cols - 1; j > 0; --j) {
+    acc[j - 1] += acc[j] / kR;
+    acc[j] %= kR;
+  }
+}
+
+// finish turns fully carried columns into text: one '1' per leading zero byte,
+// then the digits from the first non-zero one.
+template <size_t Cols>
+std::string finish(const uint64_t* acc, const uint8_t* data, size_t len) {
+  char digits[Cols * 5];
+  for (size_t j = 0; j < Cols; ++j) {
+    uint32_t v = static_cast<uint32_t>(acc[j]);
+    for (size_t k = 5; k-- > 0;) {
+      digits[j * 5 + k] = static_cast<char>(v % 58);
+      v /= 58;
+    }
+  }
+  size_t zeros = 0;
+  while (zeros < len && data[zeros] == 0) ++zeros;
+  size_t first = 0;
+  while (first < Cols * 5 && digits[first] == 0) ++first;
+  std::string out(zeros + Cols * 5 - first, '1');
+  for (size_t k = first; k < Cols * 5; ++k) out[zeros + k - first] = kAlphabet[static_cast<uint8_t>(digits[k])];
+  return out;
+}
+
+}  // namespace
+
+std::string encode_32(const uint8_t* data) {
+  uint64_t acc[kCols32] = {};
+  accumulate(acc, data, kTable32, 0, 8);
+  carry<kCols32>(acc);
+  return finish<kCols32>(acc, data, 32);
+}
+
+std::string encode_64(const uint8_t* data) {
+  uint64_t acc[kCols64] = {};
+  accumulate(acc, data, kTable64, 0, 8);
+  carry<kCols64>(acc);
+  accumulate(acc, data, kTable64, 8, 16);
+  carry<kCols64>(acc);
+  return finish<kCols64>(acc, data, 64);
+}
 
 Result<std::vector<uint8_t>> decode(std::string_view text) {
   size_t ones = 0;
