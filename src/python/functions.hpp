@@ -17,5 +17,7 @@ FYRN_PY_FUNCTION(validate_hash);
 
 // order identifiers (order_id_functions.cpp)
 FYRN_PY_FUNCTION(compute_order_id);
+// order identifiers without a key (order_id_from_order.cpp)
+FYRN_PY_FUNCTION(compute_order_id_from_order);
 
 }  // namespace fyrn::py

@@ -53,6 +53,11 @@ Export g_exports[] = {
     FYRN_FUNCTION(compute_order_id, "(wincode_bytes)",
                   "Compute SHA256 hash from raw bytes.\n\n"
                   "This is a raw utility and does not apply FYRN order-ID canonicalization."),
+    FYRN_FUNCTION(compute_order_id_from_order, "(order, nonce, account)",
+                  "Compute order ID from an order JSON object without a private key.\n\nSupports:\n"
+                  "- Simplified shape: {\"type\": \"order\", ...}\n"
+                  "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
+                  "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
 
     // Order identifiers, the py_prepare_* functions and py_finalize_transaction
     // (functions 13-28) go here.

@@ -1,0 +1,315 @@
+#include "parse_util.hpp"
+
+#include "binder.hpp"
+
+
+namespace fyrn::py::parse {
+
+namespace {
+
+Keys g_keys_storage;
+const Keys* g_keys = nullptr;
+
+constexpr const char kOverflowText[] = "out of range integral type conversion attempted";
+
+}  // namespace
+
+const Keys* keys() {
+  if (g_keys != nullptr) return g_keys;
+  Keys k{};
+  bool ok = true;
+#define FYRN_PARSE_KEY_MAKE(name)                       \
+  if (ok) {                                             \
+    k.name = PyUnicode_InternFromString(#name);         \
+    ok = k.name != nullptr;                             \
+  } else {                                              \
+    k.name = nullptr;                                   \
+  }
+  FYRN_PARSE_KEYS(FYRN_PARSE_KEY_MAKE)
+#undef FYRN_PARSE_KEY_MAKE
+  if (!ok) {
+#define FYRN_PARSE_KEY_DROP(name) Py_XDECREF(k.name);
+    FYRN_PARSE_KEYS(FYRN_PARSE_KEY_DROP)
+#undef FYRN_PARSE_KEY_DROP
+    return nullptr;
+  }
+  g_keys_storage = k;
+  g_keys = &g_keys_storage;
+  return g_keys;
+}
+
+bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
+#if PY_VERSION_HEX >= 0x030B0000
+  PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
+#else
+  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+#endif
+  if (!name) return false;
+  if (param != nullptr) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(),
+                 expected);
+  } else {
+    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), expected);
+  }
+  return false;
+}
+
+void prefix_type_error(const char* param) {
+  if (param != nullptr) type_error_prefixed(param);
+}
+
+bool raise_value_error(std::string_view text) {
+  PyRef msg = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (msg) PyErr_SetObject(PyExc_ValueError, msg.get());
+  return false;
+}
+
+bool raise_overflow() {
+  PyErr_SetString(PyExc_OverflowError, kOverflowText);
+  return false;
+}
+
+bool raise_core_error(const fyrn::Error& error) { return raise_value_error(error.display()); }
+
+bool get(PyObject* dict, PyObject* key, PyRef& out) {
+  PyObject* v = PyDict_GetItemWithError(dict, key);
+  if (v == nullptr) {
+    out = PyRef();
+    return !PyErr_Occurred();
+  }
+  out = PyRef::borrow(v);
+  return true;
+}
+
+bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
+  if (!get(dict, key, out)) return false;
+  if (!out) return raise_value_error(missing);
+  return true;
+}
+
+bool text_view(PyObject* obj, std::string_view& out) {
+  if (!PyUnicode_Check(obj)) return raise_type_mismatch(obj, "PyString");
+  Py_ssize_t len = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<size_t>(len));
+  return true;
+}
+
+bool text(PyObject* obj, std::string& out) {
+  std::string_view view;
+  if (!text_view(obj, view)) return false;
+  out.assign(view.data(), view.size());
+  return true;
+}
+
+bool boolean(PyObject* obj, bool& out) {
+  if (!PyBool_Check(obj)) return raise_type_mismatch(obj, "PyBool");
+  out = obj == Py_True;
+  return true;
+}
+
+bool f64(PyObject* obj, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  double v = PyFloat_AsDouble(obj);
+  if (v == -1.0 && PyErr_Occurred()) return false;
+  out = v;
+  return true;
+}
+
+namespace {
+
+// as_index returns a new reference to obj's integer value (obj itself for an
+// exact int), or nullptr with the interpreter's TypeError.
+PyRef as_index(PyObject* obj) {
+  if (PyLong_CheckExact(obj)) return PyRef::borrow(obj);
+  return PyRef::steal(PyNumber_Index(obj));
+}
+
+}  // namespace
+
+bool uint_in_range(PyObject* obj, uint64_t max, uint64_t& out) {
+  PyRef idx = as_index(obj);
+  if (!idx) return false;
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(idx.get(), &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && v < 0)) return raise_overflow();
+  uint64_t u = static_cast<uint64_t>(v);
+  if (overflow > 0) {
+    u = PyLong_AsUnsignedLongLong(idx.get());
+    if (u == static_cast<uint64_t>(-1) && PyErr_Occurred()) {
+      if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+      PyErr_Clear();
+      return raise_overflow();
+    }
+  }
+  if (u > max) return raise_overflow();
+  out = u;
+  return true;
+}
+
+bool int_in_range(PyObject* obj, int64_t min, int64_t max, int64_t& out) {
+  PyRef idx = as_index(obj);
+  if (!idx) return false;
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(idx.get(), &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || v < min || v > max) return raise_overflow();
+  out = v;
+  return true;
+}
+
+bool u64_host(PyObject* obj, uint64_t& out) {
+  PyRef idx = as_index(obj);
+  if (!idx) return false;
+  uint64_t v = PyLong_AsUnsignedLongLong(idx.get());
+  if (v == static_cast<uint64_t>(-1) && PyErr_Occurred()) return false;
+  out = v;
+  return true;
+}
+
+bool swallow_ordinary() {
+  if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+  PyErr_Clear();
+  return true;
+}
+
+bool lenient_f64(PyObject* obj, double dflt, double& out) {
+  if (f64(obj, out)) return true;
+  if (!swallow_ordinary()) return false;
+  out = dflt;
+  return true;
+}
+
+bool optional_f64(PyObject* obj, bool& has, double& out) {
+  has = f64(obj, out);
+  return has || swallow_ordinary();
+}
+
+bool upper_text(PyObject* str, std::string& out) {
+  if (PyUnicode_IS_ASCII(str)) {
+    const auto* data = reinterpret_cast<const char*>(PyUnicode_DATA(str));
+    Py_ssize_t len = PyUnicode_GET_LENGTH(str);
+    out.resize(static_cast<size_t>(len));
+    for (Py_ssize_t i = 0; i < len; ++i) {
+      char c = data[i];
+      out[static_cast<size_t>(i)] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return true;
+  }
+  // str.upper itself, never a subclass's override.
+  PyRef upper = PyRef::steal(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "upper", "O", str));
+  if (!upper) return false;
+  return text(upper.get(), out);
+}
+
+bool text_list_lenient(PyObject* obj, std::vector<std::string>& out) {
+  out.clear();
+  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) return true;
+  PyRef it = PyRef::steal(PyObject_GetIter(obj));
+  if (!it) {
+    if (!swallow_ordinary()) return false;
+    return true;
+  }
+  std::vector<std::string> symbols;
+  for (;;) {
+    PyRef el = PyRef::steal(PyIter_Next(it.get()));
+    if (!el) {
+      if (PyErr_Occurred()) {
+        if (!swallow_ordinary()) return false;
+        return true;
+      }
+      break;
+    }
+    std::string s;
+    if (!text(el.get(), s)) {
+      if (!swallow_ordinary()) return false;
+      return true;
+    }
+    symbols.push_back(std::move(s));
+  }
+  out = std::move(symbols);
+  return true;
+}
+
+// Key readers.
+
+// Strict reads: a required key must be present, then convert.
+
+bool req_text(PyObject* d, PyObject* key, const char* missing, std::string& out) {
+  PyRef v;
+  return require(d, key, missing, v) && text(v.get(), out);
+}
+
+bool req_bool(PyObject* d, PyObject* key, const char* missing, bool& out) {
+  PyRef v;
+  return require(d, key, missing, v) && boolean(v.get(), out);
+}
+
+bool req_f64(PyObject* d, PyObject* key, const char* missing, double& out) {
+  PyRef v;
+  return require(d, key, missing, v) && f64(v.get(), out);
+}
+
+bool req_u32(PyObject* d, PyObject* key, const char* missing, uint32_t& out) {
+  PyRef v;
+  uint64_t u = 0;
+  if (!require(d, key, missing, v) || !uint_in_range(v.get(), UINT32_MAX, u)) return false;
+  out = static_cast<uint32_t>(u);
+  return true;
+}
+
+// req_hash reads an order id: text, decoded at once.
+bool req_hash(PyObject* d, PyObject* key, const char* missing, fyrn::Hash& out) {
+  PyRef v;
+  std::string_view t;
+  if (!require(d, key, missing, v) || !text_view(v.get(), t)) return false;
+  auto h = fyrn::Hash::from_base58(t);
+  if (!h) return raise_core_error(h.error());
+  out = *h;
+  return true;
+}
+
+// Optional reads.
+
+bool opt_f64(PyObject* d, PyObject* key, std::optional<double>& out) {
+  PyRef v;
+  if (!get(d, key, v)) return false;
+  if (!v) return true;
+  double x = 0.0;
+  if (!f64(v.get(), x)) return false;
+  out = x;
+  return true;
+}
+
+bool lenient_bool_at(PyObject* d, PyObject* key, bool& out) {
+  PyRef v;
+  if (!get(d, key, v)) return false;
+  out = v && lenient_bool(v.get());
+  return true;
+}
+
+bool lenient_f64_at(PyObject* d, PyObject* key, double dflt, double& out) {
+  PyRef v;
+  if (!get(d, key, v)) return false;
+  out = dflt;
+  return !v || lenient_f64(v.get(), dflt, out);
+}
+
+// lenient_opt_f64: a value of the wrong kind counts as absent.
+bool lenient_opt_f64_at(PyObject* d, PyObject* key, std::optional<double>& out) {
+  PyRef v;
+  if (!get(d, key, v)) return false;
+  if (!v) return true;
+  bool has = false;
+  double x = 0.0;
+  if (!optional_f64(v.get(), has, x)) return false;
+  if (has) out = x;
+  return true;
+}
+
+}  // namespace fyrn::py::parse
