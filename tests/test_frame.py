@@ -15,10 +15,13 @@ import _native
 # their fixed places in this list.
 EXPECTED_EXPORTS = [
     "Keypair",
+    "Signer",
     "random_hash",
     "current_timestamp",
     "validate_pubkey",
     "validate_hash",
+    "compute_order_id",
+    "compute_order_id_from_order",
 ]
 
 STANDARD_MODULE_ATTRIBUTES = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}

@@ -10,6 +10,7 @@
 #include "errors.hpp"
 #include "functions.hpp"
 #include "keypair_type.hpp"
+#include "signer_type.hpp"
 #include "pyref.hpp"
 
 namespace fyrn::py {
@@ -44,7 +45,7 @@ Export g_exports[] = {
     // Wallet messages and Solana funding transactions (functions 1-6) go here.
 
     FYRN_CLASS("Keypair", keypair_type),
-    // The Signer class goes here.
+    FYRN_CLASS("Signer", signer_type),
 
     FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
