@@ -49,6 +49,9 @@ check-install: setup
 	@rm -rf $(BUILD)/install-venv && python3 -m venv $(BUILD)/install-venv
 	$(BUILD)/install-venv/bin/pip install -q .
 	cd / && $(abspath $(BUILD))/install-venv/bin/python -c "import _native; print('pip install . ok:', _native.__doc__)"
+	@# The stub-only package _native-stubs must land where type checkers look.
+	cd tests/stubs && $(abspath $(PY)) -m mypy --strict --cache-dir=/dev/null \
+	  --python-executable $(abspath $(BUILD))/install-venv/bin/python usage_ok.py
 
 test: test-cpp test-py check-install
 

@@ -14,6 +14,7 @@ import _native
 # Every public name, in registration order. Later areas insert their names at
 # their fixed places in this list.
 EXPECTED_EXPORTS = [
+    # wallet-message and Solana functions go first
     "Keypair",
     "Signer",
     "random_hash",
@@ -22,6 +23,7 @@ EXPECTED_EXPORTS = [
     "validate_hash",
     "compute_order_id",
     "compute_order_id_from_order",
+    # py_prepare_* and py_finalize_transaction go last
 ]
 
 STANDARD_MODULE_ATTRIBUTES = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}
@@ -46,12 +48,14 @@ def test_reimport_returns_the_cached_module_object():
 def test_panic_class_derives_from_base_exception_and_is_not_exported():
     # The clock's invariant failures cannot be provoked here; find the class
     # through the interpreter's registry of BaseException subclasses instead.
+    # (The binder probe below carries a copy of the same class.)
     panics = [c for c in BaseException.__subclasses__() if c.__module__ == "_native"]
-    assert [c.__qualname__ for c in panics] == ["PanicException"]
-    panic = panics[0]
-    assert panic.__bases__ == (BaseException,)
-    assert not issubclass(panic, Exception)
-    assert all(value is not panic for value in vars(_native).values())
+    assert panics
+    for panic in panics:
+        assert panic.__qualname__ == "PanicException"
+        assert panic.__bases__ == (BaseException,)
+        assert not issubclass(panic, Exception)
+        assert all(value is not panic for value in vars(_native).values())
 
 
 def test_subinterpreter_import_is_refused():
@@ -333,3 +337,30 @@ def test_lone_surrogate_text_raises_unicode_error_not_crash():
         _native.validate_hash("\udfff")
     with pytest.raises(UnicodeEncodeError):
         _native.Keypair("\ud800")
+
+
+# --- exception mapping -----------------------------------------------------------
+
+
+def test_guarded_maps_every_escaping_failure():
+    assert probe.guarded("ok") == 7
+    with pytest.raises(ValueError) as e:
+        probe.guarded("error")
+    assert type(e.value) is ValueError
+    assert str(e.value) == "invalid signature domain 'x'; expected mainnet, testnet, or devnet"
+    assert e.value.__cause__ is None and e.value.args == (str(e.value),)
+    with pytest.raises(MemoryError):
+        probe.guarded("alloc")
+    with pytest.raises(SystemError, match="^attempted to fetch exception but none was set$"):
+        probe.guarded("null")
+    for mode, message in [
+        ("panic", "time went backwards: clock is before 1970"),
+        ("std", "vector too long"),
+        ("unknown", "unknown internal failure"),
+    ]:
+        with pytest.raises(BaseException) as e:
+            probe.guarded(mode)
+        assert not isinstance(e.value, Exception)
+        assert type(e.value).__name__ == "PanicException"
+        assert type(e.value).__bases__ == (BaseException,)
+        assert str(e.value) == message

@@ -11,53 +11,52 @@ namespace fyrn::py {
 namespace {
 
 // full_name is the callable's name as the messages print it: "f" or "Class.m".
-std::string full_name(const CallSpec& spec) {
+std::string full_name(const CallSpec& call) {
   std::string name;
-  if (spec.owner != nullptr) {
-    name += spec.owner;
+  if (call.owner != nullptr) {
+    name += call.owner;
     name += '.';
   }
-  name += spec.name;
+  name += call.name;
   return name;
 }
 
-int find_param(const CallSpec& spec, PyObject* key) {
-  for (int i = 0; i < spec.n_params; ++i) {
+int find_param(const CallSpec& call, PyObject* key) {
+  for (int i = 0; i < call.n_params; ++i) {
     // Does not raise; a str subclass compares by value like any str.
-    if (PyUnicode_CompareWithASCIIString(key, spec.params[i]) == 0) return i;
+    if (PyUnicode_CompareWithASCIIString(key, call.params[i]) == 0) return i;
   }
   return -1;
 }
 
-void raise_too_many(const CallSpec& spec, Py_ssize_t given) {
+void raise_too_many(const CallSpec& call, Py_ssize_t given) {
   std::string takes;
   bool plural = true;
-  if (spec.n_required < spec.n_params) {
-    takes = "from " + std::to_string(spec.n_required) + " to " + std::to_string(spec.n_params);
+  if (call.n_required < call.n_params) {
+    takes = "from " + std::to_string(call.n_required) + " to " + std::to_string(call.n_params);
   } else {
-    takes = std::to_string(spec.n_params);
-    plural = spec.n_params != 1;
+    takes = std::to_string(call.n_params);
+    plural = call.n_params != 1;
   }
-  PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", full_name(spec).c_str(),
+  PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", full_name(call).c_str(),
                takes.c_str(), plural ? "s" : "", given, given == 1 ? "was" : "were");
 }
 
 // raise_missing lists the missing names as the interpreter does:
 // 'a' / 'a' and 'b' / 'a', 'b', and 'c'.
-void raise_missing(const CallSpec& spec, PyObject* const* out) {
-  int missing[64];
+void raise_missing(const CallSpec& call, PyObject* const* out) {
   int count = 0;
-  for (int i = 0; i < spec.n_required && count < 64; ++i) {
-    if (out[i] == nullptr) missing[count++] = i;
-  }
+  for (int i = 0; i < call.n_required; ++i) count += out[i] == nullptr;
   std::string names;
-  for (int k = 0; k < count; ++k) {
+  for (int i = 0, k = 0; i < call.n_required; ++i) {
+    if (out[i] != nullptr) continue;
     if (k > 0) names += count == 2 ? " and " : (k == count - 1 ? ", and " : ", ");
     names += '\'';
-    names += spec.params[missing[k]];
+    names += call.params[i];
     names += '\'';
+    ++k;
   }
-  PyErr_Format(PyExc_TypeError, "%s() missing %d required positional argument%s: %s", full_name(spec).c_str(), count,
+  PyErr_Format(PyExc_TypeError, "%s() missing %d required positional argument%s: %s", full_name(call).c_str(), count,
                count == 1 ? "" : "s", names.c_str());
 }
 
@@ -81,8 +80,8 @@ constexpr const char kOutOfRange[] = "out of range integral type conversion atte
 
 }  // namespace
 
-bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
-  const Py_ssize_t n_params = spec.n_params;
+bool bind(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+  const Py_ssize_t n_params = call.n_params;
   const Py_ssize_t n_positional = nargs < n_params ? nargs : n_params;
   for (Py_ssize_t i = 0; i < n_positional; ++i) out[i] = args[i];
   for (Py_ssize_t i = n_positional; i < n_params; ++i) out[i] = nullptr;
@@ -92,16 +91,16 @@ bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObjec
     for (Py_ssize_t k = 0; k < n_keywords; ++k) {
       PyObject* key = PyTuple_GET_ITEM(kwnames, k);
       if (!PyUnicode_Check(key)) {
-        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", full_name(spec).c_str());
+        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", full_name(call).c_str());
         return false;
       }
-      const int index = find_param(spec, key);
+      const int index = find_param(call, key);
       if (index < 0) {
-        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", full_name(spec).c_str(), key);
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", full_name(call).c_str(), key);
         return false;
       }
       if (out[index] != nullptr) {
-        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%S'", full_name(spec).c_str(), key);
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%S'", full_name(call).c_str(), key);
         return false;
       }
       out[index] = args[nargs + k];
@@ -109,17 +108,17 @@ bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObjec
   }
 
   if (nargs > n_params) {
-    raise_too_many(spec, nargs);
+    raise_too_many(call, nargs);
     return false;
   }
-  for (int i = 0; i < spec.n_required; ++i) {
+  for (int i = 0; i < call.n_required; ++i) {
     if (out[i] == nullptr) {
-      raise_missing(spec, out);
+      raise_missing(call, out);
       return false;
     }
   }
   // An explicit None is the same as leaving an optional parameter out.
-  for (int i = spec.n_required; i < spec.n_params; ++i) {
+  for (int i = call.n_required; i < call.n_params; ++i) {
     if (out[i] == Py_None) out[i] = nullptr;
   }
   return true;

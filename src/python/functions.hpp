@@ -1,5 +1,8 @@
 // functions.hpp: the module-level functions, each METH_FASTCALL | METH_KEYWORDS.
 // module.cpp registers them in their fixed order; each area file defines its own.
+// A function without parameters is registered as METH_NOARGS through an adapter
+// in module.cpp (so the interpreter rejects arguments in its own words); it still
+// binds an empty CallSpec, which keeps it correct if called as fastcall.
 #pragma once
 
 #include "pyref.hpp"

@@ -190,13 +190,13 @@ constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT;
 #endif
 
-PyType_Spec g_spec = {"_native.Keypair", sizeof(KeypairObject), 0, kFlags, g_slots};
+PyType_Spec g_type_def = {"_native.Keypair", sizeof(KeypairObject), 0, kFlags, g_slots};
 
 }  // namespace
 
 PyTypeObject* keypair_type() {
   if (g_keypair_type == nullptr) {
-    PyObject* type = PyType_FromSpec(&g_spec);
+    PyObject* type = PyType_FromSpec(&g_type_def);
     if (type == nullptr) {
       PyErr_Clear();
       raise_panic("failed to create type object for Keypair");

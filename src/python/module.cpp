@@ -42,10 +42,16 @@ struct Export {
 
 // Registration order is fixed; it is part of the module's contract.
 Export g_exports[] = {
-    // Wallet messages and Solana funding transactions (functions 1-6) go here.
+    // Here, in this order: prepare_wallet_message, finalize_wallet_message,
+    // export_deposit_transaction, export_withdraw_intent_transaction,
+    // build_deposit_instruction, build_withdraw_intent_instruction.
 
     FYRN_CLASS("Keypair", keypair_type),
+<<<<<<< HEAD
     FYRN_CLASS("Signer", signer_type),
+=======
+    // Here: FYRN_CLASS("Signer", signer_type).
+>>>>>>> shell
 
     FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
@@ -60,8 +66,13 @@ Export g_exports[] = {
                   "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
                   "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
 
-    // Order identifiers, the py_prepare_* functions and py_finalize_transaction
-    // (functions 13-28) go here.
+    // Here, in this order: compute_order_id, compute_order_id_from_order,
+    // py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
+    // py_prepare_agent_wallet_auth, py_prepare_approve_builder_code,
+    // py_prepare_update_liquidator_config, py_prepare_approve_commission_fee,
+    // py_prepare_revoke_builder_code, py_prepare_revoke_commission_fee,
+    // py_prepare_faucet_request, py_prepare_create_sub_account,
+    // py_prepare_remove_sub_account, py_prepare_transfer, py_finalize_transaction.
 };
 
 #undef FYRN_FUNCTION

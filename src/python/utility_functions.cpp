@@ -19,10 +19,10 @@ const CallSpec kValidatePubkey{"validate_pubkey", nullptr, kTextParam, 1, 1};
 const CallSpec kValidateHash{"validate_hash", nullptr, kTextParam, 1, 1};
 
 // bind_text binds the single text parameter `s`.
-bool bind_text(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool bind_text(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                std::string_view& out) {
   PyObject* bound[1];
-  return bind(spec, args, nargs, kwnames, bound) && to_text(bound[0], "s", out);
+  return bind(call, args, nargs, kwnames, bound) && to_text(bound[0], "s", out);
 }
 
 }  // namespace

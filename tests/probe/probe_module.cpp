@@ -6,29 +6,30 @@
 #include <vector>
 
 #include "../../src/python/binder.hpp"
+#include "../../src/python/errors.hpp"
 
 namespace {
 
 using fyrn::py::CallSpec;
 using fyrn::py::PyRef;
 
-struct ProbeSpec {
+struct ProbeCallable {
   std::string name;
   std::string owner;
   std::vector<std::string> params;
   std::vector<const char*> param_ptrs;
-  CallSpec spec{};
+  CallSpec call{};
 };
 
-const char kCapsuleName[] = "_fyrn_probe.spec";
+const char kCapsuleName[] = "_fyrn_probe.callable";
 
 // The bound values as a tuple; a parameter left unbound (absent, or an
 // optional None) shows up as Ellipsis.
 PyObject* call_probe(PyObject* capsule, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto* probe = static_cast<ProbeSpec*>(PyCapsule_GetPointer(capsule, kCapsuleName));
+  auto* probe = static_cast<ProbeCallable*>(PyCapsule_GetPointer(capsule, kCapsuleName));
   if (probe == nullptr) return nullptr;
   std::vector<PyObject*> out(probe->params.size() + 1, nullptr);
-  if (!fyrn::py::bind(probe->spec, args, nargs, kwnames, out.data())) return nullptr;
+  if (!fyrn::py::bind(probe->call, args, nargs, kwnames, out.data())) return nullptr;
   PyRef result = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(probe->params.size())));
   if (!result) return nullptr;
   for (size_t i = 0; i < probe->params.size(); ++i) {
@@ -42,14 +43,14 @@ PyObject* call_probe(PyObject* capsule, PyObject* const* args, Py_ssize_t nargs,
 PyMethodDef g_call_def = {"probe", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call_probe)),
                           METH_FASTCALL | METH_KEYWORDS, nullptr};
 
-// binder(name, owner, params, n_required) -> a callable bound by that spec.
+// binder(name, owner, params, n_required) -> a callable bound by that description.
 PyObject* make_binder(PyObject*, PyObject* args) {
   const char* name;
   PyObject* owner;
   PyObject* params;
   int n_required;
   if (!PyArg_ParseTuple(args, "sOO!i", &name, &owner, &PyTuple_Type, &params, &n_required)) return nullptr;
-  auto probe = std::make_unique<ProbeSpec>();
+  auto probe = std::make_unique<ProbeCallable>();
   probe->name = name;
   if (owner != Py_None) {
     const char* text = PyUnicode_AsUTF8(owner);
@@ -62,10 +63,10 @@ PyObject* make_binder(PyObject*, PyObject* args) {
     probe->params.emplace_back(text);
   }
   for (const auto& p : probe->params) probe->param_ptrs.push_back(p.c_str());
-  probe->spec = CallSpec{probe->name.c_str(), owner == Py_None ? nullptr : probe->owner.c_str(),
+  probe->call = CallSpec{probe->name.c_str(), owner == Py_None ? nullptr : probe->owner.c_str(),
                          probe->param_ptrs.data(), static_cast<int>(probe->params.size()), n_required};
   PyRef capsule = PyRef::steal(PyCapsule_New(probe.get(), kCapsuleName, [](PyObject* c) {
-    delete static_cast<ProbeSpec*>(PyCapsule_GetPointer(c, kCapsuleName));
+    delete static_cast<ProbeCallable*>(PyCapsule_GetPointer(c, kCapsuleName));
   }));
   if (!capsule) return nullptr;
   probe.release();
@@ -114,7 +115,24 @@ PyObject* convert(PyObject*, PyObject* args) {
   return nullptr;
 }
 
+// guarded_probe(mode) runs a body that fails in the named way inside guarded().
+PyObject* guarded_probe(PyObject*, PyObject* arg) {
+  const char* mode = PyUnicode_AsUTF8(arg);
+  if (mode == nullptr) return nullptr;
+  const std::string m = mode;
+  return fyrn::py::guarded([&]() -> PyObject* {
+    if (m == "panic") throw fyrn::Panic("time went backwards: clock is before 1970");
+    if (m == "std") throw std::runtime_error("vector too long");
+    if (m == "alloc") throw std::bad_alloc();
+    if (m == "unknown") throw 42;
+    if (m == "error") return fyrn::py::raise_error(fyrn::Error::invalid_signature_domain("x"));
+    if (m == "null") return nullptr;  // a body that forgot to set an exception
+    return PyLong_FromLong(7);
+  });
+}
+
 PyMethodDef g_functions[] = {
+    {"guarded", &guarded_probe, METH_O, nullptr},
     {"binder", &make_binder, METH_VARARGS, nullptr},
     {"convert", &convert, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -1,0 +1,17 @@
+"""Typed use of _native; must pass `mypy --strict` against the shipped stubs."""
+
+import _native
+from _native import Keypair
+
+
+def round_trip(seed: bytes) -> str:
+    k = Keypair(seed)
+    again: Keypair = Keypair.from_base58(k.to_base58())
+    same: Keypair = Keypair.from_bytes(bytes=again.to_bytes())
+    secret: bytes = same.secret_key()
+    assert Keypair(secret).pubkey == k.pubkey
+    return Keypair().pubkey
+
+
+ok: bool = _native.validate_pubkey(round_trip(bytes(32))) and _native.validate_hash(s=_native.random_hash())
+now: int = _native.current_timestamp()
