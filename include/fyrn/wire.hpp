@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -358,7 +360,9 @@ Result<TxAction> order_item_to_tx_action(const OrderItem& item, uint8_t level);
 // action exactly one. Legacy withdrawals fail with LegacyWithdrawal.
 Result<std::vector<TxAction>> action_to_tx_actions(const Action& action, uint8_t level);
 
-// write_tx_action appends the tag and payload of `tx` to `out`. Never fails.
+// write_tx_action appends the tag and payload of `tx` to `out`. Never fails
+// for lowered actions; a hand-built TxOnFill with an empty trigger box is a
+// broken invariant and throws Panic.
 void write_tx_action(std::vector<uint8_t>& out, const TxAction& tx);
 
 // kMessageHeaderLen / kMessageSuffixLen: the optional header and the fixed

@@ -23,7 +23,7 @@ class ByteWriter {
     std::memcpy(&bits, &v, 8);
     le(bits, 8);
   }
-  void bytes(const uint8_t* data, size_t len) { out_.insert(out_.end(), data, data + len); }
+  void bytes(const uint8_t* data, size_t len) { append(data, len); }
   // str writes the u64 byte length, then the bytes.
   void str(std::string_view s) {
     u64(s.size());
@@ -34,7 +34,15 @@ class ByteWriter {
   void le(uint64_t v, size_t n) {
     uint8_t b[8];
     for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-    out_.insert(out_.end(), b, b + n);
+    append(b, n);
+  }
+  // append grows by resize + memcpy: measurably cheaper than a range insert
+  // for the short fields of a message.
+  void append(const uint8_t* data, size_t n) {
+    if (n == 0) return;
+    const size_t at = out_.size();
+    out_.resize(at + n);
+    std::memcpy(out_.data() + at, data, n);
   }
 
   std::vector<uint8_t>& out_;

@@ -21,9 +21,11 @@ uint64_t to_fixed_point(double value) {
   const double product = value * 1e8;
   if (!(product > 0.0)) return 0;  // NaN, zero and negatives
   if (product >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
-  // Below 2^64 every double of magnitude >= 2^52 is already an integer, so the
-  // rounded value always fits.
-  return static_cast<uint64_t>(std::round(product));
+  // Truncation and the remaining fraction are both exact in binary64, so this
+  // is round-half-away-from-zero without a libm call. At 2^52 and above the
+  // fraction is 0, so the increment cannot overflow.
+  const auto whole = static_cast<uint64_t>(product);
+  return whole + (product - static_cast<double>(whole) >= 0.5 ? 1 : 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -67,79 +69,66 @@ Result<TxCommission> TxCommission::try_from(const Commission& commission) {
 
 namespace {
 
+// One traversal gathers all three level features at once.
+enum LevelFlag : unsigned { kLeaf = 1, kBuilderCode = 2, kSlippage = 4 };
+
 template <typename T>
 constexpr bool is_conditional_leaf_v =
     std::is_same_v<T, item::Stop> || std::is_same_v<T, item::TakeProfit> ||
     std::is_same_v<T, item::Range> || std::is_same_v<T, item::TrailingStop>;
 
-// any_nested applies `pred` to the children of a basket or on-fill item.
-template <typename Pred>
-bool any_nested(const OrderItem& it, Pred pred) {
-  if (const auto* basket = std::get_if<item::TriggerBasket>(&it.v)) {
-    return std::any_of(basket->actions.begin(), basket->actions.end(), pred);
-  }
-  if (const auto* on_fill = std::get_if<item::OnFill>(&it.v)) {
-    if (on_fill->trigger && pred(*on_fill->trigger)) return true;
-    return std::any_of(on_fill->actions.begin(), on_fill->actions.end(), pred);
-  }
-  return false;
+unsigned item_flags(const OrderItem& it);
+
+unsigned items_flags(const std::vector<OrderItem>& items) {
+  unsigned f = 0;
+  for (const auto& it : items) f |= item_flags(it);
+  return f;
 }
 
-template <typename ItemPred>
-bool action_any(const Action& action, ItemPred item_pred) {
-  if (const auto* orders = std::get_if<action::Orders>(&action.v)) {
-    return std::any_of(orders->orders.begin(), orders->orders.end(), item_pred);
-  }
+unsigned item_flags(const OrderItem& it) {
+  return std::visit(
+      [](const auto& v) -> unsigned {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, item::Order>) {
+          return (v.builder_code ? kBuilderCode : 0u) | (v.slippage ? kSlippage : 0u);
+        } else if constexpr (is_conditional_leaf_v<T>) {
+          // A conditional order's own slippage never raises the level.
+          return kLeaf | (v.builder_code ? kBuilderCode : 0u);
+        } else if constexpr (std::is_same_v<T, item::TriggerBasket>) {
+          return items_flags(v.actions);
+        } else if constexpr (std::is_same_v<T, item::OnFill>) {
+          return (v.trigger ? item_flags(*v.trigger) : 0u) | items_flags(v.actions);
+        } else {
+          return 0u;  // Modify, Cancel, CancelAll
+        }
+      },
+      it.v);
+}
+
+unsigned action_flags(const Action& action) {
+  if (const auto* orders = std::get_if<action::Orders>(&action.v)) return items_flags(orders->orders);
   if (const auto* propose = std::get_if<action::MultisigPropose>(&action.v)) {
-    return std::any_of(propose->actions.begin(), propose->actions.end(),
-                       [&](const Action& inner) { return action_any(inner, item_pred); });
+    unsigned f = 0;
+    for (const auto& inner : propose->actions) f |= action_flags(inner);
+    return f;
   }
-  return false;
+  return 0;
 }
 
 }  // namespace
 
-bool order_item_contains_leaf_conditional(const OrderItem& it) {
-  const bool leaf = std::visit(
-      [](const auto& v) { return is_conditional_leaf_v<std::decay_t<decltype(v)>>; }, it.v);
-  return leaf || any_nested(it, order_item_contains_leaf_conditional);
-}
-
-bool order_item_has_builder_code(const OrderItem& it) {
-  const bool own = std::visit(
-      [](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, item::Order> || is_conditional_leaf_v<T>) {
-          return v.builder_code.has_value();
-        } else {
-          return false;
-        }
-      },
-      it.v);
-  return own || any_nested(it, order_item_has_builder_code);
-}
-
-bool order_item_has_explicit_slippage(const OrderItem& it) {
-  if (const auto* order = std::get_if<item::Order>(&it.v)) return order->slippage.has_value();
-  return any_nested(it, order_item_has_explicit_slippage);
-}
-
-bool action_contains_leaf_conditional(const Action& action) {
-  return action_any(action, order_item_contains_leaf_conditional);
-}
-
-bool action_has_builder_code(const Action& action) {
-  return action_any(action, order_item_has_builder_code);
-}
-
-bool action_has_explicit_slippage(const Action& action) {
-  return action_any(action, order_item_has_explicit_slippage);
-}
+bool order_item_contains_leaf_conditional(const OrderItem& it) { return item_flags(it) & kLeaf; }
+bool order_item_has_builder_code(const OrderItem& it) { return item_flags(it) & kBuilderCode; }
+bool order_item_has_explicit_slippage(const OrderItem& it) { return item_flags(it) & kSlippage; }
+bool action_contains_leaf_conditional(const Action& action) { return action_flags(action) & kLeaf; }
+bool action_has_builder_code(const Action& action) { return action_flags(action) & kBuilderCode; }
+bool action_has_explicit_slippage(const Action& action) { return action_flags(action) & kSlippage; }
 
 uint8_t message_level(const Action& action) {
-  if (action_contains_leaf_conditional(action)) return 4;
-  if (action_has_builder_code(action)) return 3;
-  if (action_has_explicit_slippage(action)) return 2;
+  const unsigned f = action_flags(action);
+  if (f & kLeaf) return 4;
+  if (f & kBuilderCode) return 3;
+  if (f & kSlippage) return 2;
   return 0;
 }
 
@@ -772,11 +761,17 @@ Status serialize_for_sdk_signing(const Action& action, SignatureDomain domain, u
                                  const Pubkey& account, std::vector<uint8_t>& buffer) {
   const uint8_t level = message_level(action);
 
-  // Every check runs before the buffer is touched: lower once only to count
-  // and validate, then lower again while writing. A leaf order lowers without
-  // allocating, so the second pass is cheaper than collecting the actions.
+  // Every check runs before the buffer is touched: lower once to count and
+  // validate, then lower again while writing. A leaf order lowers without
+  // allocating, so a second pass is cheaper than collecting the actions.
+  // The first wire action is kept, so a one-action message (the common case)
+  // is lowered only once.
   uint64_t count = 0;
-  if (Status s = lower_action(action, level, [&](TxAction&&) { ++count; }); !s) return s;
+  std::optional<TxAction> first;
+  Status checked = lower_action(action, level, [&](TxAction&& tx) {
+    if (count++ == 0) first.emplace(std::move(tx));
+  });
+  if (!checked) return checked;
   if (count == 0) return Error::empty_orders();
 
   buffer.clear();
@@ -786,8 +781,12 @@ Status serialize_for_sdk_signing(const Action& action, SignatureDomain domain, u
     w.u8(level);
   }
   w.u64(count);
-  // Lowering is deterministic: the first pass succeeded, so this one does.
-  (void)lower_action(action, level, [&](TxAction&& tx) { write_tx_action(buffer, tx); });
+  if (count == 1) {
+    write_tx_action(buffer, *first);
+  } else {
+    // Lowering is deterministic: the first pass succeeded, so this one does.
+    (void)lower_action(action, level, [&](TxAction&& tx) { write_tx_action(buffer, tx); });
+  }
   w.u64(nonce);
   w.bytes(account.data(), 32);
   w.u8(signature_domain_byte(domain));

@@ -1,0 +1,126 @@
+// Test-side byte builder and model shorthands. The builder is written here,
+// field by field, so that expected bytes never come from the encoder under test.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fyrn/keys.hpp"
+#include "fyrn/model.hpp"
+
+namespace wire_test {
+
+struct Bytes {
+  std::vector<uint8_t> v;
+
+  Bytes& u8(unsigned x) {
+    v.push_back(static_cast<uint8_t>(x));
+    return *this;
+  }
+  Bytes& le(uint64_t x, int n) {
+    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>((x >> (8 * i)) & 0xFF));
+    return *this;
+  }
+  Bytes& u16(uint64_t x) { return le(x, 2); }
+  Bytes& u32(uint64_t x) { return le(x, 4); }
+  Bytes& u64(uint64_t x) { return le(x, 8); }
+  Bytes& f64(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    return le(bits, 8);
+  }
+  Bytes& fill(uint8_t b, size_t n) {
+    v.insert(v.end(), n, b);
+    return *this;
+  }
+  Bytes& key(const std::array<uint8_t, 32>& k) {
+    v.insert(v.end(), k.begin(), k.end());
+    return *this;
+  }
+  Bytes& str(std::string_view s) {
+    u64(s.size());
+    v.insert(v.end(), s.begin(), s.end());
+    return *this;
+  }
+  Bytes& cat(const Bytes& other) {
+    v.insert(v.end(), other.v.begin(), other.v.end());
+    return *this;
+  }
+  // hex appends pairs of hex digits; spaces are ignored.
+  Bytes& hex(std::string_view h) {
+    int hi = -1;
+    for (char c : h) {
+      int d;
+      if (c >= '0' && c <= '9') d = c - '0';
+      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      else continue;
+      if (hi < 0) {
+        hi = d;
+      } else {
+        v.push_back(static_cast<uint8_t>(hi * 16 + d));
+        hi = -1;
+      }
+    }
+    return *this;
+  }
+};
+
+inline fyrn::Pubkey key_of(uint8_t b) {
+  fyrn::Pubkey k;
+  k.bytes.fill(b);
+  return k;
+}
+
+inline fyrn::Hash hash_of(uint8_t b) {
+  fyrn::Hash h;
+  h.bytes.fill(b);
+  return h;
+}
+
+// Commission built field by field so that out-of-range fees can be tested.
+inline fyrn::Commission raw_commission(uint8_t key_byte, uint8_t fee) {
+  fyrn::Commission c;
+  c.to = key_of(key_byte);
+  c.fee = fee;
+  return c;
+}
+
+inline fyrn::item::Order limit_order(std::string symbol, bool buy, double price, double size,
+                                     fyrn::Tif tif = fyrn::Tif::GTC) {
+  fyrn::item::Order o;
+  o.symbol = std::move(symbol);
+  o.is_buy = buy;
+  o.price = price;
+  o.size = size;
+  o.order_type = fyrn::LimitType{tif};
+  return o;
+}
+
+inline fyrn::item::Order market_order(std::string symbol, bool buy, double size) {
+  fyrn::item::Order o;
+  o.symbol = std::move(symbol);
+  o.is_buy = buy;
+  o.size = size;
+  o.order_type = fyrn::TriggerType{true, 0.0};
+  return o;
+}
+
+inline fyrn::item::Stop stop_order(std::string symbol, bool buy, double size, double trigger) {
+  fyrn::item::Stop s;
+  s.symbol = std::move(symbol);
+  s.is_buy = buy;
+  s.size = size;
+  s.trigger_price = trigger;
+  return s;
+}
+
+inline fyrn::Action orders(std::vector<fyrn::OrderItem> items) {
+  return fyrn::Action(fyrn::action::Orders{std::move(items)});
+}
+
+}  // namespace wire_test
