@@ -1,6 +1,6 @@
 """Type stubs for the _native extension module (fyrn-keychain)."""
 
-from typing import final, overload
+from typing import Any, final, overload
 
 @final
 class Keypair:
@@ -39,3 +39,12 @@ def validate_pubkey(s: str) -> bool:
 
 def validate_hash(s: str) -> bool:
     """Validate a base58-encoded hash"""
+
+def compute_order_id_from_order(order: dict[str, Any], nonce: int, account: str) -> str | None:
+    """Compute order ID from an order JSON object without a private key.
+
+    Supports:
+    - Simplified shape: {"type": "order", ...}
+    - Compact API shape: {"l": {...}} / {"m": {...}}
+
+    Returns `None` for non-order actions (cancel/modify/cancel-all)."""

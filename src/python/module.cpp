@@ -47,11 +47,7 @@ Export g_exports[] = {
     // build_deposit_instruction, build_withdraw_intent_instruction.
 
     FYRN_CLASS("Keypair", keypair_type),
-<<<<<<< HEAD
     FYRN_CLASS("Signer", signer_type),
-=======
-    // Here: FYRN_CLASS("Signer", signer_type).
->>>>>>> shell
 
     FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
@@ -66,8 +62,7 @@ Export g_exports[] = {
                   "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
                   "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
 
-    // Here, in this order: compute_order_id, compute_order_id_from_order,
-    // py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
+    // Here, in this order: py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
     // py_prepare_agent_wallet_auth, py_prepare_approve_builder_code,
     // py_prepare_update_liquidator_config, py_prepare_approve_commission_fee,
     // py_prepare_revoke_builder_code, py_prepare_revoke_commission_fee,

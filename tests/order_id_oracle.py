@@ -1,0 +1,56 @@
+"""An independent Python model of order identifiers, used as a test oracle.
+
+SHA-256 over: sequence number (u32 LE), the order encoding, the 32 account
+bytes, the nonce (u64 LE). The encoding uses u32/u64 little-endian integers,
+one-byte booleans, strings as u64 length + UTF-8, and fixed point (value * 1e8,
+rounded half away from zero, clamped to u64).
+"""
+
+import hashlib
+import math
+import struct
+
+import base58
+
+U64_MAX = 2**64 - 1
+TIF = {"GTC": 0, "IOC": 1, "ALO": 2}
+
+
+def fixed_point(value: float) -> int:
+    product = float(value) * 1e8
+    if math.isnan(product) or product < 0:
+        return 0
+    if product >= 2.0**64:
+        return U64_MAX
+    whole = math.trunc(product)
+    if product - whole >= 0.5:  # exact for doubles
+        whole += 1
+    return min(whole, U64_MAX)
+
+
+def _string(text: str) -> bytes:
+    raw = text.encode("utf-8")
+    return struct.pack("<Q", len(raw)) + raw
+
+
+def limit_encoding(symbol, is_buy, price, size, tif="GTC", reduce_only=False, iso=False) -> bytes:
+    return (
+        struct.pack("<I", 1)
+        + _string(symbol)
+        + bytes([is_buy])
+        + struct.pack("<QQI", fixed_point(price), fixed_point(size), TIF[tif])
+        + bytes([reduce_only, iso])
+    )
+
+
+def market_encoding(symbol, is_buy, size, reduce_only=False, iso=False, slippage=None) -> bytes:
+    out = struct.pack("<I", 0) + _string(symbol) + bytes([is_buy]) + struct.pack("<Q", fixed_point(size))
+    out += bytes([reduce_only, iso])
+    if slippage is not None:
+        out += b"\x01" + struct.pack("<Q", fixed_point(slippage))
+    return out
+
+
+def order_id(encoding: bytes, nonce: int, account: bytes, seqno: int = 0) -> str:
+    digest = hashlib.sha256(struct.pack("<I", seqno) + encoding + account + struct.pack("<Q", nonce)).digest()
+    return base58.b58encode(digest).decode()
