@@ -58,16 +58,24 @@ def limit_encoding(o):
     )
 
 
-def item_encoding(o):
+def item_encoding(o, level):
     if o["type"] == "order":
-        return limit_encoding(o)
+        # Above level 0 a limit order always carries its builder-code option byte.
+        return limit_encoding(o) + (b"\0" if level else b"")
+    if o["type"] in ("stop", "take_profit"):
+        tag = 5 if o["type"] == "stop" else 6
+        out = u32(tag) + string(o["symbol"]) + bytes([o["is_buy"]]) + fx(o["size"]) + fx(o["trigger_price"])
+        out += b"\1" + fx(o["limit_price"]) if "limit_price" in o else b"\0"
+        return out + bytes([o.get("iso", False)]) + b"\0\0"  # level 4: no builder code, no slippage
     assert o["type"] == "cancel"
     return u32(3) + string(o["symbol"]) + base58.b58decode(o["order_id"])
 
 
 def message(items, nonce, account, domain):
-    body = u64(len(items)) + b"".join(item_encoding(o) for o in items)
-    return body + u64(nonce) + base58.b58decode(account) + bytes([DOMAIN_BYTE[domain]])
+    level = 4 if any(o["type"] in ("stop", "take_profit") for o in items) else 0
+    header = b"\xff" * 8 + b"fyrn-actions" + bytes([level]) if level else b""
+    body = u64(len(items)) + b"".join(item_encoding(o, level) for o in items)
+    return header + body + u64(nonce) + base58.b58decode(account) + bytes([DOMAIN_BYTE[domain]])
 
 
 def order_id(o, seqno, nonce, account):
@@ -159,6 +167,16 @@ def test_group_is_one_transaction_with_identifiers_by_switch(signer, kp):
     tx = signer.sign_group([CANCEL, limit()], nonce=78)
     assert tx["order_ids"] == [order_id(limit(), 1, 78, kp.pubkey)]
     assert "order_ids" not in signer.sign_group([CANCEL, CANCEL], nonce=79)
+
+
+def test_bracket_group_keeps_item_order(signer, kp):
+    stop = {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 0.25, "trigger_price": 48000.0}
+    take = {"type": "take_profit", "symbol": "BTC-USD", "is_buy": False, "size": 0.25, "trigger_price": 53000.0,
+            "limit_price": 52900.0}
+    bracket = [limit(), stop, take]
+    tx = signer.sign_group(bracket, nonce=11)
+    assert [next(iter(a)) for a in tx["actions"]] == ["l", "st", "tp"]
+    assert verify(tx, message(bracket, 11, kp.pubkey, "devnet"))
 
 
 def test_single_identifier_switch_and_cancels(signer):
