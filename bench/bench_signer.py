@@ -63,7 +63,7 @@ def single(signer):
     return ratio, rows[1][1]
 
 
-def batch(signer, n=10_000, rounds=6):
+def batch(signer, n=10_000, rounds=15):
     orders = [dict(ORDER, price=50000.0 + i % 100) for i in range(n)]
     signer.sign_all(orders[:100])  # start the pool outside the timing
     one_by_one = orders[:1000]

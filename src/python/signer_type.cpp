@@ -219,13 +219,16 @@ PyObject* sign_one(fyrn::Signer& signer, const fyrn::Action& action, const std::
   return signed_to_py(*tx);
 }
 
-PyObject* signed_list_to_py(const std::vector<fyrn::SignedTransaction>& txs) {
+// signed_list_to_py converts every transaction, releasing each one right after
+// its conversion while its memory is still in cache.
+PyObject* signed_list_to_py(std::vector<fyrn::SignedTransaction> txs) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(txs.size())));
   if (!list) return nullptr;
   for (size_t i = 0; i < txs.size(); ++i) {
     PyObject* dict = signed_to_py(txs[i]);
     if (dict == nullptr) return nullptr;  // the list and what it holds are dropped
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), dict);
+    txs[i] = fyrn::SignedTransaction();
   }
   return list.release();
 }
@@ -344,7 +347,7 @@ FYRN_METHOD(signer_sign_all) {
     if (items.empty()) return PyList_New(0);
     auto signed_txs = fyrn::sign_all(s, std::move(items), batch_base(base_nonce));
     if (!signed_txs) return raise_error(signed_txs.error());
-    return signed_list_to_py(*signed_txs);
+    return signed_list_to_py(std::move(signed_txs).value());
   });
 }
 
@@ -359,7 +362,7 @@ FYRN_METHOD(signer_sign_orders_batch) {
                      if (batches.empty()) return PyList_New(0);
                      auto signed_txs = fyrn::sign_orders_batch(s, std::move(batches), batch_base(base_nonce));
                      if (!signed_txs) return raise_error(signed_txs.error());
-                     return signed_list_to_py(*signed_txs);
+                     return signed_list_to_py(std::move(signed_txs).value());
                    });
 }
 
