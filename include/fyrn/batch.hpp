@@ -25,22 +25,32 @@ namespace fyrn {
 // kParallelThreshold: batches of at least this many items use the pool.
 inline constexpr size_t kParallelThreshold = 10;
 
-// IndexBody is a non-owning reference to a callable `Status(size_t)`.
-class IndexBody {
- public:
-  // The callable must outlive the IndexBody (a lambda passed straight into
-  // for_each_index lives until that call returns).
-  template <typename Fn, typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fn>, IndexBody>>>
-  IndexBody(Fn&& fn)  // NOLINT: implicit by design, like a function reference
-      : obj_(const_cast<void*>(static_cast<const void*>(&fn))),
-        call_([](void* obj, size_t i) -> Status { return (*static_cast<std::remove_reference_t<Fn>*>(obj))(i); }) {}
+// FunctionRef is a non-owning reference to a callable. The callable must
+// outlive it (a lambda passed straight into a call lives until it returns).
+template <typename Sig>
+class FunctionRef;
 
-  Status operator()(size_t i) const { return call_(obj_, i); }
+template <typename R, typename... Args>
+class FunctionRef<R(Args...)> {
+ public:
+  template <typename Fn, typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fn>, FunctionRef>>>
+  FunctionRef(Fn&& fn)  // NOLINT: implicit by design, like a function reference
+      : obj_(const_cast<void*>(static_cast<const void*>(&fn))),
+        call_([](void* obj, Args... args) -> R {
+          return (*static_cast<std::remove_reference_t<Fn>*>(obj))(std::forward<Args>(args)...);
+        }) {}
+
+  R operator()(Args... args) const { return call_(obj_, std::forward<Args>(args)...); }
 
  private:
   void* obj_;
-  Status (*call_)(void*, size_t);
+  R (*call_)(void*, Args...);
 };
+
+// IndexBody does the work of item i; IndexSink takes over the finished item i
+// on the calling thread and returns false to stop the batch.
+using IndexBody = FunctionRef<Status(size_t)>;
+using IndexSink = FunctionRef<bool(size_t)>;
 
 // for_each_index runs body(i) for every i in [0, n). Below kParallelThreshold
 // (or where the pool is unusable, see above) it runs in order on the calling
@@ -50,6 +60,17 @@ class IndexBody {
 // stops the batch the same way and is rethrown on the calling thread:
 // bad_alloc and Panic as themselves, anything else as Panic.
 Status for_each_index(size_t n, IndexBody body);
+
+// for_each_index_streamed is for_each_index that also calls sink(i) on the
+// calling thread for every i, in index order, once body(i) has succeeded. On
+// the pool, the items are worked in consecutive chunks and the calling thread
+// hands finished chunks to the sink while the workers start on the next one,
+// then joins them; so sequential per-item work of the caller (converting
+// results) overlaps with the parallel work instead of following it. A sink
+// that returns false stops the batch; the call then returns ok and the caller
+// reports its own failure. When a later item fails, items already given to the
+// sink are the caller's to discard.
+Status for_each_index_streamed(size_t n, IndexBody body, IndexSink sink);
 
 // parallel_map returns fn(0) … fn(n − 1) in index order, where fn(i) returns
 // Result<T>; on the first recorded failure it returns that Error and nothing
@@ -69,6 +90,28 @@ Result<std::vector<T>> parallel_map(size_t n, Fn&& fn) {
   return out;
 }
 
+// parallel_map_streamed computes fn(i) (returning Result<T>) for every i and
+// hands each value to consume(i, T&&) on the calling thread in index order,
+// overlapping with the remaining work (see for_each_index_streamed). Returns
+// the first recorded failure, or ok; consume returning false stops the batch.
+template <typename T, typename Fn, typename Consume>
+Status parallel_map_streamed(size_t n, Fn&& fn, Consume&& consume) {
+  static_assert(std::is_default_constructible_v<T>, "parallel_map_streamed writes into pre-sized slots");
+  std::vector<T> slots(n);
+  auto body = [&](size_t i) -> Status {
+    Result<T> r = fn(i);
+    if (!r) return std::move(r).error();
+    slots[i] = std::move(r).value();
+    return {};
+  };
+  auto sink = [&](size_t i) -> bool {
+    T value = std::move(slots[i]);
+    slots[i] = T();
+    return consume(i, std::move(value));
+  };
+  return for_each_index_streamed(n, body, sink);
+}
+
 // check_batch_nonce_range checks that nonces base .. base + n − 1 fit 64
 // bits; when not, batch signing fails with InvalidNonce naming the first nonce that
 // does not fit, before anything is signed.
@@ -84,6 +127,16 @@ Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vecto
 Result<std::vector<SignedTransaction>> sign_orders_batch(const Signer& signer,
                                                          std::vector<std::vector<OrderItem>> batches,
                                                          uint64_t base_nonce);
+
+// TxSink takes over signed transaction i on the calling thread (in index
+// order); false stops the batch.
+using TxSink = FunctionRef<bool(size_t, SignedTransaction&&)>;
+
+// sign_all_streamed / sign_orders_batch_streamed sign as above and hand each
+// transaction to `sink` while later ones are still being signed.
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink sink);
+Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
+                                  uint64_t base_nonce, TxSink sink);
 
 // batch_pool_usable says whether a batch of kParallelThreshold or more items
 // would run on the pool now (false in a forked child that inherited a running

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -153,11 +154,12 @@ class FirstFailure {
   std::variant<std::monostate, Error, std::exception_ptr> slot_;
 };
 
-Status run_sequential(size_t n, const IndexBody& body) {
+Status run_sequential(size_t n, const IndexBody& body, const IndexSink* sink) {
   try {
     for (size_t i = 0; i < n; ++i) {
       Status s = body(i);
       if (!s) return s;
+      if (sink != nullptr && !(*sink)(i)) return {};
     }
   } catch (...) {
     rethrow_carried(std::current_exception());
@@ -165,36 +167,105 @@ Status run_sequential(size_t n, const IndexBody& body) {
   return {};
 }
 
-Status run_parallel(size_t n, const IndexBody& body) {
-  PoolLease lease;
-  FirstFailure first;
-  std::atomic<bool> stop{false};
+// ParallelRun is the shared state of one batch on the pool.
+class ParallelRun {
+ public:
+  explicit ParallelRun(const IndexBody& body) : body_(body) {}
+
+  // work runs items [begin, end) on the pool; ctx (when given) is the context
+  // the parallel_for runs in, otherwise it inherits the enclosing task's.
+  void work(size_t begin, size_t end, tbb::task_group_context* ctx) {
+    auto chunk = [this](const tbb::blocked_range<size_t>& range) {
+      for (size_t i = range.begin(); i != range.end(); ++i) {
+        if (stopped()) return;
+        try {
+          Status s = body_(i);
+          if (s) continue;
+          first_.record(std::move(s).error());
+        } catch (...) {
+          first_.record(std::current_exception());
+        }
+        stop();
+        return;
+      }
+    };
+    const tbb::blocked_range<size_t> range(begin, end, 1);
+    if (ctx != nullptr) {
+      tbb::parallel_for(range, chunk, tbb::auto_partitioner(), *ctx);
+    } else {
+      tbb::parallel_for(range, chunk, tbb::auto_partitioner());
+    }
+  }
+
+  bool stopped() const { return stop_.load(std::memory_order_relaxed); }
+  void stop() {
+    stop_.store(true, std::memory_order_relaxed);
+    ctx_.cancel_group_execution();
+  }
+  tbb::task_group_context& context() { return ctx_; }
+
+  // result is read after every worker has joined.
+  Status result() {
+    if (!first_.any()) return {};
+    auto& slot = first_.slot();
+    if (auto* carried = std::get_if<std::exception_ptr>(&slot)) rethrow_carried(*carried);
+    return std::move(std::get<Error>(slot));
+  }
+
+ private:
+  const IndexBody& body_;
+  FirstFailure first_;
+  std::atomic<bool> stop_{false};
   // Isolated: a failure here cancels only this batch, never a caller's own
   // enclosing parallel work, and the caller's cancellation does not reach in.
-  tbb::task_group_context ctx(tbb::task_group_context::isolated);
-  tbb::parallel_for(
-      tbb::blocked_range<size_t>(0, n, 1),
-      [&](const tbb::blocked_range<size_t>& range) {
-        for (size_t i = range.begin(); i != range.end(); ++i) {
-          if (stop.load(std::memory_order_relaxed)) return;
-          try {
-            Status s = body(i);
-            if (s) continue;
-            first.record(std::move(s).error());
-          } catch (...) {
-            first.record(std::current_exception());
-          }
-          stop.store(true, std::memory_order_relaxed);
-          ctx.cancel_group_execution();
-          return;
-        }
-      },
-      tbb::auto_partitioner(), ctx);
+  tbb::task_group_context ctx_{tbb::task_group_context::isolated};
+};
 
-  if (!first.any()) return {};
-  auto& slot = first.slot();
-  if (auto* carried = std::get_if<std::exception_ptr>(&slot)) rethrow_carried(*carried);
-  return std::move(std::get<Error>(slot));
+Status run_parallel(size_t n, const IndexBody& body) {
+  PoolLease lease;
+  ParallelRun run(body);
+  run.work(0, n, &run.context());
+  return run.result();
+}
+
+// Streamed batches are cut into about kStreamChunks chunks of at least
+// kMinStreamChunk items: enough chunks that the last one's hand-over (the part
+// that cannot overlap) is small, few enough that waking the workers per chunk
+// costs nothing measurable.
+constexpr size_t kStreamChunks = 16;
+constexpr size_t kMinStreamChunk = 128;
+
+Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& sink) {
+  PoolLease lease;
+  ParallelRun run(body);
+  const size_t chunk = std::max(kMinStreamChunk, (n + kStreamChunks - 1) / kStreamChunks);
+  const size_t chunks = (n + chunk - 1) / chunk;
+  tbb::task_group group(run.context());
+  auto launch = [&](size_t c) {
+    group.run([&run, c, chunk, n] { run.work(c * chunk, std::min(n, (c + 1) * chunk), nullptr); });
+  };
+  try {
+    launch(0);
+    group.wait();
+    for (size_t c = 0; c < chunks && !run.stopped(); ++c) {
+      // The workers start on the next chunk while this thread hands over the
+      // finished one, then this thread joins them.
+      if (c + 1 < chunks) launch(c + 1);
+      for (size_t i = c * chunk, end = std::min(n, (c + 1) * chunk); i < end && !run.stopped(); ++i) {
+        if (!sink(i)) {
+          run.stop();
+          break;
+        }
+      }
+      group.wait();
+    }
+  } catch (...) {
+    // Only the sink can throw here; no worker may outlive this frame.
+    run.stop();
+    group.wait();
+    rethrow_carried(std::current_exception());
+  }
+  return run.result();
 }
 
 std::string u128_decimal(unsigned __int128 v) {
@@ -209,8 +280,13 @@ std::string u128_decimal(unsigned __int128 v) {
 }  // namespace
 
 Status for_each_index(size_t n, IndexBody body) {
-  if (n < kParallelThreshold || !Pool::instance().enter()) return run_sequential(n, body);
+  if (n < kParallelThreshold || !Pool::instance().enter()) return run_sequential(n, body, nullptr);
   return run_parallel(n, body);
+}
+
+Status for_each_index_streamed(size_t n, IndexBody body, IndexSink sink) {
+  if (n < kParallelThreshold || !Pool::instance().enter()) return run_sequential(n, body, &sink);
+  return run_parallel_streamed(n, body, sink);
 }
 
 bool batch_pool_usable() { return Pool::instance().usable(); }
@@ -227,6 +303,22 @@ Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vecto
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return std::move(s).error();
   return parallel_map<SignedTransaction>(
       items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); });
+}
+
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink sink) {
+  if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
+  return parallel_map_streamed<SignedTransaction>(
+      items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); },
+      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
+}
+
+Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
+                                  uint64_t base_nonce, TxSink sink) {
+  if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return s;
+  return parallel_map_streamed<SignedTransaction>(
+      batches.size(),
+      [&](size_t i) { return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i); },
+      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
 }
 
 Result<std::vector<SignedTransaction>> sign_orders_batch(const Signer& signer,

@@ -219,18 +219,53 @@ PyObject* sign_one(fyrn::Signer& signer, const fyrn::Action& action, const std::
   return signed_to_py(*tx);
 }
 
-// signed_list_to_py converts every transaction, releasing each one right after
-// its conversion while its memory is still in cache.
-PyObject* signed_list_to_py(std::vector<fyrn::SignedTransaction> txs) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(txs.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < txs.size(); ++i) {
-    PyObject* dict = signed_to_py(txs[i]);
-    if (dict == nullptr) return nullptr;  // the list and what it holds are dropped
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), dict);
-    txs[i] = fyrn::SignedTransaction();
+// batch_base returns the base nonce of a non-empty batch: the one given, or
+// the process clock (never the signer's own strategy).
+uint64_t batch_base(const std::optional<uint64_t>& base_nonce) {
+  return base_nonce ? *base_nonce : fyrn::next_timestamp();
+}
+
+// BatchList collects a batch's dictionaries while the batch is still being
+// signed: each transaction is converted as soon as it is handed over, and the
+// whole list is dropped if any item (or any conversion) fails.
+class BatchList {
+ public:
+  explicit BatchList(size_t n) : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))) {}
+  explicit operator bool() const { return static_cast<bool>(list_); }
+
+  // take converts transaction i; false (with a Python exception set) stops the batch.
+  bool take(size_t i, fyrn::SignedTransaction&& tx) {
+    PyObject* dict = signed_to_py(tx);
+    if (dict == nullptr) {
+      failed_ = true;
+      return false;
+    }
+    PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(i), dict);
+    return true;
   }
-  return list.release();
+
+  // finish returns the list, or nullptr with the exception of the first failure.
+  PyObject* finish(const fyrn::Status& status) {
+    if (failed_) return nullptr;
+    if (!status) return raise_error(status.error());
+    return list_.release();
+  }
+
+ private:
+  PyRef list_;
+  bool failed_ = false;
+};
+
+template <typename Items, typename SignStreamed>
+PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_t>& base_nonce,
+                     SignStreamed&& sign_streamed) {
+  if (items.empty()) return PyList_New(0);
+  BatchList out(items.size());
+  if (!out) return nullptr;
+  const fyrn::Status status =
+      sign_streamed(s, std::move(items), batch_base(base_nonce),
+                    [&](size_t i, fyrn::SignedTransaction&& tx) { return out.take(i, std::move(tx)); });
+  return out.finish(status);
 }
 
 #define FYRN_METHOD(fn) PyObject* fn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
@@ -331,12 +366,6 @@ FYRN_METHOD(signer_sign_group) { return sign_group_impl(kSignGroup, self, args, 
 FYRN_SPEC(kSignOrder, "sign_order", 1, "orders", "nonce")
 FYRN_METHOD(signer_sign_order) { return sign_group_impl(kSignOrder, self, args, nargs, kwnames); }
 
-// batch_base returns the base nonce of a non-empty batch: the one given, or
-// the process clock (never the signer's own strategy).
-uint64_t batch_base(const std::optional<uint64_t>& base_nonce) {
-  return base_nonce ? *base_nonce : fyrn::next_timestamp();
-}
-
 FYRN_SPEC(kSignAll, "sign_all", 1, "orders", "base_nonce")
 FYRN_METHOD(signer_sign_all) {
   return method<2>(self, kSignAll, Use::Shared, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
@@ -344,10 +373,7 @@ FYRN_METHOD(signer_sign_all) {
     if (!list_arg(argv[0], "orders") || !opt_u64(argv[1], "base_nonce", base_nonce)) return nullptr;
     std::vector<fyrn::OrderItem> items;
     if (!parse_order_list(argv[0], "orders", items)) return nullptr;
-    if (items.empty()) return PyList_New(0);
-    auto signed_txs = fyrn::sign_all(s, std::move(items), batch_base(base_nonce));
-    if (!signed_txs) return raise_error(signed_txs.error());
-    return signed_list_to_py(std::move(signed_txs).value());
+    return sign_batch(s, std::move(items), base_nonce, &fyrn::sign_all_streamed);
   });
 }
 
@@ -359,10 +385,7 @@ FYRN_METHOD(signer_sign_orders_batch) {
                      if (!list_arg(argv[0], "batches") || !opt_u64(argv[1], "base_nonce", base_nonce)) return nullptr;
                      std::vector<std::vector<fyrn::OrderItem>> batches;
                      if (!parse_order_batches(argv[0], "batches", batches)) return nullptr;
-                     if (batches.empty()) return PyList_New(0);
-                     auto signed_txs = fyrn::sign_orders_batch(s, std::move(batches), batch_base(base_nonce));
-                     if (!signed_txs) return raise_error(signed_txs.error());
-                     return signed_list_to_py(std::move(signed_txs).value());
+                     return sign_batch(s, std::move(batches), base_nonce, &fyrn::sign_orders_batch_streamed);
                    });
 }
 

@@ -477,3 +477,72 @@ TEST(BatchFork, ChildFallsBackWhenPoolCannotBeStopped) {
   cv.notify_all();
   holder.join();
 }
+
+// The streamed form hands items over in index order while later chunks are
+// still being worked; failures and early stops behave as in the plain form.
+TEST(BatchStreamed, OrderStopsAndFailures) {
+  for (size_t n : {size_t{9}, size_t{10}, size_t{1000}, size_t{5000}}) {
+    SCOPED_TRACE(n);
+    std::vector<size_t> seen;
+    auto square = [](size_t i) -> Result<size_t> { return i * i; };
+    Status all = parallel_map_streamed<size_t>(n, square, [&](size_t i, size_t&& v) {
+      seen.push_back(i);
+      return v == i * i;
+    });
+    ASSERT_TRUE(all.ok());
+    ASSERT_EQ(seen.size(), n);
+    for (size_t i = 0; i < n; ++i) ASSERT_EQ(seen[i], i);
+
+    // The sink stops the batch: nothing after the stop is handed over.
+    seen.clear();
+    std::atomic<size_t> worked{0};
+    Status stopped = parallel_map_streamed<size_t>(
+        n, [&](size_t i) -> Result<size_t> { worked++; return i; },
+        [&](size_t i, size_t&&) {
+          seen.push_back(i);
+          return i < 5;
+        });
+    EXPECT_TRUE(stopped.ok());
+    EXPECT_EQ(seen.size(), 6u);
+
+    // A failing item: its error comes back, and no item at or after it is handed over.
+    seen.clear();
+    const size_t bad = n - 2;
+    Status failed = parallel_map_streamed<size_t>(
+        n, [&](size_t i) -> Result<size_t> {
+          if (i == bad) return Error::invalid_order("bad item");
+          return i;
+        },
+        [&](size_t i, size_t&&) {
+          seen.push_back(i);
+          return true;
+        });
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().text(), "bad item");
+    for (size_t i : seen) EXPECT_LT(i, bad);
+
+    // An exception thrown by the sink reaches the caller after the workers joined.
+    EXPECT_THROW((void)parallel_map_streamed<size_t>(n, square,
+                                                     [](size_t i, size_t&&) -> bool {
+                                                       if (i == 3) throw std::bad_alloc();
+                                                       return true;
+                                                     }),
+                 std::bad_alloc);
+  }
+}
+
+TEST(BatchStreamed, SignAllStreamedMatchesPlain) {
+  Signer signer(key_from_seed(12), SignatureDomain::Testnet);
+  std::vector<OrderItem> items;
+  for (int i = 0; i < 700; ++i) items.push_back(limit(100.0 + i, 1.0));
+  auto plain = sign_all(signer, items, 9);
+  ASSERT_TRUE(plain.ok());
+  std::vector<std::string> streamed;
+  Status s = sign_all_streamed(signer, items, 9, [&](size_t i, SignedTransaction&& tx) {
+    EXPECT_EQ(i, streamed.size());
+    streamed.push_back(tx.signature);
+    return true;
+  });
+  ASSERT_TRUE(s.ok());
+  EXPECT_EQ(streamed, signatures(plain));
+}
