@@ -121,7 +121,8 @@ def test_tuple_sequences_convert_in_order():
 SEQUENCE_ERRORS = [
     (probe.parse_user_settings, "BTC", TypeError, "argument 'p': Can't extract `str` to `Vec`"),
     (probe.parse_oracle_prices, 5, TypeError, "argument 'p': 'int' object cannot be converted to 'Sequence'"),
-    (probe.parse_pyth_prices, {(1, 2, 3, 4)}, TypeError, "argument 'p': 'set' object cannot be converted to 'Sequence'"),
+    (probe.parse_pyth_prices, {(1, 2, 3, 4)}, TypeError,
+     "argument 'p': 'set' object cannot be converted to 'Sequence'"),
     (probe.parse_user_settings, [("A", 1), ["B", 2]], TypeError,
      "argument 'p': 'list' object cannot be converted to 'PyTuple'"),
     (probe.parse_user_settings, [("A", 1, 2)], ValueError, "expected tuple of length 2, but got tuple of length 3"),

@@ -109,6 +109,8 @@ ORDER_CASES = [
     (order(price="1"), (TypeError, REAL + "str")),
     (order(size=None), (TypeError, REAL + "NoneType")),
     (order(price=Boom()), (RuntimeError, "boom")),
+    (order(price=Flt("1")), (TypeError, "Flt.__float__ returned non-float (type str)")),
+    (order(price=Idx(2**1100)), (OverflowError, "int too large to convert to float")),
     (order(price=2**1100), (OverflowError, "int too large to convert to float")),
     (order(symbol="\udc80"), (UnicodeEncodeError, None)),
     (order(order_type=[]), (TypeError, "'list' object cannot be converted to 'PyDict'")),
@@ -145,6 +147,7 @@ BUILDER_CODE_CASES = [
     ({"to": PUBKEY58, "fee": 2**70}, (OverflowError, OVERFLOW)),
     ({"to": PUBKEY58, "fee": 1.0}, (TypeError, "'float' object cannot be interpreted as an integer")),
     ({"to": PUBKEY58, "fee": Boom()}, (RuntimeError, "boom")),
+    ({"to": PUBKEY58, "fee": Idx("5")}, (TypeError, "__index__ returned non-int (type str)")),
     ({"fee": 5}, (ValueError, "Missing builder_code.to")),
     ({"to": PUBKEY58}, (ValueError, "Missing builder_code.fee")),
     ({}, (ValueError, "Missing builder_code.to")),
@@ -228,7 +231,8 @@ OID_CASES = [  # modify, cancel, cancel_all: parse, then no identifier
      (ValueError, "invalid hash length: expected 32 bytes, got 31")),
     ({"type": "cancel", "symbol": "S"}, (ValueError, "Missing 'order_id'")),
     ({"type": "cancel", "order_id": "0"}, (ValueError, "Missing 'symbol'")),
-    ({"type": "cancel", "symbol": b"S", "order_id": HASH58}, (TypeError, "'bytes' object cannot be converted to 'PyString'")),
+    ({"type": "cancel", "symbol": b"S", "order_id": HASH58},
+     (TypeError, "'bytes' object cannot be converted to 'PyString'")),
     ({"type": "cancel_all"}, None),
     ({"type": "cancel_all", "symbols": "BTC-USD"}, None),
     ({"type": "cancel_all", "symbols": ["A", 1]}, None),
@@ -297,7 +301,8 @@ NESTED_CASES = [
     ({**BASKET, "builder_code": None, "slippage": "x"}, None),  # not read for a basket
     ({"type": "on_fill", "trigger": order(), "actions": [TP]}, None),
     ({"type": "of", "trigger": BASKET, "actions": []}, None),
-    ({"type": "of", "trigger": order(), "actions": (TP,)}, (TypeError, "'tuple' object cannot be converted to 'PyList'")),
+    ({"type": "of", "trigger": order(), "actions": (TP,)},
+     (TypeError, "'tuple' object cannot be converted to 'PyList'")),
     ({"type": "of", "actions": []}, (ValueError, "Missing 'trigger'")),
     ({"type": "of", "trigger": order()}, (ValueError, "Missing 'actions'")),
     ({"type": "of", "trigger": order(price=DROP), "actions": 1}, (ValueError, "Missing 'price'")),
@@ -315,7 +320,8 @@ def test_worked_identifier():
     o = order(price=50000.5, size=0.25)
     assert compute(o) == "DTp1n46uncCa9vCFLcfs9yBHexJgfzrMGoqCy6hqfRqG"
     enc = limit_encoding("BTC-USD", True, 50000.5, 0.25)
-    assert enc.hex() == "010000000700000000000000425443" "2d55534401" "8040342a8c040000" "40787d0100000000" "00000000" "0000"
+    assert enc.hex() == ("01000000" "0700000000000000" "4254432d555344" "01" "8040342a8c040000" "40787d0100000000"
+                         "00000000" "00" "00")
     assert order_id(enc, NONCE, ACCOUNT) == "DTp1n46uncCa9vCFLcfs9yBHexJgfzrMGoqCy6hqfRqG"
     assert order_id(enc, NONCE, ACCOUNT, seqno=1) == "6wjCPfiTvmEn3gcECbCQRqqNeLCV47oHSMK3Qgk7VAWx"
 
@@ -365,6 +371,20 @@ def test_input_is_not_mutated_and_mutating_hooks_do_not_crash():
     basket = {**BASKET, "actions": actions}
     actions[0] = stop("tp", size=Shrinking())
     assert compute(basket) is None
+
+
+def test_hooks_may_call_back_into_the_module():
+    calls = []
+
+    class Reentrant:
+        def __float__(self):
+            calls.append(1)
+            nested = Reentrant() if len(calls) < 5 else 1
+            assert compute(order(order_type={"type": "market"}, price=nested)) == market_id()
+            return 3.0
+
+    assert compute(order(price=Reentrant())) == limit_id(price=3.0)
+    assert len(calls) == 5
 
 
 def test_lenient_reads_swallow_only_ordinary_errors():

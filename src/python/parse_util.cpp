@@ -211,34 +211,23 @@ bool text_list_lenient(PyObject* obj, std::vector<std::string>& out) {
   out.clear();
   if (PyUnicode_Check(obj) || !PySequence_Check(obj)) return true;
   PyRef it = PyRef::steal(PyObject_GetIter(obj));
-  if (!it) {
-    if (!swallow_ordinary()) return false;
-    return true;
-  }
+  if (!it) return swallow_ordinary();
   std::vector<std::string> symbols;
   for (;;) {
     PyRef el = PyRef::steal(PyIter_Next(it.get()));
     if (!el) {
-      if (PyErr_Occurred()) {
-        if (!swallow_ordinary()) return false;
-        return true;
-      }
+      if (PyErr_Occurred()) return swallow_ordinary();
       break;
     }
     std::string s;
-    if (!text(el.get(), s)) {
-      if (!swallow_ordinary()) return false;
-      return true;
-    }
+    if (!text(el.get(), s)) return swallow_ordinary();
     symbols.push_back(std::move(s));
   }
   out = std::move(symbols);
   return true;
 }
 
-// Key readers.
-
-// Strict reads: a required key must be present, then convert.
+// Key readers. Strict ones: a required key must be present, then convert.
 
 bool req_text(PyObject* d, PyObject* key, const char* missing, std::string& out) {
   PyRef v;

@@ -46,7 +46,8 @@ struct Keys {
 const Keys* keys();
 
 // raise_type_mismatch sets TypeError "'<type>' object cannot be converted to
-// '<expected>'" (the type's qualified name, as the binder shows it); with a non-null param the message gets the argument prefix
+// '<expected>'" (the type's qualified name, as the binder shows it); with a
+// non-null param the message gets the argument prefix
 // "argument '<param>': ". Always returns false.
 bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param = nullptr);
 

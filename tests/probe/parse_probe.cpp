@@ -17,7 +17,9 @@ namespace {
 
 using fyrn::py::PyRef;
 
-PyObject* text(const std::string& s) { return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"); }
+PyObject* text(const std::string& s) {
+  return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+}
 
 PyObject* none() {
   Py_INCREF(Py_None);
@@ -166,6 +168,19 @@ PyObject* parse_order_with_on_fill(PyObject*, PyObject* obj) {
   return item_to_py(item);
 }
 
+// parse_repeat(obj, n) parses obj n times and keeps nothing: the benchmark's
+// measure of the parse alone, without call or result-building overhead.
+PyObject* parse_repeat(PyObject*, PyObject* args) {
+  PyObject* obj;
+  Py_ssize_t n;
+  if (!PyArg_ParseTuple(args, "On", &obj, &n)) return nullptr;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    fyrn::OrderItem item;
+    if (!fyrn::py::parse_order_item(obj, item)) return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
 // The list forms take (obj, param); param None means no argument prefix.
 bool list_args(PyObject* args, PyObject*& obj, const char*& param) {
   PyObject* p = nullptr;
@@ -266,7 +281,8 @@ PyObject* parse_oracle_prices(PyObject*, PyObject* args) {
   if (!fyrn::py::parse_oracle_prices(obj, param, prices)) return nullptr;
   PyRef list = PyRef::steal(PyList_New(0));
   for (const auto& p : prices) {
-    PyRef t = PyRef::steal(Py_BuildValue("(KNd)", static_cast<unsigned long long>(p.timestamp), text(p.symbol), p.price));
+    PyRef t = PyRef::steal(
+        Py_BuildValue("(KNd)", static_cast<unsigned long long>(p.timestamp), text(p.symbol), p.price));
     if (!list || !t || PyList_Append(list.get(), t.get()) < 0) return nullptr;
   }
   return list.release();
@@ -304,6 +320,7 @@ PyObject* guard(PyObject* self, PyObject* arg) noexcept {
 PyMethodDef g_functions[] = {
     {"parse_order_item", &guard<&parse_order_item>, METH_O, nullptr},
     {"parse_order_with_on_fill", &guard<&parse_order_with_on_fill>, METH_O, nullptr},
+    {"parse_repeat", &guard<&parse_repeat>, METH_VARARGS, nullptr},
     {"parse_order_list", &guard<&parse_order_list>, METH_VARARGS, nullptr},
     {"parse_order_batches", &guard<&parse_order_batches>, METH_VARARGS, nullptr},
     {"parse_commission", &guard<&parse_commission>, METH_VARARGS, nullptr},
