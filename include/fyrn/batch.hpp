@@ -113,8 +113,8 @@ Status parallel_map_streamed(size_t n, Fn&& fn, Consume&& consume) {
 }
 
 // check_batch_nonce_range checks that nonces base .. base + n − 1 fit 64
-// bits; when not, batch signing fails with InvalidNonce naming the first nonce that
-// does not fit, before anything is signed.
+// bits; when not, batch signing fails with InvalidNonce naming base + n − 1
+// in decimal, before anything is signed (a wrapped nonce would repeat old ones).
 Status check_batch_nonce_range(uint64_t base, size_t n);
 
 // sign_all signs item i as its own one-item Orders transaction with nonce
