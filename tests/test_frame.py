@@ -20,7 +20,7 @@ EXPECTED_EXPORTS = [
     "build_deposit_instruction",
     "build_withdraw_intent_instruction",
     "Keypair",
-    # "Signer" goes here
+    "Signer",
     "random_hash",
     "current_timestamp",
     "validate_pubkey",

@@ -1,5 +1,6 @@
 """Type stubs for the _native extension module (fyrn-keychain)."""
 
+from collections.abc import Sequence
 from typing import Any, TypedDict, final, overload
 
 class _AccountMeta(TypedDict):
@@ -49,6 +50,91 @@ class Keypair:
         """Get the full keypair as bytes (64 bytes)"""
     def secret_key(self) -> bytes:
         """Get the secret key as bytes (32 bytes)"""
+
+# A signed transaction: actions, nonce, account, signer, signature, and
+# order_id / order_ids when computed.
+_SignedTransaction = dict[str, Any]
+_OrderDict = dict[str, Any]
+
+@final
+class Signer:
+    """High-performance transaction signer"""
+
+    def __new__(cls, keypair: Keypair, signature_domain: str) -> Signer: ...
+    @staticmethod
+    def from_base58(s: str, signature_domain: str) -> Signer:
+        """Create a signer from base58-encoded secret key"""
+    @staticmethod
+    def with_nonce_manager(keypair: Keypair, strategy: str, signature_domain: str) -> Signer:
+        """Create a signer with nonce management"""
+    @property
+    def pubkey(self) -> str:
+        """Get the signer's public key"""
+    def set_compute_order_id(self, enabled: bool) -> None:
+        """Enable/disable single-order ID computation."""
+    def set_compute_batch_order_ids(self, enabled: bool) -> None:
+        """Enable/disable batch order ID computation for multi-order transactions."""
+    def computes_order_id(self) -> bool:
+        """Whether single-order ID computation is enabled."""
+    def computes_batch_order_ids(self) -> bool:
+        """Whether batch order ID computation is enabled."""
+    def sign_bytes(self, message: bytes) -> str:
+        """Sign raw message bytes and return a base58 Ed25519 signature."""
+    def sign(self, order: _OrderDict, nonce: int | None = None) -> _SignedTransaction:
+        """Sign a single order/cancel/cancelAll"""
+    def sign_all(self, orders: list[_OrderDict], base_nonce: int | None = None) -> list[_SignedTransaction]:
+        """Sign multiple orders - each becomes its own transaction (parallel)"""
+    def sign_group(self, orders: list[_OrderDict], nonce: int | None = None) -> _SignedTransaction:
+        """Sign multiple orders atomically in ONE transaction"""
+    def sign_faucet(self, nonce: int | None = None) -> _SignedTransaction:
+        """Sign a faucet request (testnet only)"""
+    def sign_agent_wallet(self, agent_pubkey: str, delete: bool, nonce: int | None = None) -> _SignedTransaction:
+        """Sign agent wallet creation/deletion"""
+    def sign_approve_builder_code(self, to_pubkey: str, fee: int, nonce: int | None = None) -> _SignedTransaction:
+        """Sign builder-code recipient approval (`abc`)"""
+    def sign_approve_commission_fee(self, to_pubkey: str, fee: int, nonce: int | None = None) -> _SignedTransaction:
+        """Sign builder-code recipient approval (`abc`)"""
+    def sign_revoke_builder_code(self, to_pubkey: str, nonce: int | None = None) -> _SignedTransaction:
+        """Sign builder-code recipient revocation (`rbc`)"""
+    def sign_revoke_commission_fee(self, to_pubkey: str, nonce: int | None = None) -> _SignedTransaction:
+        """Sign builder-code recipient revocation (`rbc`)"""
+    def sign_user_settings(
+        self, max_leverage: Sequence[tuple[str, float]], nonce: int | None = None
+    ) -> _SignedTransaction:
+        """Sign user settings update"""
+    def sign_update_liquidator_config(self, config: dict[str, Any], nonce: int | None = None) -> _SignedTransaction:
+        """Sign a liquidator config update (`liq`)"""
+    def sign_oracle_prices(
+        self, oracles: Sequence[tuple[int, str, float]], nonce: int | None = None
+    ) -> _SignedTransaction:
+        """Sign one or more oracle price updates (`px`)"""
+    def sign_pyth_oracle(
+        self, oracles: Sequence[tuple[int, int, int, int]], nonce: int | None = None
+    ) -> _SignedTransaction:
+        """Sign a batch Pyth oracle update (`o`)"""
+    def sign_remove_sub_account(self, to_remove: str, nonce: int | None = None) -> _SignedTransaction:
+        """Sign a sub-account removal"""
+    def sign_transfer(
+        self,
+        from_pubkey: str,
+        to_pubkey: str,
+        margin_amount: float,
+        kind: str | None = None,
+        nonce: int | None = None,
+    ) -> _SignedTransaction:
+        """Sign a margin transfer between accounts."""
+    def sign_create_sub_account(
+        self, name: str, margin_amount: float | None = None, nonce: int | None = None
+    ) -> _SignedTransaction:
+        """Sign a sub-account creation (optional initial margin transfer)"""
+    def sign_whitelist_faucet(self, target_pubkey: str, whitelist: bool, nonce: int | None = None) -> _SignedTransaction:
+        """Sign whitelist/un-whitelist faucet access (`whitelistFaucet`)"""
+    def sign_order(self, orders: list[_OrderDict], nonce: int | None = None) -> _SignedTransaction:
+        """Deprecated: Use sign() for single, sign_all() for batch, sign_group() for atomic"""
+    def sign_orders_batch(
+        self, batches: list[list[_OrderDict]], base_nonce: int | None = None
+    ) -> list[_SignedTransaction]:
+        """Deprecated: Use sign_all() instead"""
 
 def random_hash() -> str:
     """Generate a random hash (for client order IDs)"""

@@ -30,6 +30,28 @@ uint64_t next_timestamp() {
   }
 }
 
+uint64_t NonceManager::next_nonce() const {
+  switch (strategy_) {
+    case NonceStrategy::Timestamp:
+      return next_timestamp();
+    case NonceStrategy::Counter:
+      return counter_.fetch_add(1, std::memory_order_relaxed);
+    case NonceStrategy::HighFrequency: {
+      const uint64_t ts = next_timestamp();
+      uint64_t last = last_high_frequency_.load(std::memory_order_relaxed);
+      for (;;) {
+        const uint64_t bumped = last == UINT64_MAX ? last : last + 1;
+        const uint64_t candidate = ts > bumped ? ts : bumped;
+        if (last_high_frequency_.compare_exchange_weak(last, candidate, std::memory_order_acq_rel,
+                                                       std::memory_order_relaxed)) {
+          return candidate;
+        }
+      }
+    }
+  }
+  throw Panic("unreachable: unknown nonce strategy");
+}
+
 std::optional<NonceStrategy> nonce_strategy_from_str(std::string_view name) {
   if (name == "timestamp") return NonceStrategy::Timestamp;
   if (name == "counter") return NonceStrategy::Counter;

@@ -10,6 +10,7 @@
 #include "errors.hpp"
 #include "functions.hpp"
 #include "keypair_type.hpp"
+#include "signer_type.hpp"
 #include "pyref.hpp"
 
 namespace fyrn::py {
@@ -53,7 +54,7 @@ Export g_exports[] = {
                   "Build an unsigned mainnet USDC withdrawal intent; no tokens transfer in this instruction."),
 
     FYRN_CLASS("Keypair", keypair_type),
-    // Here: FYRN_CLASS("Signer", signer_type).
+    FYRN_CLASS("Signer", signer_type),
 
     FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
     FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),

@@ -11,3 +11,5 @@ Keypair.from_bytes("text")  # E: arg-type
 length: int = Keypair().pubkey  # E: assignment
 _native.random_hash(1)  # E: call-arg
 Keypair().pubkey = "x"  # E: misc
+_native.Signer(Keypair(), "devnet").sign_all({})  # E: arg-type
+_native.Signer("key", "devnet")  # E: arg-type

@@ -15,3 +15,9 @@ def round_trip(seed: bytes) -> str:
 
 ok: bool = _native.validate_pubkey(round_trip(bytes(32))) and _native.validate_hash(s=_native.random_hash())
 now: int = _native.current_timestamp()
+
+signer = _native.Signer.with_nonce_manager(Keypair(), "counter", "devnet")
+order = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 1.0, "size": 1.0}
+first_id: object = signer.sign(order, nonce=1).get("order_id")
+nonces: list[int] = [tx["nonce"] for tx in signer.sign_all([order] * 3, base_nonce=None)]
+signature: str = signer.sign_bytes(b"")

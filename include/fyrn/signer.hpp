@@ -1,0 +1,94 @@
+// fyrn/signer.hpp: the signer, which turns one action into one signed
+// transaction.
+//
+// A Signer owns a copy of its keypair, its network domain, its nonce manager,
+// two order-identifier switches and one reusable message buffer. Signing one
+// action encodes the canonical message into that buffer, signs exactly those
+// bytes with Ed25519, attaches order identifiers by the switches and converts
+// the action to its submission JSON.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fyrn/error.hpp"
+#include "fyrn/json.hpp"
+#include "fyrn/keys.hpp"
+#include "fyrn/model.hpp"
+#include "fyrn/nonce.hpp"
+
+namespace fyrn {
+
+class Signer {
+ public:
+  // Signer makes a signer without an explicit nonce strategy (its nonces come
+  // from the process clock): compute_order_id on, compute_batch_order_ids off.
+  Signer(const Keypair& keypair, SignatureDomain domain);
+  // Signer with a nonce manager of the given strategy (counter and
+  // high-frequency value start at 0).
+  Signer(const Keypair& keypair, SignatureDomain domain, NonceStrategy strategy);
+
+  // A signer holds atomics and a buffer it hands out views of: not copyable.
+  Signer(const Signer&) = delete;
+  Signer& operator=(const Signer&) = delete;
+
+  // sign_action signs one action for `account` with `nonce`, reusing this
+  // signer's message buffer (so it needs exclusive use). A one-item Orders
+  // action gets order_id when compute_order_id is on; a multi-item one gets
+  // order_ids when compute_batch_order_ids is on and at least one item has an
+  // identifier. Fails only where encoding or JSON conversion fails.
+  Result<SignedTransaction> sign_action(const Action& action, uint64_t nonce, const Pubkey& account);
+
+  // sign_single_item signs `item` as a one-item Orders transaction for this
+  // signer's own account, with buffers of its own: safe on many threads at once.
+  // Never yields order_ids.
+  Result<SignedTransaction> sign_single_item(OrderItem item, uint64_t nonce) const;
+
+  // sign_single_order_batch signs `items` as one Orders transaction for this
+  // signer's own account, with buffers of its own. EmptyOrders for no items.
+  Result<SignedTransaction> sign_single_order_batch(std::vector<OrderItem> items, uint64_t nonce) const;
+
+  // sign_bytes returns the base58 Ed25519 signature of msg[0..msg_len).
+  std::string sign_bytes(const uint8_t* msg, size_t msg_len) const;
+
+  // next_nonce draws the next nonce by this signer's strategy.
+  uint64_t next_nonce() const { return nonces_.next_nonce(); }
+
+  const Pubkey& pubkey() const { return keypair_.pubkey(); }
+  // pubkey_base58 is the cached text form of pubkey().
+  const std::string& pubkey_base58() const { return pubkey_base58_; }
+  const Keypair& keypair() const { return keypair_; }
+  SignatureDomain domain() const { return domain_; }
+  NonceStrategy nonce_strategy() const { return nonces_.strategy(); }
+
+  // The switches must not change while another thread signs with this signer.
+  bool computes_order_id() const { return compute_order_id_; }
+  bool computes_batch_order_ids() const { return compute_batch_order_ids_; }
+  void set_compute_order_id(bool enabled) { compute_order_id_ = enabled; }
+  void set_compute_batch_order_ids(bool enabled) { compute_batch_order_ids_ = enabled; }
+
+  // last_message holds the bytes of the last message sign_action signed.
+  const std::vector<uint8_t>& last_message() const { return message_; }
+
+  static constexpr size_t kMessageCapacity = 512;
+  static constexpr size_t kIdScratchCapacity = 96;
+
+ private:
+  // sign_with encodes, identifies, signs and converts `action` using the
+  // given buffers; the shared path of every signing entry point.
+  Result<SignedTransaction> sign_with(const Action& action, uint64_t nonce, const Pubkey& account,
+                                      std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) const;
+
+  std::vector<uint8_t> message_;  // reused by sign_action
+  std::vector<uint8_t> id_scratch_;
+  NonceManager nonces_;
+  Keypair keypair_;
+  std::string pubkey_base58_;
+  bool compute_order_id_ = true;
+  bool compute_batch_order_ids_ = false;
+  SignatureDomain domain_;
+};
+
+}  // namespace fyrn

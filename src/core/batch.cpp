@@ -1,0 +1,333 @@
+#include "fyrn/batch.hpp"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <variant>
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/global_control.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/partitioner.h>
+#include <oneapi/tbb/task_group.h>
+
+namespace fyrn {
+namespace {
+
+// Pool tracks this library's use of the oneTBB scheduler across fork() and
+// unload. oneTBB's workers do not survive fork(): a child that inherits a
+// started scheduler runs everything on its calling thread and may inherit a
+// lock an idle worker held at the fork; unloading libtbb while workers run
+// crashes. So the pool is started lazily, owned by the pid that started it,
+// shut down (workers joined) before a fork when nothing is running, and shut
+// down when this library is unloaded.
+class Pool {
+ public:
+  // enter returns true when the caller may run one batch on the pool; it must
+  // then call leave() when the batch is done.
+  bool enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shut_down_) return false;
+    const pid_t pid = getpid();
+    if (owner_pid_ == 0) {
+      if (!atfork_registered_) {
+        if (pthread_atfork(&Pool::prepare_fork, &Pool::parent_after_fork, &Pool::child_after_fork) != 0) {
+          return false;  // without fork protection, stay on the calling thread
+        }
+        atfork_registered_ = true;
+      }
+      handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
+      owner_pid_ = pid;
+    } else if (owner_pid_ != pid) {
+      return false;  // inherited from the parent; never touch it here
+    }
+    in_flight_.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+
+  void leave() { in_flight_.fetch_sub(1, std::memory_order_relaxed); }
+
+  bool usable() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !shut_down_ && (owner_pid_ == 0 || owner_pid_ == getpid());
+  }
+
+  // shutdown joins the workers for good (library unload / process exit).
+  void shutdown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shut_down_ = true;
+    try_finalize_locked();
+  }
+
+  static Pool& instance() {
+    // Never destroyed: the fork handlers may run during static destruction.
+    static Pool* pool = new Pool();
+    return *pool;
+  }
+
+ private:
+  // try_finalize_locked joins idle workers of a pool this process started.
+  // Returns true when no pool remains.
+  bool try_finalize_locked() {
+    if (owner_pid_ == 0) return true;
+    if (owner_pid_ != getpid() || in_flight_.load(std::memory_order_relaxed) != 0 || !handle_) return false;
+    // finalize empties the handle either way. It refuses (false) while another
+    // thread still holds scheduler state, e.g. a live thread that ran a batch.
+    if (tbb::finalize(*handle_, std::nothrow)) {
+      handle_.reset();
+      owner_pid_ = 0;
+      return true;
+    }
+    handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
+    return false;
+  }
+
+  static void prepare_fork() {
+    Pool& p = instance();
+    p.mutex_.lock();  // held across fork(); released by the two handlers below
+    p.try_finalize_locked();
+  }
+  static void parent_after_fork() { instance().mutex_.unlock(); }
+  static void child_after_fork() {
+    Pool& p = instance();
+    p.in_flight_.store(0, std::memory_order_relaxed);  // those threads do not exist here
+    p.mutex_.unlock();
+  }
+
+  std::mutex mutex_;
+  pid_t owner_pid_ = 0;  // 0: not started in this process lineage
+  std::unique_ptr<tbb::task_scheduler_handle> handle_;
+  std::atomic<int> in_flight_{0};
+  bool atfork_registered_ = false;
+  bool shut_down_ = false;
+};
+
+// Runs at library unload and at process exit, before libtbb's own teardown.
+struct UnloadGuard {
+  ~UnloadGuard() { Pool::instance().shutdown(); }
+} g_unload_guard;
+
+struct PoolLease {
+  ~PoolLease() { Pool::instance().leave(); }
+};
+
+// rethrow_carried rethrows an exception caught in batch work on the caller:
+// Panic and bad_alloc as themselves, anything else as Panic.
+[[noreturn]] void rethrow_carried(const std::exception_ptr& carried) {
+  try {
+    std::rethrow_exception(carried);
+  } catch (const Panic&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw Panic(e.what());
+  } catch (...) {
+    throw Panic("unknown failure in batch work");
+  }
+}
+
+// FirstFailure keeps the first failure recorded in time. A failing worker
+// claims the slot without waiting; a worker that finds it claimed drops its
+// own failure. The slot is read only after all workers have joined.
+class FirstFailure {
+ public:
+  template <typename F>
+  void record(F&& failure) {
+    bool expected = false;
+    if (claimed_.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+      slot_ = std::forward<F>(failure);
+    }
+  }
+  bool any() const { return claimed_.load(std::memory_order_acquire); }
+  std::variant<std::monostate, Error, std::exception_ptr>& slot() { return slot_; }
+
+ private:
+  std::atomic<bool> claimed_{false};
+  std::variant<std::monostate, Error, std::exception_ptr> slot_;
+};
+
+Status run_sequential(size_t n, const IndexBody& body, const IndexSink* sink) {
+  try {
+    for (size_t i = 0; i < n; ++i) {
+      Status s = body(i);
+      if (!s) return s;
+      if (sink != nullptr && !(*sink)(i)) return {};
+    }
+  } catch (...) {
+    rethrow_carried(std::current_exception());
+  }
+  return {};
+}
+
+// ParallelRun is the shared state of one batch on the pool.
+class ParallelRun {
+ public:
+  explicit ParallelRun(const IndexBody& body) : body_(body) {}
+
+  // work runs items [begin, end) on the pool; ctx (when given) is the context
+  // the parallel_for runs in, otherwise it inherits the enclosing task's.
+  void work(size_t begin, size_t end, tbb::task_group_context* ctx) {
+    auto chunk = [this](const tbb::blocked_range<size_t>& range) {
+      for (size_t i = range.begin(); i != range.end(); ++i) {
+        if (stopped()) return;
+        try {
+          Status s = body_(i);
+          if (s) continue;
+          first_.record(std::move(s).error());
+        } catch (...) {
+          first_.record(std::current_exception());
+        }
+        stop();
+        return;
+      }
+    };
+    const tbb::blocked_range<size_t> range(begin, end, 1);
+    if (ctx != nullptr) {
+      tbb::parallel_for(range, chunk, tbb::auto_partitioner(), *ctx);
+    } else {
+      tbb::parallel_for(range, chunk, tbb::auto_partitioner());
+    }
+  }
+
+  bool stopped() const { return stop_.load(std::memory_order_relaxed); }
+  void stop() {
+    stop_.store(true, std::memory_order_relaxed);
+    ctx_.cancel_group_execution();
+  }
+  tbb::task_group_context& context() { return ctx_; }
+
+  // result is read after every worker has joined.
+  Status result() {
+    if (!first_.any()) return {};
+    auto& slot = first_.slot();
+    if (auto* carried = std::get_if<std::exception_ptr>(&slot)) rethrow_carried(*carried);
+    return std::move(std::get<Error>(slot));
+  }
+
+ private:
+  const IndexBody& body_;
+  FirstFailure first_;
+  std::atomic<bool> stop_{false};
+  // Isolated: a failure here cancels only this batch, never a caller's own
+  // enclosing parallel work, and the caller's cancellation does not reach in.
+  tbb::task_group_context ctx_{tbb::task_group_context::isolated};
+};
+
+Status run_parallel(size_t n, const IndexBody& body) {
+  PoolLease lease;
+  ParallelRun run(body);
+  run.work(0, n, &run.context());
+  return run.result();
+}
+
+// Streamed batches are cut into about kStreamChunks chunks of at least
+// kMinStreamChunk items: enough chunks that the last one's hand-over (the part
+// that cannot overlap) is small, few enough that waking the workers per chunk
+// costs nothing measurable.
+constexpr size_t kStreamChunks = 16;
+constexpr size_t kMinStreamChunk = 128;
+
+Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& sink) {
+  PoolLease lease;
+  ParallelRun run(body);
+  const size_t chunk = std::max(kMinStreamChunk, (n + kStreamChunks - 1) / kStreamChunks);
+  const size_t chunks = (n + chunk - 1) / chunk;
+  tbb::task_group group(run.context());
+  auto launch = [&](size_t c) {
+    group.run([&run, c, chunk, n] { run.work(c * chunk, std::min(n, (c + 1) * chunk), nullptr); });
+  };
+  try {
+    launch(0);
+    group.wait();
+    for (size_t c = 0; c < chunks && !run.stopped(); ++c) {
+      // The workers start on the next chunk while this thread hands over the
+      // finished one, then this thread joins them.
+      if (c + 1 < chunks) launch(c + 1);
+      for (size_t i = c * chunk, end = std::min(n, (c + 1) * chunk); i < end && !run.stopped(); ++i) {
+        if (!sink(i)) {
+          run.stop();
+          break;
+        }
+      }
+      group.wait();
+    }
+  } catch (...) {
+    // Only the sink can throw here; no worker may outlive this frame.
+    run.stop();
+    group.wait();
+    rethrow_carried(std::current_exception());
+  }
+  return run.result();
+}
+
+std::string u128_decimal(unsigned __int128 v) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+    v /= 10;
+  } while (v != 0);
+  return digits;
+}
+
+}  // namespace
+
+Status for_each_index(size_t n, IndexBody body) {
+  if (n < kParallelThreshold || !Pool::instance().enter()) return run_sequential(n, body, nullptr);
+  return run_parallel(n, body);
+}
+
+Status for_each_index_streamed(size_t n, IndexBody body, IndexSink sink) {
+  if (n < kParallelThreshold || !Pool::instance().enter()) return run_sequential(n, body, &sink);
+  return run_parallel_streamed(n, body, sink);
+}
+
+bool batch_pool_usable() { return Pool::instance().usable(); }
+
+Status check_batch_nonce_range(uint64_t base, size_t n) {
+  if (n == 0) return {};
+  const unsigned __int128 last = static_cast<unsigned __int128>(base) + (n - 1);
+  if (last > UINT64_MAX) return Error::invalid_nonce(u128_decimal(last));
+  return {};
+}
+
+Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vector<OrderItem> items,
+                                                uint64_t base_nonce) {
+  if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return std::move(s).error();
+  return parallel_map<SignedTransaction>(
+      items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); });
+}
+
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink sink) {
+  if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
+  return parallel_map_streamed<SignedTransaction>(
+      items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); },
+      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
+}
+
+Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
+                                  uint64_t base_nonce, TxSink sink) {
+  if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return s;
+  return parallel_map_streamed<SignedTransaction>(
+      batches.size(),
+      [&](size_t i) { return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i); },
+      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
+}
+
+Result<std::vector<SignedTransaction>> sign_orders_batch(const Signer& signer,
+                                                         std::vector<std::vector<OrderItem>> batches,
+                                                         uint64_t base_nonce) {
+  if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return std::move(s).error();
+  return parallel_map<SignedTransaction>(batches.size(), [&](size_t i) {
+    return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i);
+  });
+}
+
+}  // namespace fyrn

@@ -1,0 +1,84 @@
+#include "fyrn/signer.hpp"
+
+#include <utility>
+#include <variant>
+
+#include "fyrn/base58.hpp"
+#include "fyrn/order_id.hpp"
+#include "fyrn/wire.hpp"
+
+namespace fyrn {
+
+Signer::Signer(const Keypair& keypair, SignatureDomain domain)
+    : Signer(keypair, domain, NonceStrategy::Timestamp) {}
+
+Signer::Signer(const Keypair& keypair, SignatureDomain domain, NonceStrategy strategy)
+    : nonces_(strategy), keypair_(keypair), pubkey_base58_(keypair.pubkey().to_base58()), domain_(domain) {
+  message_.reserve(kMessageCapacity);
+  id_scratch_.reserve(kIdScratchCapacity);
+}
+
+Result<SignedTransaction> Signer::sign_with(const Action& action, uint64_t nonce, const Pubkey& account,
+                                            std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) const {
+  if (Status encoded = serialize_for_sdk_signing(action, domain_, nonce, account, message); !encoded) {
+    return std::move(encoded).error();
+  }
+
+  SignedTransaction tx;
+  if (const auto* orders = std::get_if<action::Orders>(&action.v)) {
+    const size_t n = orders->orders.size();
+    if (n == 1 && compute_order_id_) {
+      tx.order_id = single_order_id(orders->orders[0], nonce, account, scratch);
+    } else if (n >= 2 && compute_batch_order_ids_) {
+      std::vector<std::string> ids = batch_order_ids(orders->orders, nonce, account, scratch);
+      if (!ids.empty()) tx.order_ids = std::move(ids);
+    }
+  }
+
+  Signature sig;
+  keypair_.sign(sig, message.data(), message.size());
+
+  Result<std::vector<Json>> json = action_to_json(action, JsonFlavour::Signer);
+  if (!json) return std::move(json).error();
+
+  tx.actions = std::move(json).value();
+  tx.account = account == keypair_.pubkey() ? pubkey_base58_ : account.to_base58();
+  tx.signer = pubkey_base58_;
+  tx.signature = base58::encode_64(sig.data());
+  tx.nonce = nonce;
+  return tx;
+}
+
+Result<SignedTransaction> Signer::sign_action(const Action& action, uint64_t nonce, const Pubkey& account) {
+  return sign_with(action, nonce, account, message_, id_scratch_);
+}
+
+Result<SignedTransaction> Signer::sign_single_item(OrderItem item, uint64_t nonce) const {
+  action::Orders orders;
+  orders.orders.reserve(1);
+  orders.orders.push_back(std::move(item));
+  const Action action(std::move(orders));
+  std::vector<uint8_t> message;
+  message.reserve(kMessageCapacity);
+  std::vector<uint8_t> scratch;
+  scratch.reserve(kIdScratchCapacity);
+  return sign_with(action, nonce, keypair_.pubkey(), message, scratch);
+}
+
+Result<SignedTransaction> Signer::sign_single_order_batch(std::vector<OrderItem> items, uint64_t nonce) const {
+  if (items.empty()) return Error::empty_orders();
+  const Action action(action::Orders{std::move(items)});
+  std::vector<uint8_t> message;
+  message.reserve(kMessageCapacity);
+  std::vector<uint8_t> scratch;
+  scratch.reserve(kIdScratchCapacity);
+  return sign_with(action, nonce, keypair_.pubkey(), message, scratch);
+}
+
+std::string Signer::sign_bytes(const uint8_t* msg, size_t msg_len) const {
+  Signature sig;
+  keypair_.sign(sig, msg, msg_len);
+  return base58::encode_64(sig.data());
+}
+
+}  // namespace fyrn
