@@ -351,8 +351,13 @@ def test_other_actions_sign_one_transaction(signer, call, key):
         (lambda s: s.sign_transfer(OTHER, OTHER, 1.0, kind="Internal"), ValueError, "Invalid transfer kind: Internal"),
         # The nonce converts before the order is parsed; the order's own type first.
         (lambda s: s.sign({}, nonce=-1), OverflowError, None),
-        (lambda s: s.sign([], nonce=-1), TypeError, "argument 'order': 'list' object cannot be converted to 'PyDict'"),
-        (lambda s: s.sign_all({}, base_nonce=-1), TypeError, "argument 'orders': 'dict' object cannot be converted to 'PyList'"),
+        # the optional nonce is converted before the action's own arguments
+        (lambda s: s.sign([], nonce=-1), OverflowError, None),
+        (lambda s: s.sign_all({}, base_nonce=-1), OverflowError, None),
+        (lambda s: s.sign_transfer(1, 2, "x", nonce=2**64), OverflowError, None),
+        (lambda s: s.sign_user_settings("BTC", nonce=-1), OverflowError, None),
+        (lambda s: s.sign([]), TypeError, "argument 'order': 'list' object cannot be converted to 'PyDict'"),
+        (lambda s: s.sign_all({}), TypeError, "argument 'orders': 'dict' object cannot be converted to 'PyList'"),
         (lambda s: s.sign_bytes(bytearray(3)), TypeError,
          "argument 'message': 'bytearray' object cannot be converted to 'PyBytes'"),
         (lambda s: s.sign(), TypeError, "Signer.sign() missing 1 required positional argument: 'order'"),
