@@ -12,6 +12,7 @@ import nacl.signing
 
 import _native
 from _native import Keypair, Signer
+from solana_funding import show_deposit
 
 
 def section(title):
@@ -131,11 +132,17 @@ def signing():
     print("verified:          every signature above checked by PyNaCl over independently rebuilt bytes")
 
 
+def solana_funding(kp):
+    section("Solana USDC funding")
+    show_deposit(owner=kp.pubkey, usdc=25)
+
+
 def main():
     kp = keys()
     validation(kp)
     clock()
     signing()
+    solana_funding(kp)
 
 
 if __name__ == "__main__":
