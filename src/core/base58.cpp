@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include <sodium.h>
+
 namespace fyrn::base58 {
 namespace {
 
@@ -12,6 +14,31 @@ constexpr std::array<int8_t, 128> make_index() {
   return index;
 }
 constexpr std::array<int8_t, 128> kIndex = make_index();
+
+// quoted renders an ASCII character for an error text in single quotes,
+// escaped ('\n', '\'', '\u{1b}') so that no control byte reaches the text.
+std::string quoted(unsigned char c) {
+  std::string out = "'";
+  switch (c) {
+    case '\0': out += "\\0"; break;
+    case '\t': out += "\\t"; break;
+    case '\r': out += "\\r"; break;
+    case '\n': out += "\\n"; break;
+    case '\'': out += "\\'"; break;
+    case '\\': out += "\\\\"; break;
+    default:
+      if (c < 0x20 || c == 0x7f) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        out += "\\u{";
+        if (c >= 0x10) out += kHex[c >> 4];
+        out += kHex[c & 15];
+        out += '}';
+      } else {
+        out += static_cast<char>(c);
+      }
+  }
+  return out + "'";
+}
 
 }  // namespace
 
@@ -142,6 +169,7 @@ std::string finish(const uint64_t* acc, const uint8_t* data, size_t len) {
   while (first < Cols * 5 && digits[first] == 0) ++first;
   std::string out(zeros + Cols * 5 - first, '1');
   for (size_t k = first; k < Cols * 5; ++k) out[zeros + k - first] = kAlphabet[static_cast<uint8_t>(digits[k])];
+  sodium_memzero(digits, sizeof digits);
   return out;
 }
 
@@ -154,13 +182,16 @@ std::string encode_32(const uint8_t* data) {
   return finish<kCols32>(acc, data, 32);
 }
 
+// encode_64 also serves the 64-byte keypair form, so its scratch is wiped.
 std::string encode_64(const uint8_t* data) {
   uint64_t acc[kCols64] = {};
   accumulate(acc, data, kTable64, 0, 8);
   carry<kCols64>(acc);
   accumulate(acc, data, kTable64, 8, 16);
   carry<kCols64>(acc);
-  return finish<kCols64>(acc, data, 64);
+  std::string out = finish<kCols64>(acc, data, 64);
+  sodium_memzero(acc, sizeof acc);
+  return out;
 }
 
 Result<std::vector<uint8_t>> decode(std::string_view text) {
@@ -174,8 +205,8 @@ Result<std::vector<uint8_t>> decode(std::string_view text) {
                                    std::to_string(i));
     }
     if (kIndex[c] < 0) {
-      return Error::invalid_base58(std::string("provided string contained invalid character '") +
-                                   static_cast<char>(c) + "' at byte " + std::to_string(i));
+      return Error::invalid_base58("provided string contained invalid character " + quoted(c) + " at byte " +
+                                   std::to_string(i));
     }
   }
   // The value accumulates in little-endian 32-bit limbs, five digits at a time
@@ -214,6 +245,8 @@ Result<std::vector<uint8_t>> decode(std::string_view text) {
   for (size_t b = 0; b < value_len; ++b) {
     out[ones + value_len - 1 - b] = static_cast<uint8_t>(limbs[b / 4] >> (8 * (b % 4)));
   }
+  // Keypair text decodes through here: leave no copy of the secret behind.
+  sodium_memzero(limbs, used * sizeof *limbs);
   return out;
 }
 

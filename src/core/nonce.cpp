@@ -2,6 +2,10 @@
 
 #include <time.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 #include "fyrn/error.hpp"
 
 namespace fyrn {
@@ -11,7 +15,9 @@ std::atomic<uint64_t> g_last_timestamp_nanos{0};
 
 uint64_t next_timestamp() {
   timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
+  if (clock_gettime(CLOCK_REALTIME, &ts) != 0) {
+    throw Panic(std::string("time went backwards: the system clock cannot be read: ") + std::strerror(errno));
+  }
   if (ts.tv_sec < 0) throw Panic("time went backwards: system clock is before the Unix epoch");
   const unsigned __int128 wide =
       static_cast<unsigned __int128>(ts.tv_sec) * 1000000000u + static_cast<unsigned __int128>(ts.tv_nsec);

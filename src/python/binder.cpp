@@ -199,25 +199,6 @@ bool to_uint(PyObject* obj, const char* param, uint64_t max, uint64_t& out) {
   return true;
 }
 
-bool to_int(PyObject* obj, const char* param, int64_t min, int64_t max, int64_t& out) {
-  PyRef index = PyRef::steal(PyNumber_Index(obj));
-  if (!index) {
-    type_error_prefixed(param);
-    return false;
-  }
-  const long long value = PyLong_AsLongLong(index.get());
-  if (value == -1 && PyErr_Occurred()) {
-    type_error_prefixed(param);
-    return false;
-  }
-  if (value < min || value > max) {
-    PyErr_SetString(PyExc_OverflowError, kOutOfRange);
-    return false;
-  }
-  out = value;
-  return true;
-}
-
 bool to_bool(PyObject* obj, const char* param, bool& out) {
   if (!PyBool_Check(obj)) return raise_mismatch(obj, param, "PyBool");
   out = obj == Py_True;

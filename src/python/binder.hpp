@@ -43,8 +43,6 @@ bool to_bytes(PyObject* obj, const char* param, std::string_view& out);
 // outside it). max is 2^64−1 for nonces, 255 for fees, and so on.
 bool to_uint(PyObject* obj, const char* param, uint64_t max, uint64_t& out);
 inline bool to_u64(PyObject* obj, const char* param, uint64_t& out) { return to_uint(obj, param, UINT64_MAX, out); }
-// to_int: any object with __index__ whose value lies in min..max.
-bool to_int(PyObject* obj, const char* param, int64_t min, int64_t max, int64_t& out);
 // to_bool: bool only ("'<type>' object cannot be converted to 'PyBool'").
 bool to_bool(PyObject* obj, const char* param, bool& out);
 // to_f64: float, int or anything with __float__ (the interpreter's own

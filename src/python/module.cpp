@@ -99,6 +99,12 @@ PyModuleDef g_module_def = {
 PyObject* g_module = nullptr;
 // ID of the first interpreter that imported us; -1 until then.
 std::atomic<int64_t> g_first_interpreter{-1};
+// Set once that interpreter has been finalised. The module object, its classes
+// and its interned strings died with it, so an embedding process that starts a
+// new interpreter must be refused rather than handed dangling objects.
+std::atomic<bool> g_finalized{false};
+
+void mark_finalized() { g_finalized.store(true); }
 
 bool add_exports(PyObject* module) {
   PyRef module_name = PyRef::steal(PyUnicode_FromString(g_module_def.m_name));
@@ -127,6 +133,11 @@ PyObject* create_module() {
 
 PyMODINIT_FUNC PyInit__native(void) {
   using namespace fyrn::py;
+  if (g_finalized.load()) {
+    PyErr_SetString(PyExc_ImportError,
+                    "_native cannot be imported again after the interpreter that first imported it was finalized");
+    return nullptr;
+  }
   const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id == -1) return nullptr;
   int64_t first = -1;
@@ -139,6 +150,8 @@ PyMODINIT_FUNC PyInit__native(void) {
   if (g_module == nullptr) {
     g_module = create_module();
     if (g_module == nullptr) return nullptr;
+    // Without room for the hook the guard above is lost; the import itself is still sound.
+    (void)Py_AtExit(&mark_finalized);
   }
   Py_INCREF(g_module);
   return g_module;
