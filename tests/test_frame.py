@@ -60,26 +60,19 @@ def test_docstrings_and_text_signatures(fn, signature, doc):
     assert fn.__doc__ == doc
 
 
-def run_python(code):
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr
-    return result.stdout
-
-
 def test_subinterpreter_import_is_refused():
     pytest.importorskip("_xxsubinterpreters")
-    out = run_python("""
+    out = subprocess.run([sys.executable, "-c", textwrap.dedent("""
         import _native, _xxsubinterpreters as interpreters
         try:
             interpreters.run_string(interpreters.create(), "import _native")
         except interpreters.RunFailedError as e:
             print(e)
-        """)
+        """)], capture_output=True, text=True, timeout=60).stdout
     assert "ImportError" in out and "_native does not support sub-interpreters" in out
 
 
-EMBED = r"""
-#include <Python.h>
+EMBED = r"""#include <Python.h>
 int main(void) {
   for (int round = 0; round < 2; ++round) {
     Py_Initialize();
@@ -87,27 +80,22 @@ int main(void) {
                        "except ImportError as e: print('ImportError:', e)\n");
     Py_FinalizeEx();
   }
-  return 0;
-}
-"""
+}"""
 
 
 def test_import_after_the_interpreter_was_finalized_is_refused(tmp_path):
     # An embedding process may finalize and start a new interpreter; the first
-    # one's module, classes and strings are gone, so importing again must fail
-    # cleanly instead of handing them out.
+    # one's module, classes and strings are gone, so a second import must fail.
     if not sysconfig.get_config_var("Py_ENABLE_SHARED") or not shutil.which("cc"):
         pytest.skip("needs a shared libpython and a C compiler")
     (tmp_path / "embed.c").write_text(EMBED)
     libdir = sysconfig.get_config_var("LIBDIR")
-    subprocess.run(["cc", "embed.c", "-o", "embed", "-I" + sysconfig.get_paths()["include"], "-L" + libdir,
-                    "-lpython" + sysconfig.get_config_var("LDVERSION"), "-Wl,-rpath," + libdir],
-                   cwd=tmp_path, check=True, timeout=120)
-    env = {"PYTHONPATH": str(Path(_native.__file__).parent)}
-    out = subprocess.run([tmp_path / "embed"], capture_output=True, text=True, env=env, timeout=60)
-    assert out.returncode == 0, out.stderr
+    subprocess.run(["cc", "embed.c", "-I" + sysconfig.get_paths()["include"], "-L" + libdir, "-Wl,-rpath," + libdir,
+                    "-lpython" + sysconfig.get_config_var("LDVERSION")], cwd=tmp_path, check=True, timeout=120)
+    out = subprocess.run([tmp_path / "a.out"], capture_output=True, text=True, timeout=60,
+                         env={"PYTHONPATH": str(Path(_native.__file__).parent)})
     assert out.stdout.splitlines() == ["True", "ImportError: _native cannot be imported again after the "
-                                       "interpreter that first imported it was finalized"]
+                                       "interpreter that first imported it was finalized"], out.stderr
 
 
 # --- argument binding against the interpreter ------------------------------------
@@ -246,14 +234,6 @@ def test_conversions(call, expected):
 
 
 # --- exception mapping --------------------------------------------------------------
-
-
-def test_core_errors_become_plain_value_errors():
-    with pytest.raises(ValueError) as e:
-        Signer(Keypair(), "x")
-    text = "invalid signature domain 'x'; expected mainnet, testnet, or devnet"
-    assert type(e.value) is ValueError and e.value.args == (text,)
-    assert e.value.__cause__ is None and e.value.__context__ is None
 
 
 def test_panic_class_derives_from_base_exception_and_is_not_exported():

@@ -1,34 +1,39 @@
-// The fixed-size encoders against the plain big-number encoder.
+// The fixed-size encoders and the decoder against the plain big-number encoder.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <random>
+#include <vector>
 
 #include "fyrn/base58.hpp"
 
+using fyrn::base58::decode;
 using fyrn::base58::encode;
-using fyrn::base58::encode_32;
-using fyrn::base58::encode_64;
 
 namespace {
 
+// Random bytes after every count of leading zeros, with runs of 0xFF and of
+// 0/1 bytes that stress the carries, and every single set bit.
 template <size_t N>
-void check_all_shapes(std::mt19937_64& rng, std::string (*fast)(const uint8_t*)) {
+void check_fast_encoder(std::string (*fast)(const uint8_t*), uint64_t seed) {
+  std::mt19937_64 rng(seed);
   std::array<uint8_t, N> buf;
-  std::uniform_int_distribution<int> byte(0, 255);
-  for (int round = 0; round < 20000; ++round) {
-    for (auto& b : buf) b = static_cast<uint8_t>(byte(rng));
-    // Every shape of leading zeros, and runs of 0xFF and of small bytes,
-    // which stress the carries.
-    const size_t zeros = static_cast<size_t>(round) % (N + 1);
-    for (size_t i = 0; i < zeros; ++i) buf[i] = 0;
-    if (round % 7 == 1) {
-      for (size_t i = zeros; i < N; ++i) buf[i] = 0xFF;
-    } else if (round % 7 == 2) {
-      for (size_t i = zeros; i < N; ++i) buf[i] = static_cast<uint8_t>(byte(rng) & 1);
+  for (int round = 0; round < 20000 + 8 * static_cast<int>(N); ++round) {
+    for (auto& b : buf) b = static_cast<uint8_t>(rng());
+    if (round >= 20000) {
+      buf.fill(0);
+      buf[(round - 20000) / 8] = static_cast<uint8_t>(1u << (round % 8));
+    } else {
+      const size_t zeros = static_cast<size_t>(round) % (N + 1);
+      for (size_t i = 0; i < N; ++i) {
+        if (i < zeros) buf[i] = 0;
+        else if (round % 7 == 1) buf[i] = 0xFF;
+        else if (round % 7 == 2) buf[i] &= 1;
+      }
     }
-    ASSERT_EQ(fast(buf.data()), encode(buf.data(), N)) << "round " << round;
-    auto back = fyrn::base58::decode(fast(buf.data()));
+    const std::string text = fast(buf.data());
+    ASSERT_EQ(text, encode(buf.data(), N)) << "round " << round;
+    auto back = decode(text);
     ASSERT_TRUE(back.ok());
     ASSERT_TRUE(std::equal(back->begin(), back->end(), buf.begin(), buf.end()));
   }
@@ -36,46 +41,28 @@ void check_all_shapes(std::mt19937_64& rng, std::string (*fast)(const uint8_t*))
 
 }  // namespace
 
-TEST(Base58Fast, Encode32MatchesPlainEncoder) {
-  std::mt19937_64 rng(0x5eed32);
-  check_all_shapes<32>(rng, &encode_32);
-}
+TEST(Base58, Encode32MatchesPlainEncoder) { check_fast_encoder<32>(&fyrn::base58::encode_32, 0x5eed32); }
 
-TEST(Base58Fast, Encode64MatchesPlainEncoder) {
-  std::mt19937_64 rng(0x5eed64);
-  check_all_shapes<64>(rng, &encode_64);
-}
+TEST(Base58, Encode64MatchesPlainEncoder) { check_fast_encoder<64>(&fyrn::base58::encode_64, 0x5eed64); }
 
-TEST(Base58Fast, Extremes) {
+TEST(Base58, Extremes) {
   std::array<uint8_t, 64> ff;
   ff.fill(0xFF);
-  std::array<uint8_t, 64> zero{};
-  EXPECT_EQ(encode_32(ff.data()), encode(ff.data(), 32));
-  EXPECT_EQ(encode_64(ff.data()), encode(ff.data(), 64));
-  EXPECT_EQ(encode_32(ff.data()).size(), 44u);
-  EXPECT_EQ(encode_64(ff.data()).size(), 88u);
-  EXPECT_EQ(encode_32(zero.data()), std::string(32, '1'));
-  EXPECT_EQ(encode_64(zero.data()), std::string(64, '1'));
-  // A single set bit in each position walks every table entry.
-  for (size_t bit = 0; bit < 512; ++bit) {
-    std::array<uint8_t, 64> one{};
-    one[bit / 8] = static_cast<uint8_t>(1u << (bit % 8));
-    ASSERT_EQ(encode_64(one.data()), encode(one.data(), 64)) << bit;
-    if (bit < 256) {
-      ASSERT_EQ(encode_32(one.data()), encode(one.data(), 32)) << bit;
-    }
-  }
+  const std::array<uint8_t, 64> zero{};
+  EXPECT_EQ(fyrn::base58::encode_32(ff.data()).size(), 44u);
+  EXPECT_EQ(fyrn::base58::encode_64(ff.data()).size(), 88u);
+  EXPECT_EQ(fyrn::base58::encode_64(zero.data()), std::string(64, '1'));
+  const uint8_t hi[] = {0, 0, 'h', 'i'};
+  EXPECT_EQ(encode(hi, 4), "118wr");
 }
 
-TEST(Base58Decode, RoundTripsEveryLength) {
+TEST(Base58, DecodeRoundTripsEveryLength) {
   std::mt19937_64 rng(7);
-  std::uniform_int_distribution<int> byte(0, 255);
   for (size_t len = 0; len <= 200; ++len) {
     for (int round = 0; round < 40; ++round) {
       std::vector<uint8_t> buf(len);
-      for (auto& b : buf) b = static_cast<uint8_t>(byte(rng));
-      for (size_t i = 0; i < std::min<size_t>(len, static_cast<size_t>(round % 5)); ++i) buf[i] = 0;
-      auto back = fyrn::base58::decode(encode(buf.data(), buf.size()));
+      for (size_t i = 0; i < len; ++i) buf[i] = i < static_cast<size_t>(round % 5) ? 0 : static_cast<uint8_t>(rng());
+      auto back = decode(encode(buf.data(), buf.size()));
       ASSERT_TRUE(back.ok());
       ASSERT_EQ(*back, buf) << "length " << len;
     }

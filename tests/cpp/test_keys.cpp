@@ -1,59 +1,48 @@
+// Key, hash and network-name parsing, and the base58 decoder's descriptions.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "fyrn/base58.hpp"
-#include "fyrn/error.hpp"
 #include "fyrn/keys.hpp"
-#include "fyrn/model.hpp"
-#include "fyrn/nonce.hpp"
 
 using namespace fyrn;
 
-TEST(Base58, LeadingZerosAndRoundTrip) {
-  const uint8_t zeros[32] = {};
-  EXPECT_EQ(base58::encode(zeros, 32), std::string(32, '1'));
-  auto back = base58::decode(std::string(32, '1'));
-  ASSERT_TRUE(back.ok());
-  EXPECT_EQ(back->size(), 32u);
-  const uint8_t hello[] = {0, 0, 'h', 'i'};
-  EXPECT_EQ(base58::encode(hello, 4), "118wr");
+TEST(Keys, SignatureDomainNamesAreExact) {
+  for (const auto& [name, byte] : {std::pair{"mainnet", 1}, {"testnet", 2}, {"devnet", 3}}) {
+    auto domain = signature_domain_from_str(name);
+    ASSERT_TRUE(domain.ok()) << name;
+    EXPECT_EQ(signature_domain_byte(*domain), byte);
+    EXPECT_STREQ(signature_domain_name(*domain), name);
+  }
+  for (const char* bad : {"Devnet", "", " devnet", "devnet ", "MAINNET", "main"}) {
+    EXPECT_EQ(signature_domain_from_str(bad).error().display(),
+              "invalid signature domain '" + std::string(bad) + "'; expected mainnet, testnet, or devnet");
+  }
 }
 
-TEST(Base58, DecoderDescriptions) {
-  auto bad = base58::decode("abc0");
-  ASSERT_FALSE(bad.ok());
-  EXPECT_EQ(bad.error().display(), "invalid base58: provided string contained invalid character '0' at byte 3");
-  auto wide = base58::decode("ab\xc3\xa9");
-  ASSERT_FALSE(wide.ok());
-  EXPECT_EQ(wide.error().display(),
-            "invalid base58: provided string contained non-ascii character starting at byte 2");
-}
-
-TEST(Keys, LengthAndDomainErrors) {
-  uint8_t bytes[33] = {};
-  EXPECT_EQ(Keypair::from_bytes(bytes, 33).error().display(), "invalid key length: expected 64, got 33");
-  EXPECT_EQ(Keypair::from_bytes(bytes, 31).error().display(), "invalid key length: expected 64, got 31");
-  EXPECT_EQ(signature_domain_from_str("Devnet").error().display(),
-            "invalid signature domain 'Devnet'; expected mainnet, testnet, or devnet");
+TEST(Keys, LengthErrorsNameTheDecodedLength) {
   EXPECT_EQ(Hash::from_base58(std::string(31, '1')).error().display(),
             "invalid hash length: expected 32 bytes, got 31");
+  EXPECT_EQ(Pubkey::from_base58(std::string(33, '1')).error().display(), "invalid key length: expected 32, got 33");
+  EXPECT_EQ(Pubkey::from_base58("").error().display(), "invalid key length: expected 32, got 0");
 }
 
-TEST(Keys, SixtyFourByteFormMustMatch) {
-  Keypair a = Keypair::generate();
-  Keypair b = Keypair::generate();
-  auto full = a.to_bytes();
-  auto ok = Keypair::from_bytes(full.data(), 64);
-  ASSERT_TRUE(ok.ok());
-  EXPECT_EQ(ok->pubkey(), a.pubkey());
-  std::copy(b.pubkey().bytes.begin(), b.pubkey().bytes.end(), full.begin() + 32);
-  EXPECT_EQ(Keypair::from_bytes(full.data(), 64).error().kind(), ErrorKind::KeypairMismatch);
-}
-
-TEST(Nonce, ClockStrictlyIncreases) {
-  uint64_t prev = next_timestamp();
-  for (int i = 0; i < 10000; ++i) {
-    uint64_t next = next_timestamp();
-    ASSERT_GT(next, prev);
-    prev = next;
+TEST(Base58, DecoderDescriptionsNameTheFirstBadByte) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"abc0", "invalid character '0' at byte 3"},
+      {"11Il", "invalid character 'I' at byte 2"},
+      {"ab\xc3\xa9", "non-ascii character starting at byte 2"},
+      {"\xff" "0", "non-ascii character starting at byte 0"},
+      {"1\n", "invalid character '\\n' at byte 1"},
+      {std::string("a\0", 2), "invalid character '\\0' at byte 1"},
+      {"a'", "invalid character '\\'' at byte 1"},
+      {"a\\", "invalid character '\\\\' at byte 1"},
+      {"a\x1b", "invalid character '\\u{1b}' at byte 1"},
+      {"a\x7f", "invalid character '\\u{7f}' at byte 1"},
+      {"a\x01", "invalid character '\\u{1}' at byte 1"},
+  };
+  for (const auto& [text, description] : cases) {
+    EXPECT_EQ(base58::decode(text).error().display(), "invalid base58: provided string contained " + description);
   }
 }

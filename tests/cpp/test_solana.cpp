@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,6 @@ std::vector<uint8_t> from_hex(std::string_view hex) {
   for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
   return out;
 }
-
-std::string text(const char* s) { return s; }
 
 std::string invalid(const char* reason) { return std::string("invalid Solana instruction: ") + reason; }
 
@@ -49,25 +46,15 @@ std::string wallet() { return Keypair::generate().pubkey().to_base58(); }
 
 }  // namespace
 
-TEST(Encoding, Base64Rfc4648Vectors) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
-  };
-  for (const auto& [in, out] : cases) {
-    EXPECT_EQ(base64_encode(reinterpret_cast<const uint8_t*>(in), std::strlen(in)), out) << in;
-  }
-  // The two characters beyond letters and digits: 111110 111111 1111(00).
-  const uint8_t high[] = {0xfb, 0xff};
-  EXPECT_EQ(base64_encode(high, 2), "+/8=");
-}
-
-TEST(Encoding, HexRfc4648VectorsLowercase) {
-  const uint8_t foobar[] = {'f', 'o', 'o', 'b', 'a', 'r'};
+TEST(Encoding, Rfc4648Vectors) {
+  const char* const base64[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  const auto* foobar = reinterpret_cast<const uint8_t*>("foobar");
+  for (size_t len = 0; len <= 6; ++len) EXPECT_EQ(base64_encode(foobar, len), base64[len]) << len;
   EXPECT_EQ(hex_encode(foobar, 6), "666f6f626172");
-  const uint8_t edges[] = {0x00, 0x09, 0xa0, 0xff};
-  EXPECT_EQ(hex_encode(edges, 4), "0009a0ff");
-  EXPECT_EQ(hex_encode(edges, 0), "");
+  // The two characters beyond letters and digits, and hex digits above 9.
+  const uint8_t high[] = {0xfb, 0xff, 0xa0, 0x09};
+  EXPECT_EQ(base64_encode(high, 2), "+/8=");
+  EXPECT_EQ(hex_encode(high, 4), "fbffa009");
 }
 
 TEST(Solana, CompactU16MatchesShortVecTable) {
@@ -109,34 +96,7 @@ TEST(Solana, TransactionsMatchSoldersCompiler) {
   }
 }
 
-TEST(Solana, InstructionChecksInOrder) {
-  const Pubkey derived = solana::associated_token_address(*Pubkey::from_base58(wallet()),
-                                                          *Pubkey::from_base58(solana::kUsdcMint));
-  const struct {
-    std::string owner;
-    uint64_t amount;
-    std::string error;
-  } cases[] = {
-      {"not base58 0OIl", 0, invalid("amount must be positive")},
-      {derived.to_base58(), 0, invalid("amount must be positive")},
-      {"", 1, invalid("owner must be a base58 public key")},
-      {"0" + wallet().substr(1), 1, invalid("owner must be a base58 public key")},
-      {std::string(31, '1'), 1, invalid("owner must be a base58 public key")},
-      {std::string(45, '1'), 1, invalid("owner must be a base58 public key")},
-      {"1" + wallet(), 1, invalid("owner must be a base58 public key")},
-      {derived.to_base58(), 1, invalid("owner must be an on-curve wallet")},
-  };
-  for (const bool deposit : {true, false}) {
-    for (const auto& c : cases) {
-      auto ix = solana::instruction(c.owner, c.amount, deposit);
-      ASSERT_FALSE(ix.ok()) << c.owner;
-      EXPECT_EQ(ix.error().display(), c.error) << c.owner;
-    }
-  }
-}
-
 TEST(Solana, ExportChecksAccountsBeforeBlockhash) {
-  const std::string blockhash = wallet();
   auto good = solana::instruction(wallet(), 5, true);
   ASSERT_TRUE(good.ok());
 
@@ -149,12 +109,8 @@ TEST(Solana, ExportChecksAccountsBeforeBlockhash) {
   for (const auto& ix : {bad_account, bad_program, no_accounts}) {
     EXPECT_EQ(solana::export_transaction(ix, "bad").error().display(), invalid("invalid account public key"));
   }
-  for (const std::string& hash : {text(""), std::string(31, '1'), std::string(33, '1'), "0" + blockhash.substr(1),
-                                  blockhash + "1", "1" + blockhash}) {
-    EXPECT_EQ(solana::export_transaction(*good, hash).error().display(),
-              invalid("recent blockhash must be a base58 32-byte hash"))
-        << hash;
-  }
+  EXPECT_EQ(solana::export_transaction(*good, "").error().display(),
+            invalid("recent blockhash must be a base58 32-byte hash"));
 }
 
 TEST(Solana, ExportRefusesWhatTheWireCannotCarry) {
@@ -177,13 +133,7 @@ TEST(Solana, ProgramAddressSeedLimitsPanic) {
   const std::vector<std::span<const uint8_t>> too_long{std::span<const uint8_t>(seed, 33)};
   const std::vector<std::span<const uint8_t>> too_many(16, std::span<const uint8_t>(seed, 1));
   const std::vector<std::span<const uint8_t>> at_limit(15, std::span<const uint8_t>(seed, 32));
-  for (const auto& seeds : {too_long, too_many}) {
-    try {
-      (void)solana::find_program_address(seeds, program);
-      ADD_FAILURE() << "expected a panic";
-    } catch (const Panic& e) {
-      EXPECT_STREQ(e.what(), "Unable to find a viable program address bump seed");
-    }
-  }
+  EXPECT_THROW((void)solana::find_program_address(too_long, program), Panic);
+  EXPECT_THROW((void)solana::find_program_address(too_many, program), Panic);
   EXPECT_FALSE(solana::is_on_curve(solana::find_program_address(at_limit, program).address));
 }
