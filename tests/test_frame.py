@@ -197,13 +197,9 @@ def amount(value):
 
 @pytest.mark.parametrize("call, expected", [
     (lambda: _native.validate_pubkey(1), "argument 's': 'int' object cannot be converted to 'PyString'"),
-    (lambda: _native.validate_pubkey(None), "argument 's': 'NoneType' object cannot be converted to 'PyString'"),
     (lambda: _native.validate_pubkey(type("Text", (str,), {})("1" * 32)), True),
     (lambda: Keypair.from_bytes("x"), "argument 'bytes': 'str' object cannot be converted to 'PyBytes'"),
     (lambda: Keypair.from_bytes(bytearray(32)), "argument 'bytes': 'bytearray' object cannot be converted to 'PyBytes'"),
-    (lambda: Keypair.from_bytes(memoryview(bytes(32))),
-     "argument 'bytes': 'memoryview' object cannot be converted to 'PyBytes'"),
-    (lambda: amount(True), 1),
     (lambda: amount(Index(7)), 7),
     (lambda: amount(2**64), OverflowError),
     (lambda: amount(-1), OverflowError),
@@ -212,13 +208,14 @@ def amount(value):
     (lambda: amount(Index(TypeError("bad index"))), "argument 'amount': bad index"),
     (lambda: amount(Index(Special("special"))), Special),  # only a plain TypeError is reworded
     (lambda: amount(Index(ZeroDivisionError("boom"))), ZeroDivisionError),
+    (lambda: _native.export_deposit_transaction(OWNER, 0, 5),  # all arguments convert before any check
+     "argument 'recent_blockhash': 'int' object cannot be converted to 'PyString'"),
     (lambda: SIGNER.set_compute_order_id(1), "argument 'enabled': 'int' object cannot be converted to 'PyBool'"),
     (lambda: SIGNER.sign_transfer(OWNER, OWNER, "1.0"),
      "argument 'margin_amount': " + message_of(lambda: math.sqrt("1.0"))),
     (lambda: SIGNER.sign_transfer(OWNER, OWNER, 2**1100), OverflowError),
     (lambda: SIGNER.sign_transfer(OWNER, OWNER, Index(3), nonce=1)["actions"] is not None, True),
     (lambda: _native.validate_hash("\udfff"), UnicodeEncodeError),
-    (lambda: Keypair("\ud800"), UnicodeEncodeError),
 ])
 def test_conversions(call, expected):
     if isinstance(expected, type):

@@ -130,12 +130,3 @@ def test_blockhash_errors(deposit, recent):
     with pytest.raises(ValueError) as err:
         EXPORT[deposit](wallet(), 7, recent)
     assert str(err.value) == invalid("recent blockhash must be a base58 32-byte hash")
-
-
-@pytest.mark.parametrize("amount, recent, exc", [
-    (-1, "1" * 32, OverflowError), (2**64, "1" * 32, OverflowError), (1.0, "1" * 32, TypeError), (1, None, TypeError),
-    (0, 5, TypeError),  # every argument converts before the instruction is checked
-])
-def test_argument_conversion(amount, recent, exc):
-    with pytest.raises(exc):
-        _native.export_withdraw_intent_transaction(wallet(), amount, recent)

