@@ -2,7 +2,6 @@
 // field by field, so that expected bytes never come from the encoder under test.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,15 +16,11 @@ namespace wire_test {
 struct Bytes {
   std::vector<uint8_t> v;
 
-  Bytes& u8(unsigned x) {
-    v.push_back(static_cast<uint8_t>(x));
-    return *this;
-  }
   Bytes& le(uint64_t x, int n) {
-    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>((x >> (8 * i)) & 0xFF));
+    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
     return *this;
   }
-  Bytes& u16(uint64_t x) { return le(x, 2); }
+  Bytes& u8(unsigned x) { return le(x, 1); }
   Bytes& u32(uint64_t x) { return le(x, 4); }
   Bytes& u64(uint64_t x) { return le(x, 8); }
   Bytes& f64(double d) {
@@ -37,8 +32,9 @@ struct Bytes {
     v.insert(v.end(), n, b);
     return *this;
   }
-  Bytes& key(const std::array<uint8_t, 32>& k) {
-    v.insert(v.end(), k.begin(), k.end());
+  template <typename K>
+  Bytes& key(const K& k) {
+    v.insert(v.end(), k.bytes.begin(), k.bytes.end());
     return *this;
   }
   Bytes& str(std::string_view s) {
@@ -52,20 +48,11 @@ struct Bytes {
   }
   // hex appends pairs of hex digits; spaces are ignored.
   Bytes& hex(std::string_view h) {
-    int hi = -1;
+    std::string digits;
     for (char c : h) {
-      int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else continue;
-      if (hi < 0) {
-        hi = d;
-      } else {
-        v.push_back(static_cast<uint8_t>(hi * 16 + d));
-        hi = -1;
-      }
+      if (c != ' ') digits += c;
     }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) v.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return *this;
   }
 };
@@ -102,10 +89,7 @@ inline fyrn::item::Order limit_order(std::string symbol, bool buy, double price,
 }
 
 inline fyrn::item::Order market_order(std::string symbol, bool buy, double size) {
-  fyrn::item::Order o;
-  o.symbol = std::move(symbol);
-  o.is_buy = buy;
-  o.size = size;
+  fyrn::item::Order o = limit_order(std::move(symbol), buy, 0.0, size);
   o.order_type = fyrn::TriggerType{true, 0.0};
   return o;
 }
