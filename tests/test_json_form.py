@@ -2,13 +2,10 @@
 
 Expected dicts are written by hand from the documented vocabulary; key order is
 compared as lists because dict equality ignores it."""
-import base58
 import pytest
 
 from _native import Keypair, Signer
 
-BUILDER = base58.b58encode(bytes([0x22]) * 32).decode()
-OTHER = base58.b58encode(bytes([9]) * 32).decode()
 LIMIT = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 50000.5, "size": 0.25}
 
 
@@ -34,15 +31,6 @@ def test_worked_example_limit_order(signer):
     assert type(tx["actions"][0]["l"]["px"]) is float
 
 
-def test_market_order_with_slippage_and_builder_code(signer):
-    order = {**LIMIT, "order_type": {"type": "market"}, "slippage": 0.005, "builder_code": {"to": BUILDER, "fee": 5}}
-    (action,) = signer.sign(order, nonce=1)["actions"]
-    assert ordered(action) == ordered(
-        {"m": {"b": True, "builderCode": {"fee": 5, "to": BUILDER}, "c": "BTC-USD", "i": False, "r": False,
-               "slippage": 0.005, "sz": 0.25}}
-    )
-
-
 @pytest.mark.parametrize("limit_price, lim", [(None, None), (float("nan"), None), (0.0, 0.0)])
 def test_stop_limit_price(signer, limit_price, lim):
     stop = {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 1.0, "trigger_price": 48000.0,
@@ -65,12 +53,6 @@ def test_user_settings_keys_in_byte_order(signer):
     pairs = [("b", 3.0), ("é", 1.0), ("a", 5.0), ("B", 10.0), ("_", 2.0), ("a", 7.5)]
     m = signer.sign_user_settings(pairs, nonce=1)["actions"][0]["updateUserSettings"]["m"]
     assert ordered(m) == [("B", 10.0), ("_", 2.0), ("a", 7.5), ("b", 3.0), ("é", 1.0)]
-
-
-@pytest.mark.parametrize("kind, label", [(None, "internal"), ("internal", "internal"), ("external", "external")])
-def test_transfer_labels_and_keys(signer, kind, label):
-    (action,) = signer.sign_transfer(OTHER, BUILDER, 12.5, kind, nonce=1)["actions"]
-    assert ordered(action) == [("transfer", [("from", OTHER), ("k", label), ("marginAmount", 12.5), ("to", BUILDER)])]
 
 
 def test_signed_dict_keys(signer):

@@ -102,7 +102,6 @@ std::vector<ItemCase> item_cases() {
       {alo, R"({"l":{"b":true,"builderCode":{"fee":3,"to":"@K1"},"c":"BTC-USD","i":false,"px":null,"r":true,"sz":0.25,"tif":"ALO"}})"},
       {m, R"({"m":{"b":false,"builderCode":{"fee":5,"to":"@K1"},"c":"ETH-USD","i":true,"r":false,"slippage":0.005,"sz":2.0}})"},
       {market(std::nullopt), R"({"m":{"b":false,"c":"ETH-USD","i":false,"r":false,"sz":2.0}})"},
-      {market(kNaN), R"({"m":{"b":false,"c":"ETH-USD","i":false,"r":false,"slippage":null,"sz":2.0}})"},
       {item::Modify{"SOL-USD", hash_ab(), 2.0}, R"({"mod":{"c":"SOL-USD","oid":"@H","sz":2.0}})"},
       {item::Cancel{"SOL-USD", hash_ab()}, R"({"cx":{"c":"SOL-USD","oid":"@H"}})"},
       {item::CancelAll{{"SOL-USD", "BTC-USD"}}, R"({"cxa":{"c":["SOL-USD","BTC-USD"]}})"},
@@ -137,29 +136,20 @@ TEST(OrderItemJson, EveryShapeInBothFlavours) {
 }
 
 TEST(ActionJson, Refusals) {
-  item::TriggerBasket basket;
-  basket.actions = {limit_example(), market(std::nullopt, false)};
-  item::OnFill via_trigger;
-  via_trigger.trigger = Box<OrderItem>(OrderItem(market(std::nullopt, false)));
-  item::OnFill via_actions;
-  via_actions.trigger = Box<OrderItem>(OrderItem(limit_example()));
-  via_actions.actions.push_back(basket);
-  const Error trigger = Error::invalid_order("trigger orders are not supported by FYRN API; use market");
+  const item::Order trigger = market(std::nullopt, false);
+  const item::TriggerBasket basket{"BTC-USD", true, 1.0, {limit_example(), trigger}};
+  const Error refused = Error::invalid_order("trigger orders are not supported by FYRN API; use market");
   const std::pair<Action, Error> cases[] = {
-      {action::Orders{{limit_example(), market(std::nullopt, false)}}, trigger},
-      {action::Orders{{via_trigger}}, trigger},
-      {action::Orders{{via_actions}}, trigger},
+      {action::Orders{{limit_example(), trigger}}, refused},
+      {action::Orders{{item::OnFill{Box<OrderItem>(trigger), {}}}}, refused},
+      {action::Orders{{item::OnFill{Box<OrderItem>(limit_example()), {basket}}}}, refused},
       {action::LegacyWithdrawal1{}, Error::legacy_withdrawal()},
-      {action::LegacyWithdrawal2{}, Error::legacy_withdrawal()},
       {action::MultisigPropose{key(0), {action::Orders{{limit_example()}}, action::LegacyWithdrawal2{}}, {}},
        Error::legacy_withdrawal()},
   };
   for (const auto& [a, error] : cases) {
-    for (auto flavour : {JsonFlavour::Signer, JsonFlavour::Prepare}) {
-      auto r = action_to_json(a, flavour);
-      ASSERT_FALSE(r.ok());
-      EXPECT_EQ(r.error(), error);
-    }
+    EXPECT_EQ(action_to_json(a, JsonFlavour::Signer).error(), error);
+    EXPECT_EQ(action_to_json(a, JsonFlavour::Prepare).error(), error);
   }
 }
 
