@@ -2,6 +2,7 @@
 // field by field, so that expected bytes never come from the encoder under test.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -57,50 +58,28 @@ struct Bytes {
   }
 };
 
-inline fyrn::Pubkey key_of(uint8_t b) {
-  fyrn::Pubkey k;
+template <typename K = fyrn::Pubkey>
+K key_of(uint8_t b) {
+  K k;
   k.bytes.fill(b);
   return k;
 }
-
-inline fyrn::Hash hash_of(uint8_t b) {
-  fyrn::Hash h;
-  h.bytes.fill(b);
-  return h;
-}
+inline fyrn::Hash hash_of(uint8_t b) { return key_of<fyrn::Hash>(b); }
 
 // Commission built field by field so that out-of-range fees can be tested.
-inline fyrn::Commission raw_commission(uint8_t key_byte, uint8_t fee) {
-  fyrn::Commission c;
-  c.to = key_of(key_byte);
-  c.fee = fee;
-  return c;
-}
+inline fyrn::Commission raw_commission(uint8_t key_byte, uint8_t fee) { return {key_of(key_byte), fee}; }
 
 inline fyrn::item::Order limit_order(std::string symbol, bool buy, double price, double size,
                                      fyrn::Tif tif = fyrn::Tif::GTC) {
-  fyrn::item::Order o;
-  o.symbol = std::move(symbol);
-  o.is_buy = buy;
-  o.price = price;
-  o.size = size;
-  o.order_type = fyrn::LimitType{tif};
-  return o;
+  return {std::move(symbol), buy, price, size, false, false, fyrn::LimitType{tif}, {}, {}, {}};
 }
 
 inline fyrn::item::Order market_order(std::string symbol, bool buy, double size) {
-  fyrn::item::Order o = limit_order(std::move(symbol), buy, 0.0, size);
-  o.order_type = fyrn::TriggerType{true, 0.0};
-  return o;
+  return {std::move(symbol), buy, 0.0, size, false, false, fyrn::TriggerType{true, 0.0}, {}, {}, {}};
 }
 
 inline fyrn::item::Stop stop_order(std::string symbol, bool buy, double size, double trigger) {
-  fyrn::item::Stop s;
-  s.symbol = std::move(symbol);
-  s.is_buy = buy;
-  s.size = size;
-  s.trigger_price = trigger;
-  return s;
+  return {{std::move(symbol), buy, size, trigger, NAN, false, {}, {}}};
 }
 
 inline fyrn::Action orders(std::vector<fyrn::OrderItem> items) {
