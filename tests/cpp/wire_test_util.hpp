@@ -2,7 +2,7 @@
 // field by field, so that expected bytes never come from the encoder under test.
 #pragma once
 
-#include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,15 +17,11 @@ namespace wire_test {
 struct Bytes {
   std::vector<uint8_t> v;
 
-  Bytes& u8(unsigned x) {
-    v.push_back(static_cast<uint8_t>(x));
-    return *this;
-  }
   Bytes& le(uint64_t x, int n) {
-    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>((x >> (8 * i)) & 0xFF));
+    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
     return *this;
   }
-  Bytes& u16(uint64_t x) { return le(x, 2); }
+  Bytes& u8(unsigned x) { return le(x, 1); }
   Bytes& u32(uint64_t x) { return le(x, 4); }
   Bytes& u64(uint64_t x) { return le(x, 8); }
   Bytes& f64(double d) {
@@ -37,8 +33,9 @@ struct Bytes {
     v.insert(v.end(), n, b);
     return *this;
   }
-  Bytes& key(const std::array<uint8_t, 32>& k) {
-    v.insert(v.end(), k.begin(), k.end());
+  template <typename K>
+  Bytes& key(const K& k) {
+    v.insert(v.end(), k.bytes.begin(), k.bytes.end());
     return *this;
   }
   Bytes& str(std::string_view s) {
@@ -52,71 +49,37 @@ struct Bytes {
   }
   // hex appends pairs of hex digits; spaces are ignored.
   Bytes& hex(std::string_view h) {
-    int hi = -1;
+    std::string digits;
     for (char c : h) {
-      int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else continue;
-      if (hi < 0) {
-        hi = d;
-      } else {
-        v.push_back(static_cast<uint8_t>(hi * 16 + d));
-        hi = -1;
-      }
+      if (c != ' ') digits += c;
     }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) v.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return *this;
   }
 };
 
-inline fyrn::Pubkey key_of(uint8_t b) {
-  fyrn::Pubkey k;
+template <typename K = fyrn::Pubkey>
+K key_of(uint8_t b) {
+  K k;
   k.bytes.fill(b);
   return k;
 }
-
-inline fyrn::Hash hash_of(uint8_t b) {
-  fyrn::Hash h;
-  h.bytes.fill(b);
-  return h;
-}
+inline fyrn::Hash hash_of(uint8_t b) { return key_of<fyrn::Hash>(b); }
 
 // Commission built field by field so that out-of-range fees can be tested.
-inline fyrn::Commission raw_commission(uint8_t key_byte, uint8_t fee) {
-  fyrn::Commission c;
-  c.to = key_of(key_byte);
-  c.fee = fee;
-  return c;
-}
+inline fyrn::Commission raw_commission(uint8_t key_byte, uint8_t fee) { return {key_of(key_byte), fee}; }
 
 inline fyrn::item::Order limit_order(std::string symbol, bool buy, double price, double size,
                                      fyrn::Tif tif = fyrn::Tif::GTC) {
-  fyrn::item::Order o;
-  o.symbol = std::move(symbol);
-  o.is_buy = buy;
-  o.price = price;
-  o.size = size;
-  o.order_type = fyrn::LimitType{tif};
-  return o;
+  return {std::move(symbol), buy, price, size, false, false, fyrn::LimitType{tif}, {}, {}, {}};
 }
 
 inline fyrn::item::Order market_order(std::string symbol, bool buy, double size) {
-  fyrn::item::Order o;
-  o.symbol = std::move(symbol);
-  o.is_buy = buy;
-  o.size = size;
-  o.order_type = fyrn::TriggerType{true, 0.0};
-  return o;
+  return {std::move(symbol), buy, 0.0, size, false, false, fyrn::TriggerType{true, 0.0}, {}, {}, {}};
 }
 
 inline fyrn::item::Stop stop_order(std::string symbol, bool buy, double size, double trigger) {
-  fyrn::item::Stop s;
-  s.symbol = std::move(symbol);
-  s.is_buy = buy;
-  s.size = size;
-  s.trigger_price = trigger;
-  return s;
+  return {{std::move(symbol), buy, size, trigger, NAN, false, {}, {}}};
 }
 
 inline fyrn::Action orders(std::vector<fyrn::OrderItem> items) {
