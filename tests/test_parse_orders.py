@@ -2,6 +2,8 @@
 parse errors surface unchanged, and for limit and market orders the
 identifier, checked against an independent model, shows which fields were read."""
 
+from decimal import Decimal
+
 import base58
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -54,14 +56,6 @@ def otype(**kw):
     return order(order_type=kw)
 
 
-class Flt:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
 class Idx:
     def __init__(self, value):
         self.value = value
@@ -79,7 +73,7 @@ class Boom:
 
 # (order dict, expected): an identifier, None, or (exception type, text or None).
 ORDER_CASES = [
-    (order(is_buy=False, price=Flt(3.5), size=Idx(4)), lim(is_buy=False, price=3.5, size=4)),
+    (order(is_buy=False, price=Decimal("3.5"), size=Idx(4)), lim(is_buy=False, price=3.5, size=4)),
     (order(reduce_only=1, iso="yes"), lim()),  # lenient: not a bool is false
     (otype(type="limit", tif="ıoc"), lim(tif="IOC")),  # full Unicode upper-casing: dotless i becomes I
     (otype(type="limit", tif=5), lim()),
@@ -101,7 +95,7 @@ ORDER_CASES = [
     (order(is_buy=1), (TypeError, "'int' object cannot be converted to 'PyBool'")),
     (order(price="1"), (TypeError, REAL + "str")),
     (order(price=Boom()), (RuntimeError, "boom")),
-    (order(price=Flt("1")), (TypeError, "Flt.__float__ returned non-float (type str)")),
+    (order(price=Idx("1")), (TypeError, "__index__ returned non-int (type str)")),
     (order(symbol="\udc80"), (UnicodeEncodeError, None)),
     (order(order_type=[]), (TypeError, "'list' object cannot be converted to 'PyDict'")),
     (otype(), (ValueError, "Missing order_type.type")),
@@ -135,11 +129,9 @@ TP = item(STOP, type="tp")
 BASKET = {"type": "trig", "symbol": "S", "is_buy": True, "trigger_price": 5, "actions": [TP, order()]}
 MODIFY = {"type": "modify", "symbol": "S", "order_id": HASH58, "amount": 3}
 OTHER_CASES = [  # items without an identifier: parsed, then None
-    (MODIFY, None),
     (item(MODIFY, order_id="0"), (ValueError, BAD_B58)),
     (item(MODIFY, order_id="0", amount=DROP), (ValueError, "Missing 'amount'")),  # the id is decoded last
     (item(MODIFY, order_id=5, amount=DROP), (TypeError, "'int' object cannot be converted to 'PyString'")),
-    ({"type": "cancel", "symbol": "S", "order_id": HASH58}, None),
     ({"type": "cancel", "symbol": "S"}, (ValueError, "Missing 'order_id'")),
     *[({"type": t}, (ValueError, f"Invalid item type: {t}")) for t in ("cancelAll", "limit", "trigger", "a\x00b")],
     ({"type": None}, (TypeError, "'NoneType' object cannot be converted to 'PyString'")),
@@ -156,7 +148,6 @@ OTHER_CASES = [  # items without an identifier: parsed, then None
     (item(TRAIL, trail_bps=1.0), (TypeError, "'float' object cannot be interpreted as an integer")),
     (item(TRAIL, step_bps=DROP), (ValueError, "Missing 'step_bps'")),
     (item(TRAIL, builder_code={"to": PUBKEY58, "fee": 0}, slippage="x"), (ValueError, FEE)),
-    (BASKET, None),
     (item(BASKET, iso=False), (ValueError, "trig.iso is not supported; remove the top-level iso field")),
     ({"type": "trig", "iso": None}, (ValueError, "trig.iso is not supported; remove the top-level iso field")),
     (item(BASKET, actions=(TP,)), (TypeError, "'tuple' object cannot be converted to 'PyList'")),

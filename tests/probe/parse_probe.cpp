@@ -1,11 +1,7 @@
-// _fyrn_parse_probe: a test-only extension over the order parser. Never
-// installed.
-//
-// prepare_item(obj) parses obj as py_prepare_order will (a top-level "on_fill"
-// key attaches its actions) and returns the item's preparation-flavour JSON,
-// which shows every field the parser read, conditional slippages included.
-// parse_repeat(obj, n) parses obj n times and keeps nothing: the benchmark's
-// measure of the parse alone.
+// _fyrn_parse_probe: test-only, never installed. prepare_item(obj) parses obj as
+// py_prepare_order does (a top-level "on_fill" attaches its actions) and returns
+// the preparation-flavour JSON, which shows conditional slippages too.
+// parse_repeat(obj, n) parses n times and keeps nothing (the benchmark's).
 #include <new>
 #include <stdexcept>
 
