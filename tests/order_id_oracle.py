@@ -12,7 +12,6 @@ import struct
 
 import base58
 
-U64_MAX = 2**64 - 1
 TIF = {"GTC": 0, "IOC": 1, "ALO": 2}
 
 
@@ -21,11 +20,9 @@ def fixed_point(value: float) -> int:
     if math.isnan(product) or product < 0:
         return 0
     if product >= 2.0**64:
-        return U64_MAX
+        return 2**64 - 1
     whole = math.trunc(product)
-    if product - whole >= 0.5:  # exact for doubles
-        whole += 1
-    return min(whole, U64_MAX)
+    return whole + 1 if product - whole >= 0.5 else whole  # the subtraction is exact
 
 
 def _string(text: str) -> bytes:
@@ -34,21 +31,14 @@ def _string(text: str) -> bytes:
 
 
 def limit_encoding(symbol, is_buy, price, size, tif="GTC", reduce_only=False, iso=False) -> bytes:
-    return (
-        struct.pack("<I", 1)
-        + _string(symbol)
-        + bytes([is_buy])
-        + struct.pack("<QQI", fixed_point(price), fixed_point(size), TIF[tif])
-        + bytes([reduce_only, iso])
-    )
+    return (struct.pack("<I", 1) + _string(symbol) + bytes([is_buy])
+            + struct.pack("<QQI", fixed_point(price), fixed_point(size), TIF[tif]) + bytes([reduce_only, iso]))
 
 
 def market_encoding(symbol, is_buy, size, reduce_only=False, iso=False, slippage=None) -> bytes:
     out = struct.pack("<I", 0) + _string(symbol) + bytes([is_buy]) + struct.pack("<Q", fixed_point(size))
     out += bytes([reduce_only, iso])
-    if slippage is not None:
-        out += b"\x01" + struct.pack("<Q", fixed_point(slippage))
-    return out
+    return out if slippage is None else out + b"\x01" + struct.pack("<Q", fixed_point(slippage))
 
 
 def order_id(encoding: bytes, nonce: int, account: bytes, seqno: int = 0) -> str:
