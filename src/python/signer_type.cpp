@@ -7,10 +7,12 @@
 // the workers run; they see only core records, never a Python object.
 #include "signer_type.hpp"
 
+#include <cstddef>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -191,7 +193,9 @@ PyObject* method(PyObject* self, const CallSpec& spec, Use use, PyObject* const*
   });
 }
 
-// own_pubkey borrows the str of the signer's public key.
+// own_pubkey borrows the str of the signer's public key; `signer` is the
+// member of a SignerObject (methods hand out nothing else).
+static_assert(std::is_standard_layout_v<SignerObject>, "own_pubkey steps back from the member with offsetof");
 PyObject* own_pubkey(const fyrn::Signer& signer) {
   const char* base = reinterpret_cast<const char*>(&signer) - offsetof(SignerObject, signer);
   return reinterpret_cast<const SignerObject*>(base)->pubkey;
