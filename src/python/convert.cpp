@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -39,6 +40,26 @@ enum SignedKey : size_t { kActions, kNonce, kAccount, kSigner, kSignature, kOrde
 constexpr std::string_view kSignedKeyNames[] = {"actions", "nonce",    "account",  "signer",
                                                 "signature", "order_id", "order_ids"};
 KeyTable g_signed_keys(kSignedKeyNames);
+
+// Text values that recur in every order (the times in force) reuse one
+// interned string each instead of a new one per order.
+constexpr std::string_view kCommonValueNames[] = {"ALO", "GTC", "IOC"};
+KeyTable g_common_values(kCommonValueNames);
+
+// text_value_to_py returns a new reference to the str for a JSON text value.
+PyObject* text_value_to_py(const std::string& text) {
+  if (text.size() == 3) {
+    for (size_t i = 0; i < std::size(kCommonValueNames); ++i) {
+      if (text == kCommonValueNames[i]) {
+        PyObject* const* values = g_common_values.keys();
+        if (values == nullptr) return nullptr;
+        Py_INCREF(values[i]);
+        return values[i];
+      }
+    }
+  }
+  return text_to_py(text);
+}
 
 // object_key returns a new reference to the dict key for `name`.
 PyObject* object_key(PyObject* const* vocabulary, const std::string& name) {
@@ -99,7 +120,7 @@ PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
     case Kind::number_float:
       return PyFloat_FromDouble(value.get_ref<const Json::number_float_t&>());
     case Kind::string:
-      return text_to_py(value.get_ref<const Json::string_t&>());
+      return text_value_to_py(value.get_ref<const Json::string_t&>());
     case Kind::binary: {
       const auto& bytes = value.get_ref<const Json::binary_t&>();
       return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
@@ -206,15 +227,29 @@ PyObject* json_list_to_py(const std::vector<Json>& values) {
   return list.release();
 }
 
-PyObject* signed_to_py(const SignedTransaction& tx) {
+PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
   PyObject* const* k = g_signed_keys.keys();
   if (k == nullptr) return nullptr;
+  std::string_view own_text;
+  if (own_key != nullptr) {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(own_key, &len);
+    if (utf8 == nullptr) return nullptr;
+    own_text = std::string_view(utf8, static_cast<size_t>(len));
+  }
+  auto key_text = [&](const std::string& text) -> PyObject* {
+    if (own_key != nullptr && text == own_text) {
+      Py_INCREF(own_key);
+      return own_key;
+    }
+    return text_to_py(text);
+  };
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
   if (!put(d, k[kActions], json_list_to_py(tx.actions)) ||
       !put(d, k[kNonce], PyLong_FromUnsignedLongLong(tx.nonce)) ||
-      !put(d, k[kAccount], text_to_py(tx.account)) || !put(d, k[kSigner], text_to_py(tx.signer)) ||
+      !put(d, k[kAccount], key_text(tx.account)) || !put(d, k[kSigner], key_text(tx.signer)) ||
       !put(d, k[kSignature], text_to_py(tx.signature))) {
     return nullptr;
   }

@@ -24,8 +24,10 @@ PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
 
 // signed_to_py returns a new dict with the keys "actions", "nonce", "account",
 // "signer", "signature", then "order_id" and "order_ids" when present, in that
-// insertion order. nullptr with the exception set on failure.
-PyObject* signed_to_py(const fyrn::SignedTransaction& tx);
+// insertion order. nullptr with the exception set on failure. `own_key`, when
+// given, is a str of the signing key's base58 text: "account" and "signer"
+// reuse it where they hold that text (two fewer strings per transaction).
+PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr);
 
 // text_to_py returns a new str from UTF-8 bytes.
 inline PyObject* text_to_py(std::string_view text) {

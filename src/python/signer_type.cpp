@@ -7,10 +7,12 @@
 // the workers run; they see only core records, never a Python object.
 #include "signer_type.hpp"
 
+#include <cstddef>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -31,6 +33,8 @@ namespace {
 struct SignerObject {
   PyObject_HEAD
   fyrn::Signer signer;
+  // The base58 public key as a str, made once: every result dict reuses it.
+  PyObject* pubkey;
   // 0: free; n > 0: n shared uses; -1: one exclusive use.
   Py_ssize_t borrow;
 };
@@ -59,6 +63,11 @@ PyObject* new_signer(PyTypeObject* type, Args&&... args) {
     throw;
   }
   s->borrow = 0;
+  s->pubkey = text_to_py(s->signer.pubkey_base58());
+  if (s->pubkey == nullptr) {
+    Py_DECREF(self);
+    return nullptr;
+  }
   return self;
 }
 
@@ -163,6 +172,7 @@ PyObject* signer_with_nonce_manager(PyObject*, PyObject* const* args, Py_ssize_t
 
 void signer_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
+  Py_XDECREF(as_signer(self)->pubkey);
   as_signer(self)->signer.~Signer();  // the keypair copy wipes its secret
   type->tp_free(self);
   Py_DECREF(type);
@@ -181,6 +191,14 @@ PyObject* method(PyObject* self, const CallSpec& spec, Use use, PyObject* const*
     if (!borrow) return nullptr;
     return body(borrow.signer(), argv);
   });
+}
+
+// own_pubkey borrows the str of the signer's public key; `signer` is the
+// member of a SignerObject (methods hand out nothing else).
+static_assert(std::is_standard_layout_v<SignerObject>, "own_pubkey steps back from the member with offsetof");
+PyObject* own_pubkey(const fyrn::Signer& signer) {
+  const char* base = reinterpret_cast<const char*>(&signer) - offsetof(SignerObject, signer);
+  return reinterpret_cast<const SignerObject*>(base)->pubkey;
 }
 
 // opt_u64 converts an optional unsigned 64-bit argument (nullptr: absent).
@@ -216,7 +234,7 @@ PyObject* sign_one(fyrn::Signer& signer, const fyrn::Action& action, const std::
   const uint64_t n = nonce ? *nonce : signer.next_nonce();
   auto tx = signer.sign_action(action, n, signer.pubkey());
   if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx);
+  return signed_to_py(*tx, own_pubkey(signer));
 }
 
 // batch_base returns the base nonce of a non-empty batch: the one given, or
@@ -230,12 +248,13 @@ uint64_t batch_base(const std::optional<uint64_t>& base_nonce) {
 // whole list is dropped if any item (or any conversion) fails.
 class BatchList {
  public:
-  explicit BatchList(size_t n) : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))) {}
+  BatchList(size_t n, PyObject* own_key)
+      : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))), own_key_(own_key) {}
   explicit operator bool() const { return static_cast<bool>(list_); }
 
   // take converts transaction i; false (with a Python exception set) stops the batch.
   bool take(size_t i, fyrn::SignedTransaction&& tx) {
-    PyObject* dict = signed_to_py(tx);
+    PyObject* dict = signed_to_py(tx, own_key_);
     if (dict == nullptr) {
       failed_ = true;
       return false;
@@ -253,6 +272,7 @@ class BatchList {
 
  private:
   PyRef list_;
+  PyObject* own_key_;
   bool failed_ = false;
 };
 
@@ -260,7 +280,7 @@ template <typename Items, typename SignStreamed>
 PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_t>& base_nonce,
                      SignStreamed&& sign_streamed) {
   if (items.empty()) return PyList_New(0);
-  BatchList out(items.size());
+  BatchList out(items.size(), own_pubkey(s));
   if (!out) return nullptr;
   const fyrn::Status status =
       sign_streamed(s, std::move(items), batch_base(base_nonce),
@@ -314,7 +334,9 @@ PyObject* signer_computes_batch_order_ids(PyObject* self, PyObject*) {
 PyObject* signer_pubkey(PyObject* self, void*) {
   SignerBorrow borrow(self, Use::Shared);
   if (!borrow) return nullptr;
-  return text_to_py(borrow.signer().pubkey_base58());
+  PyObject* key = own_pubkey(borrow.signer());
+  Py_INCREF(key);
+  return key;
 }
 
 PyObject* signer_repr(PyObject* self) {
