@@ -1,8 +1,8 @@
 // signer_type.cpp: the `Signer` class.
 //
 // Every method binds its arguments, takes its use of the signer, converts the
-// optional nonce first, then the other arguments in parameter order, then
-// parses dictionaries and keys, draws a nonce only once everything parsed,
+// arguments in parameter order (type-level conversions, optional nonce last),
+// then parses dictionaries and keys, draws a nonce only once everything parsed,
 // signs and converts the result. Batch signing keeps the interpreter lock while
 // the workers run; they see only core records, never a Python object.
 #include "signer_type.hpp"
@@ -362,7 +362,7 @@ FYRN_SPEC(kSign, "sign", 1, "order", "nonce")
 FYRN_METHOD(signer_sign) {
   return method<2>(self, kSign, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
     std::optional<uint64_t> nonce;
-    if (!opt_u64(argv[1], "nonce", nonce) || !dict_arg(argv[0], "order")) return nullptr;
+    if (!dict_arg(argv[0], "order") || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
     fyrn::OrderItem item;
     if (!parse_order_item(argv[0], item)) return nullptr;
     fyrn::action::Orders orders;
@@ -375,7 +375,7 @@ PyObject* sign_group_impl(const CallSpec& spec, PyObject* self, PyObject* const*
                           PyObject* kwnames) {
   return method<2>(self, spec, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
     std::optional<uint64_t> nonce;
-    if (!opt_u64(argv[1], "nonce", nonce) || !list_arg(argv[0], "orders")) return nullptr;
+    if (!list_arg(argv[0], "orders") || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
     std::vector<fyrn::OrderItem> items;
     if (!parse_order_list(argv[0], "orders", items)) return nullptr;
     return sign_one(s, fyrn::Action(fyrn::action::Orders{std::move(items)}), nonce);
@@ -392,7 +392,7 @@ FYRN_SPEC(kSignAll, "sign_all", 1, "orders", "base_nonce")
 FYRN_METHOD(signer_sign_all) {
   return method<2>(self, kSignAll, Use::Shared, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
     std::optional<uint64_t> base_nonce;
-    if (!opt_u64(argv[1], "base_nonce", base_nonce) || !list_arg(argv[0], "orders")) return nullptr;
+    if (!list_arg(argv[0], "orders") || !opt_u64(argv[1], "base_nonce", base_nonce)) return nullptr;
     std::vector<fyrn::OrderItem> items;
     if (!parse_order_list(argv[0], "orders", items)) return nullptr;
     return sign_batch(s, std::move(items), base_nonce, &fyrn::sign_all_streamed);
@@ -404,7 +404,7 @@ FYRN_METHOD(signer_sign_orders_batch) {
   return method<2>(self, kSignOrdersBatch, Use::Shared, args, nargs, kwnames,
                    [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
                      std::optional<uint64_t> base_nonce;
-                     if (!opt_u64(argv[1], "base_nonce", base_nonce) || !list_arg(argv[0], "batches")) return nullptr;
+                     if (!list_arg(argv[0], "batches") || !opt_u64(argv[1], "base_nonce", base_nonce)) return nullptr;
                      std::vector<std::vector<fyrn::OrderItem>> batches;
                      if (!parse_order_batches(argv[0], "batches", batches)) return nullptr;
                      return sign_batch(s, std::move(batches), base_nonce, &fyrn::sign_orders_batch_streamed);
@@ -430,8 +430,8 @@ FYRN_METHOD(signer_sign_agent_wallet) {
                      std::string_view agent_text;
                      bool del = false;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[2], "nonce", nonce) || !to_text(argv[0], "agent_pubkey", agent_text) ||
-                         !to_bool(argv[1], "delete", del)) {
+                     if (!to_text(argv[0], "agent_pubkey", agent_text) || !to_bool(argv[1], "delete", del) ||
+                         !opt_u64(argv[2], "nonce", nonce)) {
                        return nullptr;
                      }
                      fyrn::action::AgentWalletCreation action;
@@ -447,8 +447,8 @@ PyObject* approve_impl(const CallSpec& spec, PyObject* self, PyObject* const* ar
     std::string_view to_text_value;
     uint64_t fee = 0;
     std::optional<uint64_t> nonce;
-    if (!opt_u64(argv[2], "nonce", nonce) || !to_text(argv[0], "to_pubkey", to_text_value) ||
-        !to_uint(argv[1], "fee", 255, fee)) {
+    if (!to_text(argv[0], "to_pubkey", to_text_value) || !to_uint(argv[1], "fee", 255, fee) ||
+        !opt_u64(argv[2], "nonce", nonce)) {
       return nullptr;
     }
     fyrn::Pubkey to;
@@ -472,7 +472,7 @@ PyObject* revoke_impl(const CallSpec& spec, PyObject* self, PyObject* const* arg
   return method<2>(self, spec, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
     std::string_view to_text_value;
     std::optional<uint64_t> nonce;
-    if (!opt_u64(argv[1], "nonce", nonce) || !to_text(argv[0], "to_pubkey", to_text_value)) return nullptr;
+    if (!to_text(argv[0], "to_pubkey", to_text_value) || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
     fyrn::action::RevokeCommissionFee action;
     if (!pubkey_from(to_text_value, action.to)) return nullptr;
     return sign_one(s, fyrn::Action(std::move(action)), nonce);
@@ -493,8 +493,8 @@ FYRN_METHOD(signer_sign_user_settings) {
                    [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
                      fyrn::action::UpdateUserSettings action;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[1], "nonce", nonce) ||
-                         !parse_user_settings(argv[0], "max_leverage", action.max_leverage)) {
+                     if (!parse_user_settings(argv[0], "max_leverage", action.max_leverage) ||
+                         !opt_u64(argv[1], "nonce", nonce)) {
                        return nullptr;
                      }
                      return sign_one(s, fyrn::Action(std::move(action)), nonce);
@@ -519,8 +519,8 @@ FYRN_METHOD(signer_sign_oracle_prices) {
                    [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
                      fyrn::action::OraclePrices action;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[1], "nonce", nonce) ||
-                         !parse_oracle_prices(argv[0], "oracles", action.prices)) {
+                     if (!parse_oracle_prices(argv[0], "oracles", action.prices) ||
+                         !opt_u64(argv[1], "nonce", nonce)) {
                        return nullptr;
                      }
                      return sign_one(s, fyrn::Action(std::move(action)), nonce);
@@ -533,8 +533,8 @@ FYRN_METHOD(signer_sign_pyth_oracle) {
                    [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
                      fyrn::action::PythOracle action;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[1], "nonce", nonce) ||
-                         !parse_pyth_prices(argv[0], "oracles", action.updates)) {
+                     if (!parse_pyth_prices(argv[0], "oracles", action.updates) ||
+                         !opt_u64(argv[1], "nonce", nonce)) {
                        return nullptr;
                      }
                      return sign_one(s, fyrn::Action(std::move(action)), nonce);
@@ -547,7 +547,7 @@ FYRN_METHOD(signer_sign_remove_sub_account) {
                    [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
                      std::string_view text;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[1], "nonce", nonce) || !to_text(argv[0], "to_remove", text)) return nullptr;
+                     if (!to_text(argv[0], "to_remove", text) || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
                      fyrn::action::RemoveSubAccount action;
                      if (!pubkey_from(text, action.to_remove)) return nullptr;
                      return sign_one(s, fyrn::Action(std::move(action)), nonce);
@@ -563,7 +563,7 @@ FYRN_METHOD(signer_sign_transfer) {
                      double amount = 0.0;
                      std::optional<std::string_view> kind_text;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[4], "nonce", nonce) || !to_text(argv[0], "from_pubkey", from_text) ||
+                     if (!to_text(argv[0], "from_pubkey", from_text) ||
                          !to_text(argv[1], "to_pubkey", to_text_value) ||
                          !to_f64(argv[2], "margin_amount", amount)) {
                        return nullptr;
@@ -573,6 +573,7 @@ FYRN_METHOD(signer_sign_transfer) {
                        if (!to_text(argv[3], "kind", kind)) return nullptr;
                        kind_text = kind;
                      }
+                     if (!opt_u64(argv[4], "nonce", nonce)) return nullptr;
                      fyrn::Transfer transfer;
                      transfer.amount = amount;
                      if (!pubkey_from(from_text, transfer.from) || !pubkey_from(to_text_value, transfer.to) ||
@@ -590,12 +591,13 @@ FYRN_METHOD(signer_sign_create_sub_account) {
                      std::string_view name;
                      fyrn::action::CreateSubAccount action;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[2], "nonce", nonce) || !to_text(argv[0], "name", name)) return nullptr;
+                     if (!to_text(argv[0], "name", name)) return nullptr;
                      if (argv[1] != nullptr) {
                        double amount = 0.0;
                        if (!to_f64(argv[1], "margin_amount", amount)) return nullptr;
                        action.margin_amount = amount;
                      }
+                     if (!opt_u64(argv[2], "nonce", nonce)) return nullptr;
                      action.name = std::string(name);
                      return sign_one(s, fyrn::Action(std::move(action)), nonce);
                    });
@@ -608,8 +610,8 @@ FYRN_METHOD(signer_sign_whitelist_faucet) {
                      std::string_view text;
                      bool whitelist = false;
                      std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[2], "nonce", nonce) || !to_text(argv[0], "target_pubkey", text) ||
-                         !to_bool(argv[1], "whitelist", whitelist)) {
+                     if (!to_text(argv[0], "target_pubkey", text) || !to_bool(argv[1], "whitelist", whitelist) ||
+                         !opt_u64(argv[2], "nonce", nonce)) {
                        return nullptr;
                      }
                      fyrn::action::WhitelistFaucet action;
