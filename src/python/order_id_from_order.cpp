@@ -50,11 +50,9 @@ bool compact_limit(PyObject* d, const Keys* k, fyrn::OrderItem& out) {
     return false;
   }
   if (v) {
-    std::string_view t;
-    if (!parse::text_view(v.get(), t)) return false;
-    auto h = fyrn::Hash::from_base58(t);
-    if (!h) return parse::raise_core_error(h.error());
-    o.client_id = *h;
+    fyrn::Hash client_id;
+    if (!parse::hash_value(v.get(), client_id)) return false;
+    o.client_id = client_id;
   }
   if (!compact_fees(d, k)) return false;
   o.order_type = limit;

@@ -96,11 +96,9 @@ bool parse_order(PyObject* d, const Keys* k, fyrn::OrderItem& out) {
   if (v && !parse_order_type(v.get(), k, o.order_type)) return false;
   if (!parse::get(d, k->client_id, v)) return false;
   if (v) {
-    std::string_view t;
-    if (!parse::text_view(v.get(), t)) return false;
-    auto h = fyrn::Hash::from_base58(t);
-    if (!h) return parse::raise_core_error(h.error());
-    o.client_id = *h;
+    fyrn::Hash client_id;
+    if (!parse::hash_value(v.get(), client_id)) return false;
+    o.client_id = client_id;
   }
   if (!parse::get(d, k->commission, v)) return false;
   if (v) return parse::raise_value_error("commission was renamed to builder_code");

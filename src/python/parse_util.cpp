@@ -252,15 +252,19 @@ bool req_u32(PyObject* d, PyObject* key, const char* missing, uint32_t& out) {
   return true;
 }
 
-// req_hash reads an order id: text, decoded at once.
-bool req_hash(PyObject* d, PyObject* key, const char* missing, fyrn::Hash& out) {
-  PyRef v;
+bool hash_value(PyObject* obj, fyrn::Hash& out) {
   std::string_view t;
-  if (!require(d, key, missing, v) || !text_view(v.get(), t)) return false;
+  if (!text_view(obj, t)) return false;
   auto h = fyrn::Hash::from_base58(t);
   if (!h) return raise_core_error(h.error());
   out = *h;
   return true;
+}
+
+// req_hash reads an order id: text, decoded at once.
+bool req_hash(PyObject* d, PyObject* key, const char* missing, fyrn::Hash& out) {
+  PyRef v;
+  return require(d, key, missing, v) && hash_value(v.get(), out);
 }
 
 // Optional reads.

@@ -123,6 +123,9 @@ bool req_text(PyObject* d, PyObject* key, const char* missing, std::string& out)
 bool req_bool(PyObject* d, PyObject* key, const char* missing, bool& out);
 bool req_f64(PyObject* d, PyObject* key, const char* missing, double& out);
 bool req_u32(PyObject* d, PyObject* key, const char* missing, uint32_t& out);
+// hash_value: text, decoded as a base58 32-byte hash (ValueError with the
+// decoding error's display text).
+bool hash_value(PyObject* obj, fyrn::Hash& out);
 // req_hash: text, decoded as a base58 32-byte hash at once (ValueError with the
 // decoding error's display text).
 bool req_hash(PyObject* d, PyObject* key, const char* missing, fyrn::Hash& out);
