@@ -11,6 +11,19 @@
 namespace fyrn {
 namespace {
 std::atomic<uint64_t> g_last_timestamp_nanos{0};
+
+// advance_past stores and returns `now`, or one more than `last`'s current
+// value if that is larger (saturating at the top of the range).
+uint64_t advance_past(std::atomic<uint64_t>& last, uint64_t now) {
+  uint64_t seen = last.load(std::memory_order_relaxed);
+  for (;;) {
+    const uint64_t bumped = seen == UINT64_MAX ? seen : seen + 1;
+    const uint64_t candidate = now > bumped ? now : bumped;
+    if (last.compare_exchange_weak(seen, candidate, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+      return candidate;
+    }
+  }
+}
 }  // namespace
 
 uint64_t next_timestamp() {
@@ -24,16 +37,7 @@ uint64_t next_timestamp() {
   if (wide > UINT64_MAX) {
     throw Panic("Unix timestamp in nanoseconds exceeds u64: the system clock is too far in the future");
   }
-  const uint64_t now = static_cast<uint64_t>(wide);
-  uint64_t last = g_last_timestamp_nanos.load(std::memory_order_relaxed);
-  for (;;) {
-    const uint64_t bumped = last == UINT64_MAX ? last : last + 1;
-    const uint64_t candidate = now > bumped ? now : bumped;
-    if (g_last_timestamp_nanos.compare_exchange_weak(last, candidate, std::memory_order_acq_rel,
-                                                     std::memory_order_relaxed)) {
-      return candidate;
-    }
-  }
+  return advance_past(g_last_timestamp_nanos, static_cast<uint64_t>(wide));
 }
 
 uint64_t NonceManager::next_nonce() const {
@@ -42,18 +46,8 @@ uint64_t NonceManager::next_nonce() const {
       return next_timestamp();
     case NonceStrategy::Counter:
       return counter_.fetch_add(1, std::memory_order_relaxed);
-    case NonceStrategy::HighFrequency: {
-      const uint64_t ts = next_timestamp();
-      uint64_t last = last_high_frequency_.load(std::memory_order_relaxed);
-      for (;;) {
-        const uint64_t bumped = last == UINT64_MAX ? last : last + 1;
-        const uint64_t candidate = ts > bumped ? ts : bumped;
-        if (last_high_frequency_.compare_exchange_weak(last, candidate, std::memory_order_acq_rel,
-                                                       std::memory_order_relaxed)) {
-          return candidate;
-        }
-      }
-    }
+    case NonceStrategy::HighFrequency:
+      return advance_past(last_high_frequency_, next_timestamp());
   }
   throw Panic("unreachable: unknown nonce strategy");
 }
