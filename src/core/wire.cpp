@@ -55,12 +55,11 @@ TxTag TxAction::tag() const { return kPayloadTags[payload.index()]; }
 Result<TxCommission> TxCommission::try_from(const Commission& commission) {
   // A Commission from Commission::make always passes; the fields are public,
   // so the wire checks again rather than trusting the invariant.
-  if (commission.fee == 0 || commission.fee > 15) {
-    return Error::invalid_order("builder-code fee must be 1..=15 bps");
-  }
+  auto checked = Commission::make(commission.to, commission.fee);
+  if (!checked) return std::move(checked).error();
   TxCommission c;
-  c.to = commission.to;
-  c.fee = commission.fee;
+  c.to = checked->to;
+  c.fee = checked->fee;
   return c;
 }
 
