@@ -2,11 +2,9 @@
 
 #include <sodium.h>
 
-#include <cstring>
 #include <map>
 #include <optional>
 
-#include "fyrn/base58.hpp"
 #include "fyrn/encoding.hpp"
 
 namespace fyrn::solana {
@@ -23,11 +21,9 @@ constexpr char kPdaMarker[] = "ProgramDerivedAddress";
 // decoding time.
 std::optional<Pubkey> parse_address(std::string_view text) {
   if (text.size() > 44) return std::nullopt;
-  auto decoded = base58::decode(text);
-  if (!decoded || decoded->size() != 32) return std::nullopt;
-  Pubkey key;
-  std::memcpy(key.bytes.data(), decoded->data(), 32);
-  return key;
+  auto key = Pubkey::from_base58(text);
+  if (!key) return std::nullopt;
+  return *key;
 }
 
 // fixed decodes one of this file's address constants.
