@@ -80,6 +80,9 @@ class Signer {
   // given buffers; the shared path of every signing entry point.
   Result<SignedTransaction> sign_with(const Action& action, uint64_t nonce, const Pubkey& account,
                                       std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) const;
+  // sign_own_account is sign_with for this signer's own account, with fresh
+  // buffers: the thread-safe path of the batch entry points.
+  Result<SignedTransaction> sign_own_account(const Action& action, uint64_t nonce) const;
 
   std::vector<uint8_t> message_;  // reused by sign_action
   std::vector<uint8_t> id_scratch_;

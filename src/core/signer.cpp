@@ -49,6 +49,14 @@ Result<SignedTransaction> Signer::sign_with(const Action& action, uint64_t nonce
   return tx;
 }
 
+Result<SignedTransaction> Signer::sign_own_account(const Action& action, uint64_t nonce) const {
+  std::vector<uint8_t> message;
+  message.reserve(kMessageCapacity);
+  std::vector<uint8_t> scratch;
+  scratch.reserve(kIdScratchCapacity);
+  return sign_with(action, nonce, keypair_.pubkey(), message, scratch);
+}
+
 Result<SignedTransaction> Signer::sign_action(const Action& action, uint64_t nonce, const Pubkey& account) {
   return sign_with(action, nonce, account, message_, id_scratch_);
 }
@@ -57,22 +65,12 @@ Result<SignedTransaction> Signer::sign_single_item(OrderItem item, uint64_t nonc
   action::Orders orders;
   orders.orders.reserve(1);
   orders.orders.push_back(std::move(item));
-  const Action action(std::move(orders));
-  std::vector<uint8_t> message;
-  message.reserve(kMessageCapacity);
-  std::vector<uint8_t> scratch;
-  scratch.reserve(kIdScratchCapacity);
-  return sign_with(action, nonce, keypair_.pubkey(), message, scratch);
+  return sign_own_account(Action(std::move(orders)), nonce);
 }
 
 Result<SignedTransaction> Signer::sign_single_order_batch(std::vector<OrderItem> items, uint64_t nonce) const {
   if (items.empty()) return Error::empty_orders();
-  const Action action(action::Orders{std::move(items)});
-  std::vector<uint8_t> message;
-  message.reserve(kMessageCapacity);
-  std::vector<uint8_t> scratch;
-  scratch.reserve(kIdScratchCapacity);
-  return sign_with(action, nonce, keypair_.pubkey(), message, scratch);
+  return sign_own_account(Action(action::Orders{std::move(items)}), nonce);
 }
 
 std::string Signer::sign_bytes(const uint8_t* msg, size_t msg_len) const {
