@@ -37,6 +37,9 @@ enum class ErrorKind : uint8_t {
 // Error is one failure: its kind plus the payload its display text needs.
 class Error {
  public:
+  // The factories build one error of the kind they name, with its payload;
+  // the length kinds with a fixed expectation (hash 32, signature 64) take only
+  // the length found.
   static Error invalid_instruction(std::string reason) { return Error(ErrorKind::InvalidInstruction, std::move(reason)); }
   static Error legacy_withdrawal() { return Error(ErrorKind::LegacyWithdrawal); }
   static Error invalid_base58(std::string description) { return Error(ErrorKind::InvalidBase58, std::move(description)); }
@@ -53,9 +56,12 @@ class Error {
   static Error serialization(std::string description) { return Error(ErrorKind::Serialization, std::move(description)); }
   static Error json(std::string description) { return Error(ErrorKind::Json, std::move(description)); }
 
+  // kind returns which failure this is.
   ErrorKind kind() const { return kind_; }
   // text returns the text payload (empty for kinds without one).
   const std::string& text() const { return text_; }
+  // expected and got return the two counts of the length and count kinds (0
+  // for the others).
   size_t expected() const { return expected_; }
   size_t got() const { return got_; }
 
@@ -87,9 +93,11 @@ class [[nodiscard]] Result {
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
 
+  // ok reports whether a value is held.
   bool ok() const { return v_.index() == 0; }
   explicit operator bool() const { return ok(); }
 
+  // value returns the value; only valid when ok().
   T& value() & { return std::get<0>(v_); }
   const T& value() const& { return std::get<0>(v_); }
   T&& value() && { return std::get<0>(std::move(v_)); }
@@ -98,6 +106,7 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
+  // error returns the failure; only valid when !ok().
   const Error& error() const& { return std::get<1>(v_); }
   Error&& error() && { return std::get<1>(std::move(v_)); }
 
@@ -111,8 +120,10 @@ class [[nodiscard]] Status {
   Status() = default;
   Status(Error error) : error_(std::move(error)), failed_(true) {}
 
+  // ok reports success.
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
+  // error returns the failure; only meaningful when !ok().
   const Error& error() const& { return error_; }
   Error&& error() && { return std::move(error_); }
 

@@ -19,7 +19,9 @@ struct Pubkey {
 
   // Pubkey::from_base58 decodes text; InvalidBase58 or InvalidKeyLength(32, n).
   static Result<Pubkey> from_base58(std::string_view text);
+  // to_base58 returns the base58 text of the 32 bytes.
   std::string to_base58() const;
+  // data points at the 32 bytes.
   const uint8_t* data() const { return bytes.data(); }
   bool operator==(const Pubkey&) const = default;
   auto operator<=>(const Pubkey&) const = default;
@@ -31,7 +33,9 @@ struct Hash {
 
   // Hash::from_base58 decodes text; InvalidBase58 or InvalidHashLength(n).
   static Result<Hash> from_base58(std::string_view text);
+  // to_base58 returns the base58 text of the 32 bytes.
   std::string to_base58() const;
+  // data points at the 32 bytes.
   const uint8_t* data() const { return bytes.data(); }
   bool operator==(const Hash&) const = default;
 };
@@ -57,6 +61,7 @@ class Keypair {
   // random source fails).
   static Keypair generate();
 
+  // pubkey returns the public key derived from the seed.
   const Pubkey& pubkey() const { return pubkey_; }
   // seed returns the 32-byte secret seed.
   const uint8_t* seed() const { return sk_; }
@@ -84,7 +89,10 @@ enum class SignatureDomain : uint8_t { Mainnet = 1, Testnet = 2, Devnet = 3 };
 
 // signature_domain_from_str matches "mainnet", "testnet" or "devnet" exactly.
 Result<SignatureDomain> signature_domain_from_str(std::string_view text);
+// signature_domain_name returns "mainnet", "testnet" or "devnet".
 const char* signature_domain_name(SignatureDomain domain);
+// signature_domain_byte returns the byte that ends every message signed for
+// `domain`.
 inline uint8_t signature_domain_byte(SignatureDomain domain) { return static_cast<uint8_t>(domain); }
 
 // random_bytes fills out from the calling thread's CSPRNG (libsodium's

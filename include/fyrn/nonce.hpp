@@ -31,6 +31,7 @@ class NonceManager {
   NonceManager(const NonceManager&) = delete;
   NonceManager& operator=(const NonceManager&) = delete;
 
+  // strategy returns the strategy this manager was made with.
   NonceStrategy strategy() const { return strategy_; }
 
   // next_nonce returns the next nonce: the process clock (Timestamp), the

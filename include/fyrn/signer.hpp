@@ -56,14 +56,20 @@ class Signer {
   // next_nonce draws the next nonce by this signer's strategy.
   uint64_t next_nonce() const { return nonces_.next_nonce(); }
 
+  // pubkey returns the signing key's public key, the signer's own account.
   const Pubkey& pubkey() const { return keypair_.pubkey(); }
   // pubkey_base58 is the cached text form of pubkey().
   const std::string& pubkey_base58() const { return pubkey_base58_; }
+  // keypair returns the signer's own copy of its keypair.
   const Keypair& keypair() const { return keypair_; }
+  // domain returns the network every message of this signer is bound to.
   SignatureDomain domain() const { return domain_; }
+  // nonce_strategy returns the strategy next_nonce follows.
   NonceStrategy nonce_strategy() const { return nonces_.strategy(); }
 
-  // The switches must not change while another thread signs with this signer.
+  // computes_order_id, computes_batch_order_ids and their setters read and
+  // flip the two order-identifier switches. The switches must not change
+  // while another thread signs with this signer.
   bool computes_order_id() const { return compute_order_id_; }
   bool computes_batch_order_ids() const { return compute_batch_order_ids_; }
   void set_compute_order_id(bool enabled) { compute_order_id_ = enabled; }

@@ -330,12 +330,18 @@ struct TxAction {
 // Level predicates: what decides the message's format level. Nested items of
 // TriggerBasket and OnFill, and inner actions of MultisigPropose, count.
 //
-// A conditional leaf is a Stop, TakeProfit, Range or TrailingStop.
+// order_item_contains_leaf_conditional reports a Stop, TakeProfit, Range or
+// TrailingStop anywhere in `item`.
 bool order_item_contains_leaf_conditional(const OrderItem& item);
-// Builder codes count on Order, Stop, TakeProfit, Range and TrailingStop.
+// order_item_has_builder_code reports a builder code on an Order, Stop,
+// TakeProfit, Range or TrailingStop anywhere in `item`.
 bool order_item_has_builder_code(const OrderItem& item);
-// Only an Order's own slippage counts, never a conditional order's.
+// order_item_has_explicit_slippage reports an Order's own slippage anywhere in
+// `item`; a conditional order's slippage never counts.
 bool order_item_has_explicit_slippage(const OrderItem& item);
+// action_contains_leaf_conditional, action_has_builder_code and
+// action_has_explicit_slippage are the three predicates over every order item
+// of `action`, inner proposal actions included.
 bool action_contains_leaf_conditional(const Action& action);
 bool action_has_builder_code(const Action& action);
 bool action_has_explicit_slippage(const Action& action);
