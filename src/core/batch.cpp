@@ -85,7 +85,14 @@ class Pool {
       owner_pid_ = 0;
       return true;
     }
-    handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
+    // Re-attach so that a later attempt can finalize. This runs inside the
+    // fork handler, where no exception may escape: out of memory, the pool
+    // just stays up without a handle (the child then stays sequential).
+    try {
+      handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
+    } catch (const std::bad_alloc&) {
+      handle_.reset();
+    }
     return false;
   }
 
