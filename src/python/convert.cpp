@@ -10,10 +10,6 @@
 namespace fyrn::py {
 namespace {
 
-// Tables built in the current interpreter, forgotten together at finalisation.
-KeyTable* g_built_tables = nullptr;
-bool g_forget_registered = false;
-
 // Every key the submission JSON writes, in ascending byte order. Keys found
 // here reuse one interned string; any other key (a user-settings symbol, a
 // prepared message read back from the caller) gets a fresh one.
@@ -157,19 +153,6 @@ PyObject* texts_to_py(const std::vector<std::string>& texts) {
 }  // namespace
 
 PyObject* const* KeyTable::build() {
-  PyInterpreterState* interp = PyInterpreterState_Get();
-  if (keys_ != nullptr) {
-    // Built by an interpreter that is still alive: its strings are not ours.
-    PyErr_SetString(PyExc_ImportError, "_native does not support sub-interpreters");
-    return nullptr;
-  }
-  if (!g_forget_registered) {
-    if (Py_AtExit(&KeyTable::forget_all) != 0) {
-      PyErr_SetString(PyExc_RuntimeError, "_native: no room to register its exit cleanup");
-      return nullptr;
-    }
-    g_forget_registered = true;
-  }
   std::unique_ptr<PyObject*[]> keys(new (std::nothrow) PyObject*[size_]());
   if (!keys) {
     PyErr_NoMemory();
@@ -187,25 +170,7 @@ PyObject* const* KeyTable::build() {
   // Published only when complete, so a failed build leaves the table empty
   // and the next call simply tries again.
   keys_ = keys.release();
-  owner_ = interp;
-  next_built_ = g_built_tables;
-  g_built_tables = this;
   return keys_;
-}
-
-void KeyTable::forget_all() {
-  // Runs after the interpreter is gone: the strings died with it, so only the
-  // pointers are dropped, never the references.
-  for (KeyTable* t = g_built_tables; t != nullptr;) {
-    KeyTable* next = t->next_built_;
-    delete[] t->keys_;
-    t->keys_ = nullptr;
-    t->owner_ = nullptr;
-    t->next_built_ = nullptr;
-    t = next;
-  }
-  g_built_tables = nullptr;
-  g_forget_registered = false;
 }
 
 PyObject* json_to_py(const Json& value) {
