@@ -52,4 +52,13 @@ bool to_f64(PyObject* obj, const char* param, double& out);
 // type_error_prefixed re-raises a pending TypeError as "argument '<param>': <msg>".
 void type_error_prefixed(const char* param);
 
+// raise_type_mismatch sets TypeError "'<type>' object cannot be converted to
+// '<expected>'" (the type's qualified name); with a non-null param the message
+// gets the prefix "argument '<param>': ". Always returns false.
+bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param = nullptr);
+
+// raise_overflow sets OverflowError "out of range integral type conversion
+// attempted". Always returns false.
+bool raise_overflow();
+
 }  // namespace fyrn::py

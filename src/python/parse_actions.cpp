@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "binder.hpp"
 #include "parse_util.hpp"
 
 namespace fyrn::py {
@@ -127,20 +128,20 @@ template <typename Convert>
 bool each_tuple(PyObject* seq, const char* param, Py_ssize_t arity, Convert&& convert) {
   if (PyUnicode_Check(seq)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    parse::prefix_type_error(param);
+    type_error_prefixed(param);
     return false;
   }
   if (!PySequence_Check(seq)) return parse::raise_type_mismatch(seq, "Sequence", param);
   PyRef it = PyRef::steal(PyObject_GetIter(seq));
   if (!it) {
-    parse::prefix_type_error(param);
+    type_error_prefixed(param);
     return false;
   }
   for (;;) {
     PyRef el = PyRef::steal(PyIter_Next(it.get()));
     if (!el) {
       if (!PyErr_Occurred()) return true;
-      parse::prefix_type_error(param);
+      type_error_prefixed(param);
       return false;
     }
     if (!PyTuple_Check(el.get())) return parse::raise_type_mismatch(el.get(), "PyTuple", param);
@@ -150,7 +151,7 @@ bool each_tuple(PyObject* seq, const char* param, Py_ssize_t arity, Convert&& co
       return false;
     }
     if (!convert(el.get())) {
-      parse::prefix_type_error(param);
+      type_error_prefixed(param);
       return false;
     }
   }

@@ -10,8 +10,6 @@ namespace {
 Keys g_keys_storage;
 const Keys* g_keys = nullptr;
 
-constexpr const char kOverflowText[] = "out of range integral type conversion attempted";
-
 }  // namespace
 
 const Keys* keys() {
@@ -38,34 +36,9 @@ const Keys* keys() {
   return g_keys;
 }
 
-bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
-#if PY_VERSION_HEX >= 0x030B0000
-  PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
-#else
-  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
-#endif
-  if (!name) return false;
-  if (param != nullptr) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(),
-                 expected);
-  } else {
-    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), expected);
-  }
-  return false;
-}
-
-void prefix_type_error(const char* param) {
-  if (param != nullptr) type_error_prefixed(param);
-}
-
 bool raise_value_error(std::string_view text) {
   PyRef msg = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   if (msg) PyErr_SetObject(PyExc_ValueError, msg.get());
-  return false;
-}
-
-bool raise_overflow() {
-  PyErr_SetString(PyExc_OverflowError, kOverflowText);
   return false;
 }
 

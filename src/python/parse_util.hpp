@@ -9,6 +9,7 @@
 // run arbitrary Python code, including code that mutates the dictionary.
 #pragma once
 
+#include "binder.hpp"
 #include "pyref.hpp"
 
 #include <cstdint>
@@ -45,23 +46,14 @@ struct Keys {
 // first creation fails; a later call retries.
 const Keys* keys();
 
-// raise_type_mismatch sets TypeError "'<type>' object cannot be converted to
-// '<expected>'" (the type's qualified name, as the binder shows it); with a
-// non-null param the message gets the argument prefix
-// "argument '<param>': ". Always returns false.
-bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param = nullptr);
-
-// prefix_type_error rewrites a pending TypeError as "argument '<param>': <msg>"
-// (the binder's rule; other exceptions are left alone). A null param does
-// nothing.
-void prefix_type_error(const char* param);
+// The binder's raisers: the "cannot be converted to" TypeError and the
+// "out of range integral type conversion attempted" OverflowError.
+using fyrn::py::raise_overflow;
+using fyrn::py::raise_type_mismatch;
 
 // raise_value_error sets ValueError(text); text may hold any bytes of valid
 // UTF-8, NUL included. Always returns false.
 bool raise_value_error(std::string_view text);
-// raise_overflow sets OverflowError "out of range integral type conversion
-// attempted". Always returns false.
-bool raise_overflow();
 // raise_core_error sets ValueError(error.display()). Always returns false.
 bool raise_core_error(const fyrn::Error& error);
 
