@@ -128,7 +128,7 @@ bool raise_overflow() {
 }
 
 void type_error_prefixed(const char* param) {
-  if (!PyErr_Occurred()) return;
+  if (param == nullptr || !PyErr_Occurred()) return;
 #if PY_VERSION_HEX >= 0x030C0000
   PyObject* value = PyErr_GetRaisedException();
   // Only a plain TypeError is reworded; subclasses and other errors pass as they are.

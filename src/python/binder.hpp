@@ -30,8 +30,8 @@ struct CallSpec {
 bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 
 // Conversions. Each returns false with a Python exception set; a TypeError gets
-// the "argument '<param>': " prefix, anything else (OverflowError,
-// UnicodeEncodeError) propagates unchanged.
+// the "argument '<param>': " prefix (none when param is nullptr), anything else
+// (OverflowError, UnicodeEncodeError) propagates unchanged.
 
 // to_text: str or a subclass; the view is UTF-8 and lives as long as obj.
 // Mismatch: "'<type>' object cannot be converted to 'PyString'".
@@ -49,7 +49,8 @@ bool to_bool(PyObject* obj, const char* param, bool& out);
 // "must be real number, not <type>" otherwise).
 bool to_f64(PyObject* obj, const char* param, double& out);
 
-// type_error_prefixed re-raises a pending TypeError as "argument '<param>': <msg>".
+// type_error_prefixed re-raises a pending TypeError as "argument '<param>': <msg>";
+// a null param leaves it as it is.
 void type_error_prefixed(const char* param);
 
 // raise_type_mismatch sets TypeError "'<type>' object cannot be converted to

@@ -38,15 +38,6 @@ PyObject* wrap_result(PyTypeObject* type, const fyrn::Result<fyrn::Keypair>& res
   return wrap(type, result.value());
 }
 
-// text_of returns the UTF-8 of a str (UnicodeEncodeError for lone surrogates).
-bool text_of(PyObject* obj, std::string_view& out) {
-  Py_ssize_t len = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
-  if (data == nullptr) return false;
-  out = std::string_view(data, static_cast<size_t>(len));
-  return true;
-}
-
 PyObject* keypair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0) {
@@ -66,7 +57,7 @@ PyObject* keypair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* key = PyTuple_GET_ITEM(args, 0);
     if (PyUnicode_Check(key)) {
       std::string_view text;
-      if (!text_of(key, text)) return nullptr;
+      if (!to_text(key, nullptr, text)) return nullptr;
       return wrap_result(type, fyrn::Keypair::from_base58(text));
     }
     if (PyBytes_Check(key)) {

@@ -60,36 +60,10 @@ bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
   return true;
 }
 
-bool text_view(PyObject* obj, std::string_view& out) {
-  if (!PyUnicode_Check(obj)) return raise_type_mismatch(obj, "PyString");
-  Py_ssize_t len = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
-  if (data == nullptr) return false;
-  out = std::string_view(data, static_cast<size_t>(len));
-  return true;
-}
-
 bool text(PyObject* obj, std::string& out) {
   std::string_view view;
   if (!text_view(obj, view)) return false;
   out.assign(view.data(), view.size());
-  return true;
-}
-
-bool boolean(PyObject* obj, bool& out) {
-  if (!PyBool_Check(obj)) return raise_type_mismatch(obj, "PyBool");
-  out = obj == Py_True;
-  return true;
-}
-
-bool f64(PyObject* obj, double& out) {
-  if (PyFloat_CheckExact(obj)) {
-    out = PyFloat_AS_DOUBLE(obj);
-    return true;
-  }
-  double v = PyFloat_AsDouble(obj);
-  if (v == -1.0 && PyErr_Occurred()) return false;
-  out = v;
   return true;
 }
 

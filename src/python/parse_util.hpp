@@ -71,13 +71,13 @@ bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out);
 
 // text_view: str or subclass, viewed as UTF-8 for as long as obj lives.
 // Mismatch: "PyString" TypeError; lone surrogates: UnicodeEncodeError.
-bool text_view(PyObject* obj, std::string_view& out);
+inline bool text_view(PyObject* obj, std::string_view& out) { return to_text(obj, nullptr, out); }
 bool text(PyObject* obj, std::string& out);
 // boolean: bool only ("PyBool" TypeError otherwise).
-bool boolean(PyObject* obj, bool& out);
+inline bool boolean(PyObject* obj, bool& out) { return to_bool(obj, nullptr, out); }
 // f64: the interpreter's float conversion (float, int, __float__, __index__);
 // its own TypeError / OverflowError otherwise.
-bool f64(PyObject* obj, double& out);
+inline bool f64(PyObject* obj, double& out) { return to_f64(obj, nullptr, out); }
 // uint_in_range: __index__ then 0..max; OverflowError "out of range integral
 // type conversion attempted" outside it; the interpreter's TypeError for a
 // non-integer.
