@@ -11,6 +11,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "fyrn/base58.hpp"
 
@@ -106,7 +107,7 @@ PyObject* keypair_to_base58(PyObject* self, PyObject*) {
     auto full = as_keypair(self)->keypair.to_bytes();
     std::string text = fyrn::base58::encode_64(full.data());
     sodium_memzero(full.data(), full.size());
-    PyObject* result = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    PyObject* result = text_to_py(text);
     sodium_memzero(text.data(), text.size());
     return result;
   });
@@ -126,8 +127,7 @@ PyObject* keypair_secret_key(PyObject* self, PyObject*) {
 
 PyObject* pubkey_text(PyObject* self) {
   return guarded([&]() -> PyObject* {
-    const std::string text = as_keypair(self)->keypair.pubkey().to_base58();
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return text_to_py(as_keypair(self)->keypair.pubkey().to_base58());
   });
 }
 

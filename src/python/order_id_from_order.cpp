@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "parse_actions.hpp"
@@ -176,8 +177,7 @@ FYRN_PY_FUNCTION(compute_order_id_from_order) {
     scratch.reserve(96);
     auto id = fyrn::compute_order_item_id_with_seqno(*item, 0, nonce, *account, scratch);
     if (!id) Py_RETURN_NONE;
-    std::string text = id->to_base58();
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return text_to_py(id->to_base58());
   });
 }
 
