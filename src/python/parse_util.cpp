@@ -110,15 +110,6 @@ bool int_in_range(PyObject* obj, int64_t min, int64_t max, int64_t& out) {
   return true;
 }
 
-bool u64_host(PyObject* obj, uint64_t& out) {
-  PyRef idx = as_index(obj);
-  if (!idx) return false;
-  uint64_t v = PyLong_AsUnsignedLongLong(idx.get());
-  if (v == static_cast<uint64_t>(-1) && PyErr_Occurred()) return false;
-  out = v;
-  return true;
-}
-
 bool swallow_ordinary() {
   if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
   PyErr_Clear();

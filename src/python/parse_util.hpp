@@ -86,7 +86,7 @@ bool uint_in_range(PyObject* obj, uint64_t max, uint64_t& out);
 bool int_in_range(PyObject* obj, int64_t min, int64_t max, int64_t& out);
 // u64_host: __index__ then the interpreter's own unsigned 64-bit conversion
 // (its messages for negative or too large values).
-bool u64_host(PyObject* obj, uint64_t& out);
+inline bool u64_host(PyObject* obj, uint64_t& out) { return to_u64(obj, nullptr, out); }
 
 // swallow_ordinary clears a pending exception if it is an ordinary failure
 // (an Exception other than MemoryError) and reports whether it did.
