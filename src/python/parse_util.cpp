@@ -1,11 +1,17 @@
+// The pieces shared by the dictionary parsers.
 #include "parse_util.hpp"
 
 #include "binder.hpp"
-
+#include "convert.hpp"
 
 namespace fyrn::py::parse {
 
 namespace {
+
+#define FYRN_PARSE_KEY_NAME(name) #name,
+constexpr std::string_view kKeyNames[] = {FYRN_PARSE_KEYS(FYRN_PARSE_KEY_NAME)};
+#undef FYRN_PARSE_KEY_NAME
+KeyTable g_key_table(kKeyNames);
 
 Keys g_keys_storage;
 const Keys* g_keys = nullptr;
@@ -14,24 +20,13 @@ const Keys* g_keys = nullptr;
 
 const Keys* keys() {
   if (g_keys != nullptr) return g_keys;
-  Keys k{};
-  bool ok = true;
-#define FYRN_PARSE_KEY_MAKE(name)                       \
-  if (ok) {                                             \
-    k.name = PyUnicode_InternFromString(#name);         \
-    ok = k.name != nullptr;                             \
-  } else {                                              \
-    k.name = nullptr;                                   \
-  }
-  FYRN_PARSE_KEYS(FYRN_PARSE_KEY_MAKE)
-#undef FYRN_PARSE_KEY_MAKE
-  if (!ok) {
-#define FYRN_PARSE_KEY_DROP(name) Py_XDECREF(k.name);
-    FYRN_PARSE_KEYS(FYRN_PARSE_KEY_DROP)
-#undef FYRN_PARSE_KEY_DROP
-    return nullptr;
-  }
-  g_keys_storage = k;
+  PyObject* const* strings = g_key_table.keys();
+  if (strings == nullptr) return nullptr;
+  // The names and the fields of Keys come from the same list, in the same order.
+  size_t i = 0;
+#define FYRN_PARSE_KEY_TAKE(name) g_keys_storage.name = strings[i++];
+  FYRN_PARSE_KEYS(FYRN_PARSE_KEY_TAKE)
+#undef FYRN_PARSE_KEY_TAKE
   g_keys = &g_keys_storage;
   return g_keys;
 }
