@@ -24,6 +24,13 @@ struct CallSpec {
   int n_required;
 };
 
+// as_cfunction casts a method's C function to the PyCFunction a PyMethodDef
+// stores; the interpreter calls it with the signature its METH_* flags name.
+template <typename F>
+PyCFunction as_cfunction(F* fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
 // bind matches (args, nargs, kwnames) against spec and stores one borrowed
 // reference per parameter in out[0 .. n_params). An optional parameter that is
 // absent or None is stored as nullptr. Returns false with a TypeError set.

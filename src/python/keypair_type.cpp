@@ -140,11 +140,6 @@ PyObject* keypair_repr(PyObject* self) {
   });
 }
 
-template <typename F>
-PyCFunction as_cfunction(F* fn) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
 PyMethodDef g_methods[] = {
     {"from_base58", as_cfunction(&keypair_from_base58), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "from_base58(s)\n--\n\nCreate from base58-encoded secret key or full keypair"},
