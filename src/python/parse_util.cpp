@@ -3,6 +3,7 @@
 
 #include "binder.hpp"
 #include "convert.hpp"
+#include "errors.hpp"
 
 namespace fyrn::py::parse {
 
@@ -32,8 +33,7 @@ const Keys* keys() {
 }
 
 bool raise_value_error(std::string_view text) {
-  PyRef msg = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (msg) PyErr_SetObject(PyExc_ValueError, msg.get());
+  set_error_text(PyExc_ValueError, text);
   return false;
 }
 
