@@ -26,8 +26,6 @@ bool init_panic_type() {
   return g_panic_type != nullptr;
 }
 
-PyObject* panic_type() { return g_panic_type; }
-
 PyObject* raise_panic(const char* message) {
   if (!init_panic_type()) return nullptr;
   set_error_text(g_panic_type, message);

@@ -31,7 +31,6 @@ PyObject* raise_panic(const char* message);
 
 // init_panic_type creates the panic class once (during module init).
 bool init_panic_type();
-PyObject* panic_type();
 
 // guarded runs body (returning a new reference or nullptr with an exception
 // set) and turns any escaping C++ exception into a Python exception, so that
