@@ -198,10 +198,4 @@ const fyrn::Keypair* keypair_of(PyObject* obj) {
   return &as_keypair(obj)->keypair;
 }
 
-PyObject* new_keypair_object(const fyrn::Keypair& keypair) {
-  PyTypeObject* type = keypair_type();
-  if (type == nullptr) return nullptr;
-  return guarded([&]() -> PyObject* { return wrap(type, keypair); });
-}
-
 }  // namespace fyrn::py
