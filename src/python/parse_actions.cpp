@@ -63,12 +63,7 @@ namespace {
 
 // lenient_number reads a liquidator number: absent or refused by the float
 // conversion gives 0.0.
-bool lenient_number(PyObject* dict, PyObject* key, double& out) {
-  PyRef v;
-  if (!parse::get(dict, key, v)) return false;
-  out = 0.0;
-  return !v || parse::lenient_f64(v.get(), 0.0, out);
-}
+bool lenient_number(PyObject* dict, PyObject* key, double& out) { return parse::lenient_f64_at(dict, key, 0.0, out); }
 
 bool parse_instrument(PyObject* obj, const Keys* k, fyrn::LiquidatorInstrumentConfig& out) {
   if (!PyDict_Check(obj)) return parse::raise_type_mismatch(obj, "PyDict");
