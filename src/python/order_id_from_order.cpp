@@ -99,12 +99,7 @@ bool compact_modify(PyObject* d, const Keys* k) {
 
 // compact_cancel_all checks that the value is a sequence of symbol texts.
 bool compact_cancel_all(PyObject* value) {
-  if (PyUnicode_Check(value)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return false;
-  }
-  if (!PySequence_Check(value)) return parse::raise_type_mismatch(value, "Sequence");
-  PyRef it = PyRef::steal(PyObject_GetIter(value));
+  PyRef it = parse::sequence_iter(value, nullptr);
   if (!it) return false;
   for (;;) {
     PyRef el = PyRef::steal(PyIter_Next(it.get()));

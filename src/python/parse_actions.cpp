@@ -121,17 +121,8 @@ namespace {
 // and length before handing it to convert(tuple). The first failure ends it.
 template <typename Convert>
 bool each_tuple(PyObject* seq, const char* param, Py_ssize_t arity, Convert&& convert) {
-  if (PyUnicode_Check(seq)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    type_error_prefixed(param);
-    return false;
-  }
-  if (!PySequence_Check(seq)) return parse::raise_type_mismatch(seq, "Sequence", param);
-  PyRef it = PyRef::steal(PyObject_GetIter(seq));
-  if (!it) {
-    type_error_prefixed(param);
-    return false;
-  }
+  PyRef it = parse::sequence_iter(seq, param);
+  if (!it) return false;
   for (;;) {
     PyRef el = PyRef::steal(PyIter_Next(it.get()));
     if (!el) {

@@ -160,6 +160,21 @@ bool text_list_lenient(PyObject* obj, std::vector<std::string>& out) {
   return true;
 }
 
+PyRef sequence_iter(PyObject* seq, const char* param) {
+  if (PyUnicode_Check(seq)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    type_error_prefixed(param);
+    return PyRef();
+  }
+  if (!PySequence_Check(seq)) {
+    raise_type_mismatch(seq, "Sequence", param);
+    return PyRef();
+  }
+  PyRef it = PyRef::steal(PyObject_GetIter(seq));
+  if (!it) type_error_prefixed(param);
+  return it;
+}
+
 // Key readers. Strict ones: a required key must be present, then convert.
 
 bool req_text(PyObject* d, PyObject* key, const char* missing, std::string& out) {

@@ -109,6 +109,11 @@ bool upper_text(PyObject* str, std::string& out);
 // strings; anything else gives an empty list. Never raises an ordinary error.
 bool text_list_lenient(PyObject* obj, std::vector<std::string>& out);
 
+// sequence_iter returns an iterator over a sequence argument that is not a
+// str; otherwise TypeError "Can't extract `str` to `Vec`" or the "Sequence"
+// mismatch, prefixed with param's name when param is non-null.
+PyRef sequence_iter(PyObject* seq, const char* param);
+
 // Key readers: look a key up in a dict and convert it. The req_* forms raise
 // ValueError(missing) for an absent key, before any conversion.
 bool req_text(PyObject* d, PyObject* key, const char* missing, std::string& out);
