@@ -60,24 +60,6 @@ void raise_missing(const CallSpec& call, PyObject* const* out) {
                count == 1 ? "" : "s", names.c_str());
 }
 
-// type_name is the qualified name of obj's type, as a new reference.
-PyRef type_name(PyObject* obj) {
-#if PY_VERSION_HEX >= 0x030B0000
-  return PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
-#else
-  return PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
-#endif
-}
-
-bool raise_mismatch(PyObject* obj, const char* param, const char* expected) {
-  PyRef name = type_name(obj);
-  if (!name) return false;
-  PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(), expected);
-  return false;
-}
-
-constexpr const char kOutOfRange[] = "out of range integral type conversion attempted";
-
 }  // namespace
 
 bool bind(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
@@ -124,8 +106,29 @@ bool bind(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObjec
   return true;
 }
 
+bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
+#if PY_VERSION_HEX >= 0x030B0000
+  PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
+#else
+  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+#endif
+  if (!name) return false;
+  if (param != nullptr) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(),
+                 expected);
+  } else {
+    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), expected);
+  }
+  return false;
+}
+
+bool raise_overflow() {
+  PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+  return false;
+}
+
 void type_error_prefixed(const char* param) {
-  if (!PyErr_Occurred()) return;
+  if (param == nullptr || !PyErr_Occurred()) return;
 #if PY_VERSION_HEX >= 0x030C0000
   PyObject* value = PyErr_GetRaisedException();
   // Only a plain TypeError is reworded; subclasses and other errors pass as they are.
@@ -152,7 +155,7 @@ void type_error_prefixed(const char* param) {
 }
 
 bool to_text(PyObject* obj, const char* param, std::string_view& out) {
-  if (!PyUnicode_Check(obj)) return raise_mismatch(obj, param, "PyString");
+  if (!PyUnicode_Check(obj)) return raise_type_mismatch(obj, "PyString", param);
   Py_ssize_t len = 0;
   // Lone surrogates have no UTF-8 form: the UnicodeEncodeError propagates.
   const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
@@ -162,7 +165,7 @@ bool to_text(PyObject* obj, const char* param, std::string_view& out) {
 }
 
 bool to_bytes(PyObject* obj, const char* param, std::string_view& out) {
-  if (!PyBytes_Check(obj)) return raise_mismatch(obj, param, "PyBytes");
+  if (!PyBytes_Check(obj)) return raise_type_mismatch(obj, "PyBytes", param);
   out = std::string_view(PyBytes_AS_STRING(obj), static_cast<size_t>(PyBytes_GET_SIZE(obj)));
   return true;
 }
@@ -179,10 +182,7 @@ bool to_uint(PyObject* obj, const char* param, uint64_t max, uint64_t& out) {
       type_error_prefixed(param);
       return false;
     }
-    if (value > max) {
-      PyErr_SetString(PyExc_OverflowError, kOutOfRange);
-      return false;
-    }
+    if (value > max) return raise_overflow();
     out = value;
     return true;
   }
@@ -191,16 +191,13 @@ bool to_uint(PyObject* obj, const char* param, uint64_t max, uint64_t& out) {
     type_error_prefixed(param);
     return false;
   }
-  if (value < 0 || static_cast<unsigned long long>(value) > max) {
-    PyErr_SetString(PyExc_OverflowError, kOutOfRange);
-    return false;
-  }
+  if (value < 0 || static_cast<unsigned long long>(value) > max) return raise_overflow();
   out = static_cast<uint64_t>(value);
   return true;
 }
 
 bool to_bool(PyObject* obj, const char* param, bool& out) {
-  if (!PyBool_Check(obj)) return raise_mismatch(obj, param, "PyBool");
+  if (!PyBool_Check(obj)) return raise_type_mismatch(obj, "PyBool", param);
   out = obj == Py_True;
   return true;
 }

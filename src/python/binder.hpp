@@ -24,14 +24,21 @@ struct CallSpec {
   int n_required;
 };
 
+// as_cfunction casts a method's C function to the PyCFunction a PyMethodDef
+// stores; the interpreter calls it with the signature its METH_* flags name.
+template <typename F>
+PyCFunction as_cfunction(F* fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
 // bind matches (args, nargs, kwnames) against spec and stores one borrowed
 // reference per parameter in out[0 .. n_params). An optional parameter that is
 // absent or None is stored as nullptr. Returns false with a TypeError set.
 bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 
 // Conversions. Each returns false with a Python exception set; a TypeError gets
-// the "argument '<param>': " prefix, anything else (OverflowError,
-// UnicodeEncodeError) propagates unchanged.
+// the "argument '<param>': " prefix (none when param is nullptr), anything else
+// (OverflowError, UnicodeEncodeError) propagates unchanged.
 
 // to_text: str or a subclass; the view is UTF-8 and lives as long as obj.
 // Mismatch: "'<type>' object cannot be converted to 'PyString'".
@@ -49,7 +56,17 @@ bool to_bool(PyObject* obj, const char* param, bool& out);
 // "must be real number, not <type>" otherwise).
 bool to_f64(PyObject* obj, const char* param, double& out);
 
-// type_error_prefixed re-raises a pending TypeError as "argument '<param>': <msg>".
+// type_error_prefixed re-raises a pending TypeError as "argument '<param>': <msg>";
+// a null param leaves it as it is.
 void type_error_prefixed(const char* param);
+
+// raise_type_mismatch sets TypeError "'<type>' object cannot be converted to
+// '<expected>'" (the type's qualified name); with a non-null param the message
+// gets the prefix "argument '<param>': ". Always returns false.
+bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param = nullptr);
+
+// raise_overflow sets OverflowError "out of range integral type conversion
+// attempted". Always returns false.
+bool raise_overflow();
 
 }  // namespace fyrn::py

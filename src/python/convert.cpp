@@ -10,10 +10,6 @@
 namespace fyrn::py {
 namespace {
 
-// Tables built in the current interpreter, forgotten together at finalisation.
-KeyTable* g_built_tables = nullptr;
-bool g_forget_registered = false;
-
 // Every key the submission JSON writes, in ascending byte order. Keys found
 // here reuse one interned string; any other key (a user-settings symbol, a
 // prepared message read back from the caller) gets a fresh one.
@@ -80,17 +76,24 @@ bool put(PyObject* dict, PyObject* key, PyObject* value) {
   return owned && PyDict_SetItem(dict, key, owned.get()) == 0;
 }
 
-PyObject* to_py(PyObject* const* vocabulary, const Json& value);
-
-PyObject* array_to_py(PyObject* const* vocabulary, const Json::array_t& array) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
+// list_to_py returns a new list of n elements, element i being make(i) (a new
+// reference, or nullptr with an exception set, which drops the whole list).
+template <typename Make>
+PyObject* list_to_py(size_t n, Make&& make) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
-  for (size_t i = 0; i < array.size(); ++i) {
-    PyObject* element = to_py(vocabulary, array[i]);
+  for (size_t i = 0; i < n; ++i) {
+    PyObject* element = make(i);
     if (element == nullptr) return nullptr;  // the unfilled slots are NULL, which the list tolerates
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
   }
   return list.release();
+}
+
+PyObject* to_py(PyObject* const* vocabulary, const Json& value);
+
+PyObject* array_to_py(PyObject* const* vocabulary, const Json::array_t& array) {
+  return list_to_py(array.size(), [&](size_t i) { return to_py(vocabulary, array[i]); });
 }
 
 PyObject* object_to_py(PyObject* const* vocabulary, const Json::object_t& object) {
@@ -144,32 +147,12 @@ PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
 }
 
 PyObject* texts_to_py(const std::vector<std::string>& texts) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < texts.size(); ++i) {
-    PyObject* s = text_to_py(texts[i]);
-    if (s == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
-  }
-  return list.release();
+  return list_to_py(texts.size(), [&](size_t i) { return text_to_py(texts[i]); });
 }
 
 }  // namespace
 
 PyObject* const* KeyTable::build() {
-  PyInterpreterState* interp = PyInterpreterState_Get();
-  if (keys_ != nullptr) {
-    // Built by an interpreter that is still alive: its strings are not ours.
-    PyErr_SetString(PyExc_ImportError, "_native does not support sub-interpreters");
-    return nullptr;
-  }
-  if (!g_forget_registered) {
-    if (Py_AtExit(&KeyTable::forget_all) != 0) {
-      PyErr_SetString(PyExc_RuntimeError, "_native: no room to register its exit cleanup");
-      return nullptr;
-    }
-    g_forget_registered = true;
-  }
   std::unique_ptr<PyObject*[]> keys(new (std::nothrow) PyObject*[size_]());
   if (!keys) {
     PyErr_NoMemory();
@@ -187,25 +170,7 @@ PyObject* const* KeyTable::build() {
   // Published only when complete, so a failed build leaves the table empty
   // and the next call simply tries again.
   keys_ = keys.release();
-  owner_ = interp;
-  next_built_ = g_built_tables;
-  g_built_tables = this;
   return keys_;
-}
-
-void KeyTable::forget_all() {
-  // Runs after the interpreter is gone: the strings died with it, so only the
-  // pointers are dropped, never the references.
-  for (KeyTable* t = g_built_tables; t != nullptr;) {
-    KeyTable* next = t->next_built_;
-    delete[] t->keys_;
-    t->keys_ = nullptr;
-    t->owner_ = nullptr;
-    t->next_built_ = nullptr;
-    t = next;
-  }
-  g_built_tables = nullptr;
-  g_forget_registered = false;
 }
 
 PyObject* json_to_py(const Json& value) {
@@ -217,14 +182,7 @@ PyObject* json_to_py(const Json& value) {
 PyObject* json_list_to_py(const std::vector<Json>& values) {
   PyObject* const* vocabulary = g_json_keys.keys();
   if (vocabulary == nullptr) return nullptr;
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* element = to_py(vocabulary, values[i]);
-    if (element == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
-  }
-  return list.release();
+  return array_to_py(vocabulary, values);
 }
 
 PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {

@@ -39,9 +39,10 @@ inline PyObject* text_to_py(std::string_view text) {
 // every key arrives with its hash cached. Define tables with static storage
 // duration; use them with the interpreter lock held.
 //
-// The strings belong to the interpreter that built them: the table forgets
-// them when that interpreter is finalised (a later one builds its own), and
-// refuses to hand them to a different interpreter.
+// The strings are kept for the life of the process. They belong to the one
+// interpreter the module lives in: module.cpp refuses any other, and refuses
+// a new import once that interpreter is finalised, so they are never handed
+// to an interpreter that did not build them.
 class KeyTable {
  public:
   template <size_t N>
@@ -50,22 +51,15 @@ class KeyTable {
   KeyTable& operator=(const KeyTable&) = delete;
 
   // keys returns the borrowed key strings in the order of the names, or
-  // nullptr with an exception set.
-  PyObject* const* keys() {
-    if (keys_ != nullptr && owner_ == PyInterpreterState_Get()) return keys_;
-    return build();
-  }
-  size_t size() const { return size_; }
+  // nullptr with an exception set (a later call tries again).
+  PyObject* const* keys() { return keys_ != nullptr ? keys_ : build(); }
 
  private:
   PyObject* const* build();
-  static void forget_all();
 
   const std::string_view* names_;
   size_t size_;
   PyObject** keys_ = nullptr;
-  PyInterpreterState* owner_ = nullptr;
-  KeyTable* next_built_ = nullptr;  // chain of built tables, for forget_all
 };
 
 }  // namespace fyrn::py

@@ -2,8 +2,6 @@
 // panic exception.
 #include "errors.hpp"
 
-#include <string>
-
 namespace fyrn::py {
 namespace {
 
@@ -14,11 +12,7 @@ PyObject* g_panic_type = nullptr;
 }  // namespace
 
 PyObject* raise_error(const fyrn::Error& error) {
-  const std::string text = error.display();
-  // Payload texts come from callers' strings; never let a decoding problem
-  // replace the error the caller should see.
-  PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (message) PyErr_SetObject(PyExc_ValueError, message.get());
+  set_error_text(PyExc_ValueError, error.display());
   return nullptr;
 }
 
@@ -32,12 +26,9 @@ bool init_panic_type() {
   return g_panic_type != nullptr;
 }
 
-PyObject* panic_type() { return g_panic_type; }
-
 PyObject* raise_panic(const char* message) {
   if (!init_panic_type()) return nullptr;
-  PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)), "replace"));
-  if (text) PyErr_SetObject(g_panic_type, text.get());
+  set_error_text(g_panic_type, message);
   return nullptr;
 }
 

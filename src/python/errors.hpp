@@ -10,10 +10,18 @@
 
 #include <exception>
 #include <new>
+#include <string_view>
 
 #include "fyrn/error.hpp"
 
 namespace fyrn::py {
+
+// set_error_text raises type(text). Texts carry callers' strings: decoding
+// with replacement means a decoding problem never hides the error itself.
+inline void set_error_text(PyObject* type, std::string_view text) {
+  PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (message) PyErr_SetObject(type, message.get());
+}
 
 // raise_error sets ValueError(error.display()) and returns nullptr.
 PyObject* raise_error(const fyrn::Error& error);
@@ -23,7 +31,6 @@ PyObject* raise_panic(const char* message);
 
 // init_panic_type creates the panic class once (during module init).
 bool init_panic_type();
-PyObject* panic_type();
 
 // guarded runs body (returning a new reference or nullptr with an exception
 // set) and turns any escaping C++ exception into a Python exception, so that

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "fyrn/base58.hpp"
 
@@ -38,15 +39,6 @@ PyObject* wrap_result(PyTypeObject* type, const fyrn::Result<fyrn::Keypair>& res
   return wrap(type, result.value());
 }
 
-// text_of returns the UTF-8 of a str (UnicodeEncodeError for lone surrogates).
-bool text_of(PyObject* obj, std::string_view& out) {
-  Py_ssize_t len = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
-  if (data == nullptr) return false;
-  out = std::string_view(data, static_cast<size_t>(len));
-  return true;
-}
-
 PyObject* keypair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) > 0) {
@@ -66,7 +58,7 @@ PyObject* keypair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* key = PyTuple_GET_ITEM(args, 0);
     if (PyUnicode_Check(key)) {
       std::string_view text;
-      if (!text_of(key, text)) return nullptr;
+      if (!to_text(key, nullptr, text)) return nullptr;
       return wrap_result(type, fyrn::Keypair::from_base58(text));
     }
     if (PyBytes_Check(key)) {
@@ -115,7 +107,7 @@ PyObject* keypair_to_base58(PyObject* self, PyObject*) {
     auto full = as_keypair(self)->keypair.to_bytes();
     std::string text = fyrn::base58::encode_64(full.data());
     sodium_memzero(full.data(), full.size());
-    PyObject* result = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    PyObject* result = text_to_py(text);
     sodium_memzero(text.data(), text.size());
     return result;
   });
@@ -135,8 +127,7 @@ PyObject* keypair_secret_key(PyObject* self, PyObject*) {
 
 PyObject* pubkey_text(PyObject* self) {
   return guarded([&]() -> PyObject* {
-    const std::string text = as_keypair(self)->keypair.pubkey().to_base58();
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return text_to_py(as_keypair(self)->keypair.pubkey().to_base58());
   });
 }
 
@@ -147,11 +138,6 @@ PyObject* keypair_repr(PyObject* self) {
     const std::string text = as_keypair(self)->keypair.pubkey().to_base58();
     return PyUnicode_FromFormat("Keypair(pubkey='%s')", text.c_str());
   });
-}
-
-template <typename F>
-PyCFunction as_cfunction(F* fn) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
 }
 
 PyMethodDef g_methods[] = {
@@ -210,12 +196,6 @@ PyTypeObject* keypair_type() {
 const fyrn::Keypair* keypair_of(PyObject* obj) {
   if (g_keypair_type == nullptr || !PyObject_TypeCheck(obj, g_keypair_type)) return nullptr;
   return &as_keypair(obj)->keypair;
-}
-
-PyObject* new_keypair_object(const fyrn::Keypair& keypair) {
-  PyTypeObject* type = keypair_type();
-  if (type == nullptr) return nullptr;
-  return guarded([&]() -> PyObject* { return wrap(type, keypair); });
 }
 
 }  // namespace fyrn::py

@@ -16,8 +16,4 @@ PyTypeObject* keypair_type();
 // Keypair instance (no exception is set). The pointer lives as long as obj.
 const fyrn::Keypair* keypair_of(PyObject* obj);
 
-// new_keypair_object wraps a copy of keypair in a new Keypair instance
-// (nullptr with an exception set on failure).
-PyObject* new_keypair_object(const fyrn::Keypair& keypair);
-
 }  // namespace fyrn::py

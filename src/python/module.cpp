@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "binder.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "keypair_type.hpp"
@@ -17,8 +18,6 @@ namespace fyrn::py {
 namespace {
 
 using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
-PyCFunction fastcall(FastcallFunction fn) { return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)); }
 
 // A function without parameters is registered as METH_NOARGS so that the
 // interpreter's own "takes no arguments" TypeError applies to it.
@@ -34,7 +33,7 @@ struct Export {
 };
 
 #define FYRN_FUNCTION(fn, params, doc) \
-  Export { {#fn, fastcall(&fn), METH_FASTCALL | METH_KEYWORDS, #fn params "\n--\n\n" doc}, nullptr }
+  Export { {#fn, as_cfunction(&fn), METH_FASTCALL | METH_KEYWORDS, #fn params "\n--\n\n" doc}, nullptr }
 #define FYRN_NOARGS(fn, doc) \
   Export { {#fn, &noargs<&fn>, METH_NOARGS, #fn "()\n--\n\n" doc}, nullptr }
 #define FYRN_CLASS(name, type_fn) \

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "parse_actions.hpp"
@@ -98,12 +99,7 @@ bool compact_modify(PyObject* d, const Keys* k) {
 
 // compact_cancel_all checks that the value is a sequence of symbol texts.
 bool compact_cancel_all(PyObject* value) {
-  if (PyUnicode_Check(value)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return false;
-  }
-  if (!PySequence_Check(value)) return parse::raise_type_mismatch(value, "Sequence");
-  PyRef it = PyRef::steal(PyObject_GetIter(value));
+  PyRef it = parse::sequence_iter(value, nullptr);
   if (!it) return false;
   for (;;) {
     PyRef el = PyRef::steal(PyIter_Next(it.get()));
@@ -176,8 +172,7 @@ FYRN_PY_FUNCTION(compute_order_id_from_order) {
     scratch.reserve(96);
     auto id = fyrn::compute_order_item_id_with_seqno(*item, 0, nonce, *account, scratch);
     if (!id) Py_RETURN_NONE;
-    std::string text = id->to_base58();
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return text_to_py(id->to_base58());
   });
 }
 

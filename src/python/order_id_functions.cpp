@@ -5,6 +5,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "fyrn/base58.hpp"
@@ -28,8 +29,7 @@ FYRN_PY_FUNCTION(compute_order_id) {
     // The caller supplies the whole preimage; no canonicalisation happens here.
     uint8_t digest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    const std::string text = fyrn::base58::encode_32(digest);
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return text_to_py(fyrn::base58::encode_32(digest));
   });
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "binder.hpp"
 #include "parse_util.hpp"
 
 namespace fyrn::py {
@@ -62,12 +63,7 @@ namespace {
 
 // lenient_number reads a liquidator number: absent or refused by the float
 // conversion gives 0.0.
-bool lenient_number(PyObject* dict, PyObject* key, double& out) {
-  PyRef v;
-  if (!parse::get(dict, key, v)) return false;
-  out = 0.0;
-  return !v || parse::lenient_f64(v.get(), 0.0, out);
-}
+bool lenient_number(PyObject* dict, PyObject* key, double& out) { return parse::lenient_f64_at(dict, key, 0.0, out); }
 
 bool parse_instrument(PyObject* obj, const Keys* k, fyrn::LiquidatorInstrumentConfig& out) {
   if (!PyDict_Check(obj)) return parse::raise_type_mismatch(obj, "PyDict");
@@ -125,22 +121,13 @@ namespace {
 // and length before handing it to convert(tuple). The first failure ends it.
 template <typename Convert>
 bool each_tuple(PyObject* seq, const char* param, Py_ssize_t arity, Convert&& convert) {
-  if (PyUnicode_Check(seq)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    parse::prefix_type_error(param);
-    return false;
-  }
-  if (!PySequence_Check(seq)) return parse::raise_type_mismatch(seq, "Sequence", param);
-  PyRef it = PyRef::steal(PyObject_GetIter(seq));
-  if (!it) {
-    parse::prefix_type_error(param);
-    return false;
-  }
+  PyRef it = parse::sequence_iter(seq, param);
+  if (!it) return false;
   for (;;) {
     PyRef el = PyRef::steal(PyIter_Next(it.get()));
     if (!el) {
       if (!PyErr_Occurred()) return true;
-      parse::prefix_type_error(param);
+      type_error_prefixed(param);
       return false;
     }
     if (!PyTuple_Check(el.get())) return parse::raise_type_mismatch(el.get(), "PyTuple", param);
@@ -150,7 +137,7 @@ bool each_tuple(PyObject* seq, const char* param, Py_ssize_t arity, Convert&& co
       return false;
     }
     if (!convert(el.get())) {
-      parse::prefix_type_error(param);
+      type_error_prefixed(param);
       return false;
     }
   }

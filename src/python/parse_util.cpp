@@ -1,71 +1,39 @@
+// The pieces shared by the dictionary parsers.
 #include "parse_util.hpp"
 
 #include "binder.hpp"
-
+#include "convert.hpp"
+#include "errors.hpp"
 
 namespace fyrn::py::parse {
 
 namespace {
 
+#define FYRN_PARSE_KEY_NAME(name) #name,
+constexpr std::string_view kKeyNames[] = {FYRN_PARSE_KEYS(FYRN_PARSE_KEY_NAME)};
+#undef FYRN_PARSE_KEY_NAME
+KeyTable g_key_table(kKeyNames);
+
 Keys g_keys_storage;
 const Keys* g_keys = nullptr;
-
-constexpr const char kOverflowText[] = "out of range integral type conversion attempted";
 
 }  // namespace
 
 const Keys* keys() {
   if (g_keys != nullptr) return g_keys;
-  Keys k{};
-  bool ok = true;
-#define FYRN_PARSE_KEY_MAKE(name)                       \
-  if (ok) {                                             \
-    k.name = PyUnicode_InternFromString(#name);         \
-    ok = k.name != nullptr;                             \
-  } else {                                              \
-    k.name = nullptr;                                   \
-  }
-  FYRN_PARSE_KEYS(FYRN_PARSE_KEY_MAKE)
-#undef FYRN_PARSE_KEY_MAKE
-  if (!ok) {
-#define FYRN_PARSE_KEY_DROP(name) Py_XDECREF(k.name);
-    FYRN_PARSE_KEYS(FYRN_PARSE_KEY_DROP)
-#undef FYRN_PARSE_KEY_DROP
-    return nullptr;
-  }
-  g_keys_storage = k;
+  PyObject* const* strings = g_key_table.keys();
+  if (strings == nullptr) return nullptr;
+  // The names and the fields of Keys come from the same list, in the same order.
+  size_t i = 0;
+#define FYRN_PARSE_KEY_TAKE(name) g_keys_storage.name = strings[i++];
+  FYRN_PARSE_KEYS(FYRN_PARSE_KEY_TAKE)
+#undef FYRN_PARSE_KEY_TAKE
   g_keys = &g_keys_storage;
   return g_keys;
 }
 
-bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
-#if PY_VERSION_HEX >= 0x030B0000
-  PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
-#else
-  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
-#endif
-  if (!name) return false;
-  if (param != nullptr) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(),
-                 expected);
-  } else {
-    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), expected);
-  }
-  return false;
-}
-
-void prefix_type_error(const char* param) {
-  if (param != nullptr) type_error_prefixed(param);
-}
-
 bool raise_value_error(std::string_view text) {
-  PyRef msg = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (msg) PyErr_SetObject(PyExc_ValueError, msg.get());
-  return false;
-}
-
-bool raise_overflow() {
-  PyErr_SetString(PyExc_OverflowError, kOverflowText);
+  set_error_text(PyExc_ValueError, text);
   return false;
 }
 
@@ -87,36 +55,10 @@ bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
   return true;
 }
 
-bool text_view(PyObject* obj, std::string_view& out) {
-  if (!PyUnicode_Check(obj)) return raise_type_mismatch(obj, "PyString");
-  Py_ssize_t len = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
-  if (data == nullptr) return false;
-  out = std::string_view(data, static_cast<size_t>(len));
-  return true;
-}
-
 bool text(PyObject* obj, std::string& out) {
   std::string_view view;
   if (!text_view(obj, view)) return false;
   out.assign(view.data(), view.size());
-  return true;
-}
-
-bool boolean(PyObject* obj, bool& out) {
-  if (!PyBool_Check(obj)) return raise_type_mismatch(obj, "PyBool");
-  out = obj == Py_True;
-  return true;
-}
-
-bool f64(PyObject* obj, double& out) {
-  if (PyFloat_CheckExact(obj)) {
-    out = PyFloat_AS_DOUBLE(obj);
-    return true;
-  }
-  double v = PyFloat_AsDouble(obj);
-  if (v == -1.0 && PyErr_Occurred()) return false;
-  out = v;
   return true;
 }
 
@@ -159,15 +101,6 @@ bool int_in_range(PyObject* obj, int64_t min, int64_t max, int64_t& out) {
   long long v = PyLong_AsLongLongAndOverflow(idx.get(), &overflow);
   if (v == -1 && PyErr_Occurred()) return false;
   if (overflow != 0 || v < min || v > max) return raise_overflow();
-  out = v;
-  return true;
-}
-
-bool u64_host(PyObject* obj, uint64_t& out) {
-  PyRef idx = as_index(obj);
-  if (!idx) return false;
-  uint64_t v = PyLong_AsUnsignedLongLong(idx.get());
-  if (v == static_cast<uint64_t>(-1) && PyErr_Occurred()) return false;
   out = v;
   return true;
 }
@@ -225,6 +158,21 @@ bool text_list_lenient(PyObject* obj, std::vector<std::string>& out) {
   }
   out = std::move(symbols);
   return true;
+}
+
+PyRef sequence_iter(PyObject* seq, const char* param) {
+  if (PyUnicode_Check(seq)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    type_error_prefixed(param);
+    return PyRef();
+  }
+  if (!PySequence_Check(seq)) {
+    raise_type_mismatch(seq, "Sequence", param);
+    return PyRef();
+  }
+  PyRef it = PyRef::steal(PyObject_GetIter(seq));
+  if (!it) type_error_prefixed(param);
+  return it;
 }
 
 // Key readers. Strict ones: a required key must be present, then convert.

@@ -9,6 +9,7 @@
 // run arbitrary Python code, including code that mutates the dictionary.
 #pragma once
 
+#include "binder.hpp"
 #include "pyref.hpp"
 
 #include <cstdint>
@@ -45,23 +46,14 @@ struct Keys {
 // first creation fails; a later call retries.
 const Keys* keys();
 
-// raise_type_mismatch sets TypeError "'<type>' object cannot be converted to
-// '<expected>'" (the type's qualified name, as the binder shows it); with a
-// non-null param the message gets the argument prefix
-// "argument '<param>': ". Always returns false.
-bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param = nullptr);
-
-// prefix_type_error rewrites a pending TypeError as "argument '<param>': <msg>"
-// (the binder's rule; other exceptions are left alone). A null param does
-// nothing.
-void prefix_type_error(const char* param);
+// The binder's raisers: the "cannot be converted to" TypeError and the
+// "out of range integral type conversion attempted" OverflowError.
+using fyrn::py::raise_overflow;
+using fyrn::py::raise_type_mismatch;
 
 // raise_value_error sets ValueError(text); text may hold any bytes of valid
 // UTF-8, NUL included. Always returns false.
 bool raise_value_error(std::string_view text);
-// raise_overflow sets OverflowError "out of range integral type conversion
-// attempted". Always returns false.
-bool raise_overflow();
 // raise_core_error sets ValueError(error.display()). Always returns false.
 bool raise_core_error(const fyrn::Error& error);
 
@@ -79,13 +71,13 @@ bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out);
 
 // text_view: str or subclass, viewed as UTF-8 for as long as obj lives.
 // Mismatch: "PyString" TypeError; lone surrogates: UnicodeEncodeError.
-bool text_view(PyObject* obj, std::string_view& out);
+inline bool text_view(PyObject* obj, std::string_view& out) { return to_text(obj, nullptr, out); }
 bool text(PyObject* obj, std::string& out);
 // boolean: bool only ("PyBool" TypeError otherwise).
-bool boolean(PyObject* obj, bool& out);
+inline bool boolean(PyObject* obj, bool& out) { return to_bool(obj, nullptr, out); }
 // f64: the interpreter's float conversion (float, int, __float__, __index__);
 // its own TypeError / OverflowError otherwise.
-bool f64(PyObject* obj, double& out);
+inline bool f64(PyObject* obj, double& out) { return to_f64(obj, nullptr, out); }
 // uint_in_range: __index__ then 0..max; OverflowError "out of range integral
 // type conversion attempted" outside it; the interpreter's TypeError for a
 // non-integer.
@@ -94,7 +86,7 @@ bool uint_in_range(PyObject* obj, uint64_t max, uint64_t& out);
 bool int_in_range(PyObject* obj, int64_t min, int64_t max, int64_t& out);
 // u64_host: __index__ then the interpreter's own unsigned 64-bit conversion
 // (its messages for negative or too large values).
-bool u64_host(PyObject* obj, uint64_t& out);
+inline bool u64_host(PyObject* obj, uint64_t& out) { return to_u64(obj, nullptr, out); }
 
 // swallow_ordinary clears a pending exception if it is an ordinary failure
 // (an Exception other than MemoryError) and reports whether it did.
@@ -116,6 +108,11 @@ bool upper_text(PyObject* str, std::string& out);
 // text_list_lenient: a sequence (not a str) of str elements as a list of
 // strings; anything else gives an empty list. Never raises an ordinary error.
 bool text_list_lenient(PyObject* obj, std::vector<std::string>& out);
+
+// sequence_iter returns an iterator over a sequence argument that is not a
+// str; otherwise TypeError "Can't extract `str` to `Vec`" or the "Sequence"
+// mismatch, prefixed with param's name when param is non-null.
+PyRef sequence_iter(PyObject* seq, const char* param);
 
 // Key readers: look a key up in a dict and convert it. The req_* forms raise
 // ValueError(missing) for an absent key, before any conversion.

@@ -626,11 +626,6 @@ FYRN_METHOD(signer_sign_whitelist_faucet) {
 
 // ---- the class -------------------------------------------------------------
 
-template <typename F>
-PyCFunction as_cfunction(F* fn) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 
 #define FYRN_DOC(sig, text) sig "\n--\n\n" text

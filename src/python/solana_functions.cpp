@@ -1,6 +1,7 @@
 // The Solana funding functions: USDC deposit and withdrawal-intent
 // instructions (as dicts) and unsigned transactions (as base64 text).
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 
@@ -17,43 +18,45 @@ const CallSpec kBuildWithdrawIntent{"build_withdraw_intent_instruction", nullptr
 const CallSpec kExportDeposit{"export_deposit_transaction", nullptr, kTransactionParams, 3, 3};
 const CallSpec kExportWithdrawIntent{"export_withdraw_intent_transaction", nullptr, kTransactionParams, 3, 3};
 
-// Dict keys, interned once: a str caches its hash, so every later insert skips
-// hashing. The module refuses sub-interpreters, so process-wide is safe.
-enum Key { kProgramId, kAccounts, kData, kPubkey, kIsSigner, kIsWritable, kKeyCount };
+enum Key : size_t { kProgramId, kAccounts, kData, kPubkey, kIsSigner, kIsWritable };
+constexpr std::string_view kKeyNames[] = {"program_id", "accounts", "data", "pubkey", "is_signer", "is_writable"};
+KeyTable g_keys(kKeyNames);
 
-PyObject* key(Key k) {
-  static PyObject* keys[kKeyCount] = {};
-  static const char* const names[kKeyCount] = {"program_id", "accounts", "data", "pubkey", "is_signer", "is_writable"};
-  if (!keys[k]) keys[k] = PyUnicode_InternFromString(names[k]);
-  return keys[k];
+// set_item sets dict[keys[k]] = value; false with an exception set when value
+// is empty or the insertion fails.
+bool set_item(PyObject* dict, PyObject* const* keys, Key k, PyRef value) {
+  return value && PyDict_SetItem(dict, keys[k], value.get()) == 0;
 }
 
-bool set_item(PyObject* dict, Key k, PyRef value) {
-  PyObject* name = key(k);
-  return value && name && PyDict_SetItem(dict, name, value.get()) == 0;
-}
+PyRef text(const std::string& s) { return PyRef::steal(text_to_py(s)); }
 
-PyRef text(const std::string& s) { return PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()))); }
+PyRef flag(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
+
+PyRef bytes(const std::vector<uint8_t>& data) {
+  return PyRef::steal(
+      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data.data()), static_cast<Py_ssize_t>(data.size())));
+}
 
 // instruction_dict renders ix with keys in their documented order.
 PyObject* instruction_dict(const solana::Instruction& ix) {
+  PyObject* const* keys = g_keys.keys();
+  if (keys == nullptr) return nullptr;
   PyRef accounts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ix.accounts.size())));
   if (!accounts) return nullptr;
   for (size_t i = 0; i < ix.accounts.size(); ++i) {
     const auto& meta = ix.accounts[i];
     PyRef entry = PyRef::steal(PyDict_New());
-    if (!entry || !set_item(entry.get(), kPubkey, text(meta.pubkey)) ||
-        !set_item(entry.get(), kIsSigner, PyRef::borrow(meta.is_signer ? Py_True : Py_False)) ||
-        !set_item(entry.get(), kIsWritable, PyRef::borrow(meta.is_writable ? Py_True : Py_False))) {
+    if (!entry || !set_item(entry.get(), keys, kPubkey, text(meta.pubkey)) ||
+        !set_item(entry.get(), keys, kIsSigner, flag(meta.is_signer)) ||
+        !set_item(entry.get(), keys, kIsWritable, flag(meta.is_writable))) {
       return nullptr;
     }
     PyList_SET_ITEM(accounts.get(), static_cast<Py_ssize_t>(i), entry.release());
   }
   PyRef dict = PyRef::steal(PyDict_New());
-  PyRef data = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(ix.data.data()),
-                                                      static_cast<Py_ssize_t>(ix.data.size())));
-  if (!dict || !set_item(dict.get(), kProgramId, text(ix.program_id)) ||
-      !set_item(dict.get(), kAccounts, std::move(accounts)) || !set_item(dict.get(), kData, std::move(data))) {
+  if (!dict || !set_item(dict.get(), keys, kProgramId, text(ix.program_id)) ||
+      !set_item(dict.get(), keys, kAccounts, std::move(accounts)) ||
+      !set_item(dict.get(), keys, kData, bytes(ix.data))) {
     return nullptr;
   }
   return dict.release();
@@ -76,7 +79,7 @@ PyObject* build(const CallSpec& spec, bool deposit, bool export_tx, PyObject* co
     if (!export_tx) return instruction_dict(*ix);
     auto tx = solana::export_transaction(*ix, blockhash);
     if (!tx) return raise_error(tx.error());
-    return PyUnicode_FromStringAndSize(tx->data(), static_cast<Py_ssize_t>(tx->size()));
+    return text_to_py(*tx);
   });
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "fyrn/base58.hpp"
@@ -33,8 +34,7 @@ FYRN_PY_FUNCTION(random_hash) {
     if (!bind(kRandomHash, args, nargs, kwnames, nullptr)) return nullptr;
     uint8_t bytes[32];
     fyrn::random_bytes(bytes, sizeof bytes);
-    const std::string text = fyrn::base58::encode_32(bytes);
-    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return text_to_py(fyrn::base58::encode_32(bytes));
   });
 }
 
