@@ -15,10 +15,15 @@ import pytest
 import _native
 from _native import Keypair, Signer
 
-EXPORTS = [  # registration order; the wallet and py_prepare_* functions join later
+EXPORTS = [  # registration order; the two wallet-message functions join at the front later
     "export_deposit_transaction", "export_withdraw_intent_transaction", "build_deposit_instruction",
     "build_withdraw_intent_instruction", "Keypair", "Signer", "random_hash", "current_timestamp",
     "validate_pubkey", "validate_hash", "compute_order_id", "compute_order_id_from_order",
+    "py_prepare_order", "py_prepare_all_orders", "py_prepare_order_group", "py_prepare_agent_wallet_auth",
+    "py_prepare_approve_builder_code", "py_prepare_update_liquidator_config", "py_prepare_approve_commission_fee",
+    "py_prepare_revoke_builder_code", "py_prepare_revoke_commission_fee", "py_prepare_faucet_request",
+    "py_prepare_create_sub_account", "py_prepare_remove_sub_account", "py_prepare_transfer",
+    "py_finalize_transaction",
 ]
 
 
@@ -109,6 +114,11 @@ CALLABLES = [
     (SIGNER.sign_faucet, "Signer", ("nonce",), 0),
     (SIGNER.sign, "Signer", ("order", "nonce"), 1),
     (SIGNER.sign_transfer, "Signer", ("from_pubkey", "to_pubkey", "margin_amount", "kind", "nonce"), 3),
+    (Keypair(bytes(32)).to_bytes, "Keypair", (), 0),
+    (SIGNER.computes_order_id, "Signer", (), 0),
+    (_native.py_prepare_create_sub_account, None,
+     ("name", "signature_domain", "account", "margin_amount", "signer", "nonce"), 3),
+    (_native.py_finalize_transaction, None, ("prepared", "signature"), 2),
 ]
 CALLS = [
     ((), {}), ((1,), {}), ((1, 2), {}), ((1, 2, 3), {}), ((1, 2, 3, 4, 5, 6), {}), ((None,), {}),
@@ -139,14 +149,20 @@ def type_error(fn, args, kwargs):
     return None
 
 
+def documented(message):
+    # The documented texts say "positional arguments" for every count, 1 included.
+    return message and message.replace(" positional argument but ", " positional arguments but ")
+
+
 @pytest.mark.parametrize("fn, owner, params, n_required", CALLABLES, ids=lambda v: getattr(v, "__name__", None))
 def test_binding_matches_the_interpreter(fn, owner, params, n_required):
     oracle = make_oracle(fn.__name__, owner, params, n_required)
     for args, kwargs in CALLS:
-        expected, got = type_error(oracle, args, kwargs), type_error(fn, args, kwargs)
+        expected, got = documented(type_error(oracle, args, kwargs)), type_error(fn, args, kwargs)
         if expected is None:
-            # Bound: only a conversion of some argument may fail.
-            assert got is None or got.startswith("argument '"), (args, kwargs, got)
+            # Bound: only a conversion of some argument (or the order parser's own
+            # type check) may fail.
+            assert got is None or got.startswith("argument '") or got.endswith("to 'PyDict'"), (args, kwargs, got)
         else:
             assert got == expected, (args, kwargs)
 

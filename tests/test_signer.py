@@ -284,12 +284,15 @@ def test_other_actions_sign_one_transaction(kp, call, key):
         (lambda s: s.sign_user_settings("BTC"), TypeError, "argument 'max_leverage': Can't extract `str` to `Vec`"),
         (lambda s: s.sign_transfer(OTHER, "0bad", 1.0, kind="Internal"), ValueError, "invalid base58: "),
         (lambda s: s.sign_transfer(OTHER, OTHER, 1.0, kind="Internal"), ValueError, "Invalid transfer kind: Internal"),
-        # Binding converts each argument's type in parameter order (tuple sequences
-        # included); dictionaries and key texts are parsed after the nonce.
+        # One-transaction methods convert the nonce first, then each argument's
+        # type in parameter order (tuple sequences included), then dictionaries and
+        # key texts; the order parser checks the order's type itself.
         (lambda s: s.sign({}, nonce=-1), OverflowError, None),
-        (lambda s: s.sign([], nonce=-1), TypeError, "argument 'order': 'list' object cannot be converted to 'PyDict'"),
+        (lambda s: s.sign(5, -1), OverflowError, None),
+        (lambda s: s.sign([], 1), TypeError, "'list' object cannot be converted to 'PyDict'"),
         (lambda s: s.sign_all({}, base_nonce=-1), TypeError, "argument 'orders': 'dict' object cannot be converted to 'PyList'"),
-        (lambda s: s.sign_user_settings("BTC", nonce=-1), TypeError, "argument 'max_leverage': Can't extract `str` to `Vec`"),
+        (lambda s: s.sign_group({}, nonce=-1), OverflowError, None),
+        (lambda s: s.sign_user_settings("BTC", nonce=-1), OverflowError, None),
         (lambda s: s.sign_agent_wallet("0bad", True, nonce=-1), OverflowError, None),
         (lambda s: s.sign_update_liquidator_config([], nonce=-1), OverflowError, None),
         (lambda s: s.sign_bytes(bytearray(3)), TypeError,

@@ -55,6 +55,10 @@ class Keypair:
 # order_id / order_ids when computed.
 _SignedTransaction = dict[str, Any]
 _OrderDict = dict[str, Any]
+# A prepared message: message_bytes (and its base58 / base64 / hex renderings),
+# order_id or order_ids when the action has them, actions, account, signer,
+# nonce. Read back, message_bytes may be any sequence of ints 0..255.
+_PreparedMessage = dict[str, Any]
 
 @final
 class Signer:
@@ -135,6 +139,8 @@ class Signer:
         self, batches: list[list[_OrderDict]], base_nonce: int | None = None
     ) -> list[_SignedTransaction]:
         """Deprecated: Use sign_all() instead"""
+    def sign_prepared(self, prepared: _PreparedMessage) -> _SignedTransaction:
+        """Sign a prepared message and finalize it into a signed transaction."""
 
 def random_hash() -> str:
     """Generate a random hash (for client order IDs)"""
@@ -161,3 +167,92 @@ def compute_order_id_from_order(order: dict[str, Any], nonce: int, account: str)
     - Compact API shape: {"l": {...}} / {"m": {...}}
 
     Returns `None` for non-order actions (cancel/modify/cancel-all)."""
+
+def py_prepare_order(
+    order: _OrderDict, signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare a single order for external wallet signing"""
+
+def py_prepare_all_orders(
+    orders: list[_OrderDict],
+    signature_domain: str,
+    account: str,
+    signer: str | None = None,
+    base_nonce: int | None = None,
+) -> list[_PreparedMessage]:
+    """Prepare multiple orders - each becomes its own transaction (parallel)"""
+
+def py_prepare_order_group(
+    orders: list[_OrderDict], signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare multiple orders as ONE atomic transaction"""
+
+def py_prepare_agent_wallet_auth(
+    agent_pubkey: str,
+    delete: bool,
+    signature_domain: str,
+    account: str,
+    signer: str | None = None,
+    nonce: int | None = None,
+) -> _PreparedMessage:
+    """Prepare agent wallet creation for external signing"""
+
+def py_prepare_approve_builder_code(
+    to_pubkey: str, fee: int, signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare builder-code recipient approval for external signing"""
+
+def py_prepare_update_liquidator_config(
+    config: dict[str, Any], signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare a liquidator config update for external signing"""
+
+def py_prepare_approve_commission_fee(
+    to_pubkey: str, fee: int, signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare builder-code recipient approval for external signing"""
+
+def py_prepare_revoke_builder_code(
+    to_pubkey: str, signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare builder-code recipient revocation for external signing"""
+
+def py_prepare_revoke_commission_fee(
+    to_pubkey: str, signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare builder-code recipient revocation for external signing"""
+
+def py_prepare_faucet_request(
+    signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare faucet request for external signing"""
+
+def py_prepare_create_sub_account(
+    name: str,
+    signature_domain: str,
+    account: str,
+    margin_amount: float | None = None,
+    signer: str | None = None,
+    nonce: int | None = None,
+) -> _PreparedMessage:
+    """Prepare a sub-account creation for external signing"""
+
+def py_prepare_remove_sub_account(
+    to_remove: str, signature_domain: str, account: str, signer: str | None = None, nonce: int | None = None
+) -> _PreparedMessage:
+    """Prepare a sub-account removal for external signing"""
+
+def py_prepare_transfer(
+    from_pubkey: str,
+    to_pubkey: str,
+    margin_amount: float,
+    signature_domain: str,
+    account: str,
+    kind: str | None = None,
+    signer: str | None = None,
+    nonce: int | None = None,
+) -> _PreparedMessage:
+    """Prepare a margin transfer for external signing"""
+
+def py_finalize_transaction(prepared: _PreparedMessage, signature: str) -> _SignedTransaction:
+    """Finalize a prepared message with a signature from an external wallet"""

@@ -4,8 +4,7 @@
 #include <variant>
 
 #include "fyrn/base58.hpp"
-#include "fyrn/order_id.hpp"
-#include "fyrn/wire.hpp"
+#include "fyrn/prepare.hpp"
 
 namespace fyrn {
 
@@ -20,31 +19,21 @@ Signer::Signer(const Keypair& keypair, SignatureDomain domain, NonceStrategy str
 
 Result<SignedTransaction> Signer::sign_with(const Action& action, uint64_t nonce, const Pubkey& account,
                                             std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) const {
-  if (Status encoded = serialize_for_sdk_signing(action, domain_, nonce, account, message); !encoded) {
-    return std::move(encoded).error();
-  }
-
-  SignedTransaction tx;
-  if (const auto* orders = std::get_if<action::Orders>(&action.v)) {
-    const size_t n = orders->orders.size();
-    if (n == 1 && compute_order_id_) {
-      tx.order_id = single_order_id(orders->orders[0], nonce, account, scratch);
-    } else if (n >= 2 && compute_batch_order_ids_) {
-      std::vector<std::string> ids = batch_order_ids(orders->orders, nonce, account, scratch);
-      if (!ids.empty()) tx.order_ids = std::move(ids);
-    }
-  }
+  const OrderIdSwitches ids{.single = compute_order_id_, .batch = compute_batch_order_ids_};
+  Result<TransactionBody> body =
+      encode_transaction(action, domain_, nonce, account, ids, JsonFlavour::Signer, message, scratch);
+  if (!body) return std::move(body).error();
 
   Signature sig;
   keypair_.sign(sig, message.data(), message.size());
 
-  Result<std::vector<Json>> json = action_to_json(action, JsonFlavour::Signer);
-  if (!json) return std::move(json).error();
-
-  tx.actions = std::move(json).value();
+  SignedTransaction tx;
+  tx.actions = std::move(body->actions);
   tx.account = account == keypair_.pubkey() ? pubkey_base58_ : account.to_base58();
   tx.signer = pubkey_base58_;
   tx.signature = base58::encode_64(sig.data());
+  tx.order_id = std::move(body->order_id);
+  tx.order_ids = std::move(body->order_ids);
   tx.nonce = nonce;
   return tx;
 }

@@ -5,6 +5,7 @@
 // a caller sees exactly the TypeError a `def` with the same signature raises.
 #include "binder.hpp"
 
+#include <deque>
 #include <string>
 
 namespace fyrn::py {
@@ -29,17 +30,17 @@ int find_param(const CallSpec& call, PyObject* key) {
   return -1;
 }
 
+// The count is always followed by "positional arguments", 1 included: that is
+// the documented text callers match, whatever the interpreter's grammar says.
 void raise_too_many(const CallSpec& call, Py_ssize_t given) {
   std::string takes;
-  bool plural = true;
   if (call.n_required < call.n_params) {
     takes = "from " + std::to_string(call.n_required) + " to " + std::to_string(call.n_params);
   } else {
     takes = std::to_string(call.n_params);
-    plural = call.n_params != 1;
   }
-  PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", full_name(call).c_str(),
-               takes.c_str(), plural ? "s" : "", given, given == 1 ? "was" : "were");
+  PyErr_Format(PyExc_TypeError, "%s() takes %s positional arguments but %zd %s given", full_name(call).c_str(),
+               takes.c_str(), given, given == 1 ? "was" : "were");
 }
 
 // raise_missing lists the missing names as the interpreter does:
@@ -61,6 +62,26 @@ void raise_missing(const CallSpec& call, PyObject* const* out) {
 }
 
 }  // namespace
+
+const char* make_doc(const CallSpec& spec, const char* body) {
+  // Docstrings must outlive every function object; a deque never moves them.
+  static std::deque<std::string>* docs = new std::deque<std::string>();
+  std::string doc = spec.name;
+  doc += '(';
+  if (spec.takes_self) doc += spec.n_params > 0 ? "$self, " : "$self";
+  for (int i = 0; i < spec.n_params; ++i) {
+    if (i > 0) doc += ", ";
+    doc += spec.params[i];
+    if (i >= spec.n_required) doc += "=None";
+  }
+  doc += ")\n--\n\n";
+  doc += body;
+  return docs->emplace_back(std::move(doc)).c_str();
+}
+
+PyMethodDef method_def(const CallSpec& spec, PyCFunction fn, int flags, const char* body) {
+  return PyMethodDef{spec.name, fn, flags, make_doc(spec, body)};
+}
 
 bool bind(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
   const Py_ssize_t n_params = call.n_params;

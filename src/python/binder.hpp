@@ -8,21 +8,44 @@
 #include "pyref.hpp"
 
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace fyrn::py {
 
 // CallSpec describes one function or method: its name, its class (nullptr for
-// module functions), its parameter names in order and how many of the leading
-// ones are required. All parameters are positional-or-keyword; optional ones
-// default to None.
+// module functions), whether it is called on an instance, its parameter names
+// in order and how many of the leading ones are required. All parameters are
+// positional-or-keyword; optional ones default to None. Declare it with
+// FYRN_CALL_SPEC, so that the names alone fix the parameter count, the size of
+// the bound-argument array (bound_call) and the text signature (make_doc).
 struct CallSpec {
   const char* name;
   const char* owner;
+  bool takes_self;
   const char* const* params;
   int n_params;
   int n_required;
 };
+
+// FYRN_CALL_SPEC(var, owner, takes_self, "name", required, "param", ...)
+// declares `var` and its parameter list (null-terminated, so that an empty
+// list is still an array).
+#define FYRN_CALL_SPEC(var, owner, takes_self, name, required, ...)                                 \
+  inline constexpr const char* const var##Params[] = {__VA_ARGS__ __VA_OPT__(, ) nullptr};          \
+  inline constexpr ::fyrn::py::CallSpec var {                                                       \
+    name, owner, takes_self, var##Params, static_cast<int>(std::size(var##Params)) - 1, required \
+  }
+#define FYRN_FUNCTION_SPEC(var, name, required, ...) FYRN_CALL_SPEC(var, nullptr, false, name, required, __VA_ARGS__)
+
+// make_doc returns the docstring of `spec`: its text signature line
+// ("name(a, b=None)", with "$self, " first for instance methods), "--", an
+// empty line, then `body`, as the interpreter expects for __text_signature__.
+// The text lives for the rest of the process.
+const char* make_doc(const CallSpec& spec, const char* body);
+
+// method_def returns the PyMethodDef of `spec` with its derived docstring.
+PyMethodDef method_def(const CallSpec& spec, PyCFunction fn, int flags, const char* body);
 
 // as_cfunction casts a method's C function to the PyCFunction a PyMethodDef
 // stores; the interpreter calls it with the signature its METH_* flags name.
@@ -35,6 +58,19 @@ PyCFunction as_cfunction(F* fn) {
 // reference per parameter in out[0 .. n_params). An optional parameter that is
 // absent or None is stored as nullptr. Returns false with a TypeError set.
 bool bind(const CallSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+
+// BoundArgs is the argument array of Spec, sized by its parameter list.
+template <const CallSpec& Spec>
+struct BoundArgs {
+  PyObject* v[Spec.n_params > 0 ? Spec.n_params : 1];
+  PyObject* operator[](int i) const { return v[i]; }
+};
+
+// bind_args binds a call into `out`; false with a TypeError set.
+template <const CallSpec& Spec>
+bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BoundArgs<Spec>& out) {
+  return bind(Spec, args, nargs, kwnames, out.v);
+}
 
 // Conversions. Each returns false with a Python exception set; a TypeError gets
 // the "argument '<param>': " prefix (none when param is nullptr), anything else

@@ -1,6 +1,9 @@
 // Core results into Python objects.
 #include "convert.hpp"
 
+#include "fyrn/base58.hpp"
+#include "fyrn/encoding.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -36,6 +39,15 @@ enum SignedKey : size_t { kActions, kNonce, kAccount, kSigner, kSignature, kOrde
 constexpr std::string_view kSignedKeyNames[] = {"actions", "nonce",    "account",  "signer",
                                                 "signature", "order_id", "order_ids"};
 KeyTable g_signed_keys(kSignedKeyNames);
+
+enum PreparedKey : size_t {
+  kMessageBytes, kMessageBase58, kMessageBase64, kMessageHex, kPOrderId, kPOrderIds, kPActions, kPAccount,
+  kPSigner, kPNonce
+};
+constexpr std::string_view kPreparedKeyNames[] = {"message_bytes", "message_base58", "message_base64", "message_hex",
+                                                  "order_id",      "order_ids",      "actions",        "account",
+                                                  "signer",        "nonce"};
+KeyTable g_prepared_keys(kPreparedKeyNames);
 
 // Text values that recur in every order (the times in force) reuse one
 // interned string each instead of a new one per order.
@@ -213,6 +225,31 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
   }
   if (tx.order_id && !put(d, k[kOrderId], text_to_py(*tx.order_id))) return nullptr;
   if (tx.order_ids && !put(d, k[kOrderIds], texts_to_py(*tx.order_ids))) return nullptr;
+  return dict.release();
+}
+
+PyObject* prepared_to_py(const PreparedMessage& prepared) {
+  PyObject* const* k = g_prepared_keys.keys();
+  if (k == nullptr) return nullptr;
+  const std::vector<uint8_t>& bytes = prepared.message_bytes;
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  PyObject* d = dict.get();
+  if (!put(d, k[kMessageBytes],
+           PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<Py_ssize_t>(bytes.size()))) ||
+      !put(d, k[kMessageBase58], text_to_py(base58::encode(bytes.data(), bytes.size()))) ||
+      !put(d, k[kMessageBase64], text_to_py(base64_encode(bytes.data(), bytes.size()))) ||
+      !put(d, k[kMessageHex], text_to_py(hex_encode(bytes.data(), bytes.size())))) {
+    return nullptr;
+  }
+  if (prepared.order_id && !put(d, k[kPOrderId], text_to_py(*prepared.order_id))) return nullptr;
+  if (prepared.order_ids && !put(d, k[kPOrderIds], texts_to_py(*prepared.order_ids))) return nullptr;
+  if (!put(d, k[kPActions], json_list_to_py(prepared.actions)) ||
+      !put(d, k[kPAccount], text_to_py(prepared.account)) || !put(d, k[kPSigner], text_to_py(prepared.signer)) ||
+      !put(d, k[kPNonce], PyLong_FromUnsignedLongLong(prepared.nonce))) {
+    return nullptr;
+  }
   return dict.release();
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fyrn/json.hpp"
+#include "fyrn/prepare.hpp"
 
 namespace fyrn::py {
 
@@ -28,6 +29,12 @@ PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
 // given, is a str of the signing key's base58 text: "account" and "signer"
 // reuse it where they hold that text (two fewer strings per transaction).
 PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr);
+
+// prepared_to_py returns a new dict with the keys "message_bytes",
+// "message_base58", "message_base64", "message_hex", then "order_id" and
+// "order_ids" when present, "actions", "account", "signer", "nonce", in that
+// insertion order. nullptr with the exception set on failure.
+PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared);
 
 // text_to_py returns a new str from UTF-8 bytes.
 inline PyObject* text_to_py(std::string_view text) {

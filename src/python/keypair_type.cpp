@@ -77,33 +77,41 @@ void keypair_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
-const char* const kFromBase58Params[] = {"s"};
-const CallSpec kFromBase58{"from_base58", "Keypair", kFromBase58Params, 1, 1};
+FYRN_CALL_SPEC(kFromBase58, "Keypair", false, "from_base58", 1, "s");
+FYRN_CALL_SPEC(kFromBytes, "Keypair", false, "from_bytes", 1, "bytes");
+FYRN_CALL_SPEC(kToBase58, "Keypair", true, "to_base58", 0);
+FYRN_CALL_SPEC(kToBytes, "Keypair", true, "to_bytes", 0);
+FYRN_CALL_SPEC(kSecretKey, "Keypair", true, "secret_key", 0);
 
 PyObject* keypair_from_base58(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
+    BoundArgs<kFromBase58> bound;
     std::string_view text;
-    if (!bind(kFromBase58, args, nargs, kwnames, bound) || !to_text(bound[0], "s", text)) return nullptr;
+    if (!bind_args(args, nargs, kwnames, bound) || !to_text(bound[0], "s", text)) return nullptr;
     return wrap_result(g_keypair_type, fyrn::Keypair::from_base58(text));
   });
 }
 
-const char* const kFromBytesParams[] = {"bytes"};
-const CallSpec kFromBytes{"from_bytes", "Keypair", kFromBytesParams, 1, 1};
-
 PyObject* keypair_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
+    BoundArgs<kFromBytes> bound;
     std::string_view bytes;
-    if (!bind(kFromBytes, args, nargs, kwnames, bound) || !to_bytes(bound[0], "bytes", bytes)) return nullptr;
+    if (!bind_args(args, nargs, kwnames, bound) || !to_bytes(bound[0], "bytes", bytes)) return nullptr;
     return wrap_result(g_keypair_type,
                        fyrn::Keypair::from_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
   });
 }
 
-PyObject* keypair_to_base58(PyObject* self, PyObject*) {
+// no_args binds a call of a method without parameters.
+template <const CallSpec& Spec>
+bool no_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  BoundArgs<Spec> bound;
+  return bind_args(args, nargs, kwnames, bound);
+}
+
+PyObject* keypair_to_base58(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
+    if (!no_args<kToBase58>(args, nargs, kwnames)) return nullptr;
     auto full = as_keypair(self)->keypair.to_bytes();
     std::string text = fyrn::base58::encode_64(full.data());
     sodium_memzero(full.data(), full.size());
@@ -113,7 +121,8 @@ PyObject* keypair_to_base58(PyObject* self, PyObject*) {
   });
 }
 
-PyObject* keypair_to_bytes(PyObject* self, PyObject*) {
+PyObject* keypair_to_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!no_args<kToBytes>(args, nargs, kwnames)) return nullptr;
   auto full = as_keypair(self)->keypair.to_bytes();
   PyObject* result = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(full.data()),
                                                static_cast<Py_ssize_t>(full.size()));
@@ -121,7 +130,8 @@ PyObject* keypair_to_bytes(PyObject* self, PyObject*) {
   return result;
 }
 
-PyObject* keypair_secret_key(PyObject* self, PyObject*) {
+PyObject* keypair_secret_key(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (!no_args<kSecretKey>(args, nargs, kwnames)) return nullptr;
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(as_keypair(self)->keypair.seed()), 32);
 }
 
@@ -140,17 +150,16 @@ PyObject* keypair_repr(PyObject* self) {
   });
 }
 
+constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
+
 PyMethodDef g_methods[] = {
-    {"from_base58", as_cfunction(&keypair_from_base58), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "from_base58(s)\n--\n\nCreate from base58-encoded secret key or full keypair"},
-    {"from_bytes", as_cfunction(&keypair_from_bytes), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "from_bytes(bytes)\n--\n\nCreate from raw bytes (32-byte secret or 64-byte keypair)"},
-    {"to_base58", as_cfunction(&keypair_to_base58), METH_NOARGS,
-     "to_base58($self)\n--\n\nGet the full keypair as base58 (64 bytes)"},
-    {"to_bytes", as_cfunction(&keypair_to_bytes), METH_NOARGS,
-     "to_bytes($self)\n--\n\nGet the full keypair as bytes (64 bytes)"},
-    {"secret_key", as_cfunction(&keypair_secret_key), METH_NOARGS,
-     "secret_key($self)\n--\n\nGet the secret key as bytes (32 bytes)"},
+    method_def(kFromBase58, as_cfunction(&keypair_from_base58), kFast | METH_STATIC,
+               "Create from base58-encoded secret key or full keypair"),
+    method_def(kFromBytes, as_cfunction(&keypair_from_bytes), kFast | METH_STATIC,
+               "Create from raw bytes (32-byte secret or 64-byte keypair)"),
+    method_def(kToBase58, as_cfunction(&keypair_to_base58), kFast, "Get the full keypair as base58 (64 bytes)"),
+    method_def(kToBytes, as_cfunction(&keypair_to_bytes), kFast, "Get the full keypair as bytes (64 bytes)"),
+    method_def(kSecretKey, as_cfunction(&keypair_secret_key), kFast, "Get the secret key as bytes (32 bytes)"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,9 +1,8 @@
 // module.cpp: the _native module: its export table and initialisation.
 //
 // The table below is the module's whole public surface, in registration
-// order. Each function is one line: its name, its text signature and its
-// docstring; the "name(params)\n--\n\n" prefix is what the interpreter turns
-// into __text_signature__.
+// order. Each function is one entry: its parameter list (functions.hpp, which
+// also gives its name and text signature) and its docstring.
 #include <atomic>
 #include <cstdint>
 
@@ -32,48 +31,100 @@ struct Export {
   PyTypeObject* (*type)();
 };
 
-#define FYRN_FUNCTION(fn, params, doc) \
-  Export { {#fn, as_cfunction(&fn), METH_FASTCALL | METH_KEYWORDS, #fn params "\n--\n\n" doc}, nullptr }
-#define FYRN_NOARGS(fn, doc) \
-  Export { {#fn, &noargs<&fn>, METH_NOARGS, #fn "()\n--\n\n" doc}, nullptr }
+#define FYRN_FUNCTION(spec, fn, doc) \
+  Export { method_def(spec, as_cfunction(&fn), METH_FASTCALL | METH_KEYWORDS, doc), nullptr }
+#define FYRN_NOARGS(spec, fn, doc) \
+  Export { method_def(spec, &noargs<&fn>, METH_NOARGS, doc), nullptr }
 #define FYRN_CLASS(name, type_fn) \
   Export { {name, nullptr, 0, nullptr}, &type_fn }
+
+constexpr char kPrepareOrderDoc[] =
+    "Prepare a single order for external wallet signing\n\n"
+    "Use this when you don't have access to the private key and need\n"
+    "to sign with an external wallet.\n\n"
+    "Args:\n"
+    "    order: Order dict with type, symbol, is_buy, price, size, etc.\n"
+    "    account: Account public key (base58)\n"
+    "    signer: Signer public key (defaults to account)\n"
+    "    nonce: Transaction nonce (defaults to current timestamp)\n\n"
+    "Returns:\n"
+    "    PreparedMessage dict with message_bytes to sign\n\n"
+    "Example:\n"
+    "    prepared = prepare_order(order, \"account_pubkey\")\n"
+    "    signature = wallet.sign_message(prepared[\"message_bytes\"])\n"
+    "    signed = finalize_transaction(prepared, signature)";
+constexpr char kFinalizeDoc[] =
+    "Finalize a prepared message with a signature from an external wallet\n\n"
+    "Args:\n"
+    "    prepared: PreparedMessage dict from prepare_* functions\n"
+    "    signature: Base58-encoded signature from wallet\n\n"
+    "Returns:\n"
+    "    SignedTransaction dict ready for API submission\n\n"
+    "Example:\n"
+    "    prepared = prepare_order(order, \"account_pubkey\")\n"
+    "    signature = wallet.sign_message(prepared[\"message_bytes\"])\n"
+    "    signed = finalize_transaction(prepared, signature)";
+constexpr char kApproveDoc[] = "Prepare builder-code recipient approval for external signing";
+constexpr char kRevokeDoc[] = "Prepare builder-code recipient revocation for external signing";
 
 // Registration order is fixed; it is part of the module's contract.
 Export g_exports[] = {
     // Here, in this order: prepare_wallet_message, finalize_wallet_message.
 
-    FYRN_FUNCTION(export_deposit_transaction, "(owner, amount, recent_blockhash)",
+    FYRN_FUNCTION(kExportDeposit, export_deposit_transaction,
                   "Export a base64 unsigned mainnet USDC deposit transaction for wallet signing."),
-    FYRN_FUNCTION(export_withdraw_intent_transaction, "(owner, amount, recent_blockhash)",
+    FYRN_FUNCTION(kExportWithdrawIntent, export_withdraw_intent_transaction,
                   "Export a base64 unsigned mainnet USDC withdrawal-intent transaction for wallet signing."),
-    FYRN_FUNCTION(build_deposit_instruction, "(owner, amount)",
+    FYRN_FUNCTION(kBuildDeposit, build_deposit_instruction,
                   "Build an unsigned mainnet USDC deposit instruction, with amount in base units."),
-    FYRN_FUNCTION(build_withdraw_intent_instruction, "(owner, amount)",
+    FYRN_FUNCTION(kBuildWithdrawIntent, build_withdraw_intent_instruction,
                   "Build an unsigned mainnet USDC withdrawal intent; no tokens transfer in this instruction."),
 
     FYRN_CLASS("Keypair", keypair_type),
     FYRN_CLASS("Signer", signer_type),
 
-    FYRN_NOARGS(random_hash, "Generate a random hash (for client order IDs)"),
-    FYRN_NOARGS(current_timestamp, "Get the current Unix timestamp in nanoseconds"),
-    FYRN_FUNCTION(validate_pubkey, "(s)", "Validate a base58-encoded public key"),
-    FYRN_FUNCTION(validate_hash, "(s)", "Validate a base58-encoded hash"),
-    FYRN_FUNCTION(compute_order_id, "(wincode_bytes)",
+    FYRN_NOARGS(kRandomHash, random_hash, "Generate a random hash (for client order IDs)"),
+    FYRN_NOARGS(kCurrentTimestamp, current_timestamp, "Get the current Unix timestamp in nanoseconds"),
+    FYRN_FUNCTION(kValidatePubkey, validate_pubkey, "Validate a base58-encoded public key"),
+    FYRN_FUNCTION(kValidateHash, validate_hash, "Validate a base58-encoded hash"),
+    FYRN_FUNCTION(kComputeOrderId, compute_order_id,
                   "Compute SHA256 hash from raw bytes.\n\n"
                   "This is a raw utility and does not apply FYRN order-ID canonicalization."),
-    FYRN_FUNCTION(compute_order_id_from_order, "(order, nonce, account)",
+    FYRN_FUNCTION(kComputeOrderIdFromOrder, compute_order_id_from_order,
                   "Compute order ID from an order JSON object without a private key.\n\nSupports:\n"
                   "- Simplified shape: {\"type\": \"order\", ...}\n"
                   "- Compact API shape: {\"l\": {...}} / {\"m\": {...}}\n\n"
                   "Returns `None` for non-order actions (cancel/modify/cancel-all)."),
 
-    // Here, in this order: py_prepare_order, py_prepare_all_orders, py_prepare_order_group,
-    // py_prepare_agent_wallet_auth, py_prepare_approve_builder_code,
-    // py_prepare_update_liquidator_config, py_prepare_approve_commission_fee,
-    // py_prepare_revoke_builder_code, py_prepare_revoke_commission_fee,
-    // py_prepare_faucet_request, py_prepare_create_sub_account,
-    // py_prepare_remove_sub_account, py_prepare_transfer, py_finalize_transaction.
+    FYRN_FUNCTION(kPrepareOrder, py_prepare_order, kPrepareOrderDoc),
+    FYRN_FUNCTION(kPrepareAllOrders, py_prepare_all_orders,
+                  "Prepare multiple orders - each becomes its own transaction (parallel)\n\n"
+                  "Optimized for HFT: each order gets independent confirmation/rejection.\n\n"
+                  "Example:\n"
+                  "    prepared_list = prepare_all_orders([order1, order2], \"account_pubkey\")"),
+    FYRN_FUNCTION(kPrepareOrderGroup, py_prepare_order_group,
+                  "Prepare multiple orders as ONE atomic transaction\n\n"
+                  "Use for bracket orders (entry + stop loss + take profit).\n\n"
+                  "Example:\n"
+                  "    bracket = [entry, stop_loss, take_profit]\n"
+                  "    prepared = prepare_order_group(bracket, \"account_pubkey\")"),
+    FYRN_FUNCTION(kPrepareAgentWalletAuth, py_prepare_agent_wallet_auth,
+                  "Prepare agent wallet creation for external signing\n\n"
+                  "Example:\n"
+                  "    prepared = prepare_agent_wallet_auth(agent_pubkey, False, \"account_pubkey\")"),
+    FYRN_FUNCTION(kPrepareApproveBuilderCode, py_prepare_approve_builder_code, kApproveDoc),
+    FYRN_FUNCTION(kPrepareUpdateLiquidatorConfig, py_prepare_update_liquidator_config,
+                  "Prepare a liquidator config update for external signing"),
+    FYRN_FUNCTION(kPrepareApproveCommissionFee, py_prepare_approve_commission_fee, kApproveDoc),
+    FYRN_FUNCTION(kPrepareRevokeBuilderCode, py_prepare_revoke_builder_code, kRevokeDoc),
+    FYRN_FUNCTION(kPrepareRevokeCommissionFee, py_prepare_revoke_commission_fee, kRevokeDoc),
+    FYRN_FUNCTION(kPrepareFaucetRequest, py_prepare_faucet_request, "Prepare faucet request for external signing"),
+    FYRN_FUNCTION(kPrepareCreateSubAccount, py_prepare_create_sub_account,
+                  "Prepare a sub-account creation for external signing"),
+    FYRN_FUNCTION(kPrepareRemoveSubAccount, py_prepare_remove_sub_account,
+                  "Prepare a sub-account removal for external signing"),
+    FYRN_FUNCTION(kPrepareTransfer, py_prepare_transfer, "Prepare a margin transfer for external signing"),
+    FYRN_FUNCTION(kFinalizeTransaction, py_finalize_transaction, kFinalizeDoc),
 };
 
 #undef FYRN_FUNCTION

@@ -145,16 +145,13 @@ bool parse_order_shape(PyObject* order, std::optional<fyrn::OrderItem>& item) {
       "Invalid order JSON. Expected simplified {'type': ...} or compact {'l'|'m'|'cx'|'mod'|'cxa'}");
 }
 
-const char* const kParams[] = {"order", "nonce", "account"};
-const CallSpec kSpec = {"compute_order_id_from_order", nullptr, kParams, 3, 3};
-
 }  // namespace
 
 FYRN_PY_FUNCTION(compute_order_id_from_order) {
   (void)module;
   return guarded([&]() -> PyObject* {
-    PyObject* argv[3];
-    if (!bind(kSpec, args, nargs, kwnames, argv)) return nullptr;
+    BoundArgs<kComputeOrderIdFromOrder> argv;
+    if (!bind_args(args, nargs, kwnames, argv)) return nullptr;
     if (!PyDict_Check(argv[0])) {
       parse::raise_type_mismatch(argv[0], "PyDict", "order");
       return nullptr;

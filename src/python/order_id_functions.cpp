@@ -11,19 +11,12 @@
 #include "fyrn/base58.hpp"
 
 namespace fyrn::py {
-namespace {
-
-const char* const kComputeOrderIdParams[] = {"wincode_bytes"};
-const CallSpec kComputeOrderId{"compute_order_id", nullptr, kComputeOrderIdParams, 1, 1};
-
-}  // namespace
-
 FYRN_PY_FUNCTION(compute_order_id) {
   (void)module;
   return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
+    BoundArgs<kComputeOrderId> bound;
     std::string_view bytes;
-    if (!bind(kComputeOrderId, args, nargs, kwnames, bound) || !to_bytes(bound[0], "wincode_bytes", bytes)) {
+    if (!bind_args(args, nargs, kwnames, bound) || !to_bytes(bound[0], "wincode_bytes", bytes)) {
       return nullptr;
     }
     // The caller supplies the whole preimage; no canonicalisation happens here.

@@ -1,10 +1,12 @@
 // signer_type.cpp: the `Signer` class.
 //
-// Every method binds its arguments, takes its use of the signer, converts the
-// arguments in parameter order (type-level conversions, optional nonce last),
-// then parses dictionaries and keys, draws a nonce only once everything parsed,
-// signs and converts the result. Batch signing keeps the interpreter lock while
-// the workers run; they see only core records, never a Python object.
+// Every method binds its arguments, takes its use of the signer and converts
+// its arguments: one-transaction methods convert the optional nonce first, then
+// their own arguments' types in parameter order, then parse dictionaries and
+// keys into an action (action_args.hpp, shared with the prepare functions),
+// draw a nonce only once everything parsed, sign and convert the result. Batch
+// signing keeps the interpreter lock while the workers run; they see only core
+// records, never a Python object.
 #include "signer_type.hpp"
 
 #include <cstddef>
@@ -16,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "action_args.hpp"
 #include "binder.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
@@ -23,6 +26,8 @@
 #include "parse_actions.hpp"
 #include "parse_orders.hpp"
 #include "parse_util.hpp"
+#include "prepare_functions.hpp"
+#include "read_prepared.hpp"
 
 #include "fyrn/batch.hpp"
 #include "fyrn/nonce.hpp"
@@ -49,6 +54,9 @@ constexpr const char kInvalidStrategy[] = "Invalid nonce strategy. Use 'timestam
 
 // ---- construction ------------------------------------------------------
 
+#define FYRN_SIGNER_SPEC(var, takes_self, name, required, ...) \
+  FYRN_CALL_SPEC(var, "Signer", takes_self, name, required, __VA_ARGS__)
+
 template <typename... Args>
 PyObject* new_signer(PyTypeObject* type, Args&&... args) {
   PyObject* self = type->tp_alloc(type, 0);
@@ -73,14 +81,7 @@ PyObject* new_signer(PyTypeObject* type, Args&&... args) {
 
 bool domain_of(PyObject* obj, fyrn::SignatureDomain& out) {
   std::string_view text;
-  if (!to_text(obj, "signature_domain", text)) return false;
-  auto domain = fyrn::signature_domain_from_str(text);
-  if (!domain) {
-    raise_error(domain.error());
-    return false;
-  }
-  out = *domain;
-  return true;
+  return to_text(obj, "signature_domain", text) && domain_from(text, out);
 }
 
 const fyrn::Keypair* keypair_arg(PyObject* obj) {
@@ -89,11 +90,11 @@ const fyrn::Keypair* keypair_arg(PyObject* obj) {
   return keypair;
 }
 
-const char* const kNewParams[] = {"keypair", "signature_domain"};
-const CallSpec kNew{"__new__", "Signer", kNewParams, 2, 2};
+FYRN_SIGNER_SPEC(kNew, false, "__new__", 2, "keypair", "signature_domain");
 
 // bind_tuple binds a (tuple, dict) call like a vectorcall one.
-bool bind_tuple(const CallSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out) {
+template <const CallSpec& Spec>
+bool bind_tuple(PyObject* args, PyObject* kwargs, BoundArgs<Spec>& out) {
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   std::vector<PyObject*> flat(static_cast<size_t>(nargs));
   for (Py_ssize_t i = 0; i < nargs; ++i) flat[static_cast<size_t>(i)] = PyTuple_GET_ITEM(args, i);
@@ -111,13 +112,13 @@ bool bind_tuple(const CallSpec& spec, PyObject* args, PyObject* kwargs, PyObject
       flat.push_back(value);
     }
   }
-  return bind(spec, flat.data(), nargs, kwnames.get(), out);
+  return bind_args(flat.data(), nargs, kwnames.get(), out);
 }
 
 PyObject* signer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[2];
-    if (!bind_tuple(kNew, args, kwargs, argv)) return nullptr;
+    BoundArgs<kNew> argv;
+    if (!bind_tuple(args, kwargs, argv)) return nullptr;
     const fyrn::Keypair* keypair = keypair_arg(argv[0]);
     fyrn::SignatureDomain domain;
     if (keypair == nullptr || !domain_of(argv[1], domain)) return nullptr;
@@ -125,33 +126,31 @@ PyObject* signer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-const char* const kFromBase58Params[] = {"s", "signature_domain"};
-const CallSpec kFromBase58{"from_base58", "Signer", kFromBase58Params, 2, 2};
+FYRN_SIGNER_SPEC(kFromBase58, false, "from_base58", 2, "s", "signature_domain");
 
 PyObject* signer_from_base58(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[2];
+    BoundArgs<kFromBase58> argv;
     std::string_view text;
     std::string_view domain_text;
-    if (!bind(kFromBase58, args, nargs, kwnames, argv) || !to_text(argv[0], "s", text) ||
+    if (!bind_args(args, nargs, kwnames, argv) || !to_text(argv[0], "s", text) ||
         !to_text(argv[1], "signature_domain", domain_text)) {
       return nullptr;
     }
     auto keypair = fyrn::Keypair::from_base58(text);
     if (!keypair) return raise_error(keypair.error());
-    auto domain = fyrn::signature_domain_from_str(domain_text);
-    if (!domain) return raise_error(domain.error());
-    return new_signer(g_signer_type, *keypair, *domain);
+    fyrn::SignatureDomain domain;
+    if (!domain_from(domain_text, domain)) return nullptr;
+    return new_signer(g_signer_type, *keypair, domain);
   });
 }
 
-const char* const kWithNonceParams[] = {"keypair", "strategy", "signature_domain"};
-const CallSpec kWithNonce{"with_nonce_manager", "Signer", kWithNonceParams, 3, 3};
+FYRN_SIGNER_SPEC(kWithNonce, false, "with_nonce_manager", 3, "keypair", "strategy", "signature_domain");
 
 PyObject* signer_with_nonce_manager(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[3];
-    if (!bind(kWithNonce, args, nargs, kwnames, argv)) return nullptr;
+    BoundArgs<kWithNonce> argv;
+    if (!bind_args(args, nargs, kwnames, argv)) return nullptr;
     const fyrn::Keypair* keypair = keypair_arg(argv[0]);
     std::string_view strategy_text;
     std::string_view domain_text;
@@ -164,9 +163,9 @@ PyObject* signer_with_nonce_manager(PyObject*, PyObject* const* args, Py_ssize_t
       PyErr_SetString(PyExc_ValueError, kInvalidStrategy);
       return nullptr;
     }
-    auto domain = fyrn::signature_domain_from_str(domain_text);
-    if (!domain) return raise_error(domain.error());
-    return new_signer(g_signer_type, *keypair, *domain, *strategy);
+    fyrn::SignatureDomain domain;
+    if (!domain_from(domain_text, domain)) return nullptr;
+    return new_signer(g_signer_type, *keypair, domain, *strategy);
   });
 }
 
@@ -181,12 +180,11 @@ void signer_dealloc(PyObject* self) {
 // ---- shared pieces of the methods ------------------------------------------
 
 // method binds, takes the signer's use, then runs body(signer, argv).
-template <size_t N, typename Body>
-PyObject* method(PyObject* self, const CallSpec& spec, Use use, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames, Body&& body) {
+template <const CallSpec& Spec, typename Body>
+PyObject* method(PyObject* self, Use use, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
   return guarded([&]() -> PyObject* {
-    PyObject* argv[N == 0 ? 1 : N];
-    if (!bind(spec, args, nargs, kwnames, argv)) return nullptr;
+    BoundArgs<Spec> argv;
+    if (!bind_args(args, nargs, kwnames, argv)) return nullptr;
     SignerBorrow borrow(self, use);
     if (!borrow) return nullptr;
     return body(borrow.signer(), argv);
@@ -201,40 +199,31 @@ PyObject* own_pubkey(const fyrn::Signer& signer) {
   return reinterpret_cast<const SignerObject*>(base)->pubkey;
 }
 
-// opt_u64 converts an optional unsigned 64-bit argument (nullptr: absent).
-bool opt_u64(PyObject* obj, const char* param, std::optional<uint64_t>& out) {
-  if (obj == nullptr) return true;
-  uint64_t value = 0;
-  if (!to_u64(obj, param, value)) return false;
-  out = value;
-  return true;
+// one_transaction is every method that signs one action for the signer's own
+// account: exclusive use, the optional nonce (the last parameter) converted
+// first, then build(signer, argv, action) converts the other arguments into
+// the action; a nonce is drawn by the signer's strategy only once that worked.
+template <const CallSpec& Spec, typename Build>
+PyObject* one_transaction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                          Build&& build) {
+  static_assert(std::string_view(Spec.params[Spec.n_params - 1]) == "nonce");
+  return method<Spec>(self, Use::Exclusive, args, nargs, kwnames,
+                      [&](fyrn::Signer& s, const BoundArgs<Spec>& argv) -> PyObject* {
+                        std::optional<uint64_t> nonce;
+                        if (!opt_u64(argv[Spec.n_params - 1], "nonce", nonce)) return nullptr;
+                        fyrn::Action action;
+                        if (!build(s, argv, action)) return nullptr;
+                        const uint64_t n = nonce ? *nonce : s.next_nonce();
+                        auto tx = s.sign_action(action, n, s.pubkey());
+                        if (!tx) return raise_error(tx.error());
+                        return signed_to_py(*tx, own_pubkey(s));
+                      });
 }
 
-bool pubkey_from(std::string_view text, fyrn::Pubkey& out) {
-  auto key = fyrn::Pubkey::from_base58(text);
-  if (!key) {
-    raise_error(key.error());
-    return false;
-  }
-  out = *key;
-  return true;
-}
-
-bool dict_arg(PyObject* obj, const char* param) {
-  return PyDict_Check(obj) || parse::raise_type_mismatch(obj, "PyDict", param);
-}
-
-bool list_arg(PyObject* obj, const char* param) {
-  return PyList_Check(obj) || parse::raise_type_mismatch(obj, "PyList", param);
-}
-
-// sign_one signs one action for the signer's own account, drawing a nonce by
-// the signer's strategy only when none was given.
-PyObject* sign_one(fyrn::Signer& signer, const fyrn::Action& action, const std::optional<uint64_t>& nonce) {
-  const uint64_t n = nonce ? *nonce : signer.next_nonce();
-  auto tx = signer.sign_action(action, n, signer.pubkey());
-  if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx, own_pubkey(signer));
+// key_arg converts a text argument and decodes it as a public key.
+bool key_arg(PyObject* obj, const char* param, fyrn::Pubkey& out) {
+  std::string_view text;
+  return to_text(obj, param, text) && pubkey_from(text, out);
 }
 
 // batch_base returns the base nonce of a non-empty batch: the one given, or
@@ -289,47 +278,30 @@ PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_
 }
 
 #define FYRN_METHOD(fn) PyObject* fn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
-
-#define FYRN_SPEC(var, pyname, required, ...)                                                      \
-  const char* const var##Params[] = {__VA_ARGS__};                                                 \
-  constexpr int var##Count = static_cast<int>(sizeof(var##Params) / sizeof(var##Params[0]));     \
-  const CallSpec var{pyname, "Signer", var##Params, var##Count, required};
+#define FYRN_BUILD [](fyrn::Signer & s, const auto& argv, fyrn::Action& out) -> bool
 
 // ---- settings and getters -------------------------------------------------
 
-FYRN_SPEC(kSetComputeOrderId, "set_compute_order_id", 1, "enabled")
-FYRN_METHOD(signer_set_compute_order_id) {
-  return method<1>(self, kSetComputeOrderId, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     bool enabled = false;
-                     if (!to_bool(argv[0], "enabled", enabled)) return nullptr;
-                     s.set_compute_order_id(enabled);
-                     Py_RETURN_NONE;
-                   });
+template <const CallSpec& Spec, void (fyrn::Signer::*Set)(bool)>
+PyObject* set_flag(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return method<Spec>(self, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, const auto& argv) -> PyObject* {
+    bool enabled = false;
+    if (!to_bool(argv[0], "enabled", enabled)) return nullptr;
+    (s.*Set)(enabled);
+    Py_RETURN_NONE;
+  });
 }
 
-FYRN_SPEC(kSetComputeBatch, "set_compute_batch_order_ids", 1, "enabled")
-FYRN_METHOD(signer_set_compute_batch_order_ids) {
-  return method<1>(self, kSetComputeBatch, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     bool enabled = false;
-                     if (!to_bool(argv[0], "enabled", enabled)) return nullptr;
-                     s.set_compute_batch_order_ids(enabled);
-                     Py_RETURN_NONE;
-                   });
+template <const CallSpec& Spec, bool (fyrn::Signer::*Get)() const>
+PyObject* get_flag(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return method<Spec>(self, Use::Shared, args, nargs, kwnames,
+                      [](fyrn::Signer& s, const auto&) -> PyObject* { return PyBool_FromLong((s.*Get)()); });
 }
 
-PyObject* signer_computes_order_id(PyObject* self, PyObject*) {
-  SignerBorrow borrow(self, Use::Shared);
-  if (!borrow) return nullptr;
-  return PyBool_FromLong(borrow.signer().computes_order_id());
-}
-
-PyObject* signer_computes_batch_order_ids(PyObject* self, PyObject*) {
-  SignerBorrow borrow(self, Use::Shared);
-  if (!borrow) return nullptr;
-  return PyBool_FromLong(borrow.signer().computes_batch_order_ids());
-}
+FYRN_SIGNER_SPEC(kSetComputeOrderId, true, "set_compute_order_id", 1, "enabled");
+FYRN_SIGNER_SPEC(kSetComputeBatch, true, "set_compute_batch_order_ids", 1, "enabled");
+FYRN_SIGNER_SPEC(kComputesOrderId, true, "computes_order_id", 0);
+FYRN_SIGNER_SPEC(kComputesBatch, true, "computes_batch_order_ids", 0);
 
 PyObject* signer_pubkey(PyObject* self, void*) {
   SignerBorrow borrow(self, Use::Shared);
@@ -345,52 +317,44 @@ PyObject* signer_repr(PyObject* self) {
   return PyUnicode_FromFormat("Signer(pubkey='%s')", borrow.signer().pubkey_base58().c_str());
 }
 
-FYRN_SPEC(kSignBytes, "sign_bytes", 1, "message")
+FYRN_SIGNER_SPEC(kSignBytes, true, "sign_bytes", 1, "message");
 FYRN_METHOD(signer_sign_bytes) {
-  return method<1>(self, kSignBytes, Use::Shared, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::string_view message;
-                     if (!to_bytes(argv[0], "message", message)) return nullptr;
-                     return text_to_py(
-                         s.sign_bytes(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
-                   });
+  return method<kSignBytes>(self, Use::Shared, args, nargs, kwnames, [](fyrn::Signer& s, const auto& argv) -> PyObject* {
+    std::string_view message;
+    if (!to_bytes(argv[0], "message", message)) return nullptr;
+    return text_to_py(s.sign_bytes(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
+  });
 }
 
 // ---- orders ----------------------------------------------------------------
 
-FYRN_SPEC(kSign, "sign", 1, "order", "nonce")
+FYRN_SIGNER_SPEC(kSign, true, "sign", 1, "order", "nonce");
 FYRN_METHOD(signer_sign) {
-  return method<2>(self, kSign, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-    std::optional<uint64_t> nonce;
-    if (!dict_arg(argv[0], "order") || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
-    fyrn::OrderItem item;
-    if (!parse_order_item(argv[0], item)) return nullptr;
+  return one_transaction<kSign>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
     fyrn::action::Orders orders;
-    orders.orders.push_back(std::move(item));
-    return sign_one(s, fyrn::Action(std::move(orders)), nonce);
+    orders.orders.resize(1);
+    if (!parse_order_item(argv[0], orders.orders[0])) return false;
+    out = fyrn::Action(std::move(orders));
+    return true;
   });
 }
 
-PyObject* sign_group_impl(const CallSpec& spec, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
-  return method<2>(self, spec, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-    std::optional<uint64_t> nonce;
-    if (!list_arg(argv[0], "orders") || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
-    std::vector<fyrn::OrderItem> items;
-    if (!parse_order_list(argv[0], "orders", items)) return nullptr;
-    return sign_one(s, fyrn::Action(fyrn::action::Orders{std::move(items)}), nonce);
+// sign_group and its deprecated twin sign_order.
+template <const CallSpec& Spec>
+PyObject* sign_group_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return one_transaction<Spec>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    return orders_action(argv[0], "orders", out);
   });
 }
 
-FYRN_SPEC(kSignGroup, "sign_group", 1, "orders", "nonce")
-FYRN_METHOD(signer_sign_group) { return sign_group_impl(kSignGroup, self, args, nargs, kwnames); }
+FYRN_SIGNER_SPEC(kSignGroup, true, "sign_group", 1, "orders", "nonce");
+FYRN_SIGNER_SPEC(kSignOrder, true, "sign_order", 1, "orders", "nonce");
 
-FYRN_SPEC(kSignOrder, "sign_order", 1, "orders", "nonce")
-FYRN_METHOD(signer_sign_order) { return sign_group_impl(kSignOrder, self, args, nargs, kwnames); }
-
-FYRN_SPEC(kSignAll, "sign_all", 1, "orders", "base_nonce")
+FYRN_SIGNER_SPEC(kSignAll, true, "sign_all", 1, "orders", "base_nonce");
 FYRN_METHOD(signer_sign_all) {
-  return method<2>(self, kSignAll, Use::Shared, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
+  return method<kSignAll>(self, Use::Shared, args, nargs, kwnames, [](fyrn::Signer& s, const auto& argv) -> PyObject* {
     std::optional<uint64_t> base_nonce;
     if (!list_arg(argv[0], "orders") || !opt_u64(argv[1], "base_nonce", base_nonce)) return nullptr;
     std::vector<fyrn::OrderItem> items;
@@ -399,311 +363,297 @@ FYRN_METHOD(signer_sign_all) {
   });
 }
 
-FYRN_SPEC(kSignOrdersBatch, "sign_orders_batch", 1, "batches", "base_nonce")
+FYRN_SIGNER_SPEC(kSignOrdersBatch, true, "sign_orders_batch", 1, "batches", "base_nonce");
 FYRN_METHOD(signer_sign_orders_batch) {
-  return method<2>(self, kSignOrdersBatch, Use::Shared, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::optional<uint64_t> base_nonce;
-                     if (!list_arg(argv[0], "batches") || !opt_u64(argv[1], "base_nonce", base_nonce)) return nullptr;
-                     std::vector<std::vector<fyrn::OrderItem>> batches;
-                     if (!parse_order_batches(argv[0], "batches", batches)) return nullptr;
-                     return sign_batch(s, std::move(batches), base_nonce, &fyrn::sign_orders_batch_streamed);
-                   });
+  return method<kSignOrdersBatch>(self, Use::Shared, args, nargs, kwnames,
+                                  [](fyrn::Signer& s, const auto& argv) -> PyObject* {
+                                    std::optional<uint64_t> base_nonce;
+                                    if (!list_arg(argv[0], "batches") ||
+                                        !opt_u64(argv[1], "base_nonce", base_nonce)) {
+                                      return nullptr;
+                                    }
+                                    std::vector<std::vector<fyrn::OrderItem>> batches;
+                                    if (!parse_order_batches(argv[0], "batches", batches)) return nullptr;
+                                    return sign_batch(s, std::move(batches), base_nonce,
+                                                      &fyrn::sign_orders_batch_streamed);
+                                  });
 }
 
 // ---- other one-transaction actions -----------------------------------------
 
-FYRN_SPEC(kSignFaucet, "sign_faucet", 0, "nonce")
+FYRN_SIGNER_SPEC(kSignFaucet, true, "sign_faucet", 0, "nonce");
 FYRN_METHOD(signer_sign_faucet) {
-  return method<1>(self, kSignFaucet, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[0], "nonce", nonce)) return nullptr;
-                     return sign_one(s, fyrn::Action(fyrn::action::Faucet{s.pubkey(), std::nullopt}), nonce);
-                   });
+  return one_transaction<kSignFaucet>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)argv;
+    out = faucet_action(s.pubkey());
+    return true;
+  });
 }
 
-FYRN_SPEC(kSignAgentWallet, "sign_agent_wallet", 2, "agent_pubkey", "delete", "nonce")
+FYRN_SIGNER_SPEC(kSignAgentWallet, true, "sign_agent_wallet", 2, "agent_pubkey", "delete", "nonce");
 FYRN_METHOD(signer_sign_agent_wallet) {
-  return method<3>(self, kSignAgentWallet, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::string_view agent_text;
-                     bool del = false;
-                     std::optional<uint64_t> nonce;
-                     if (!to_text(argv[0], "agent_pubkey", agent_text) || !to_bool(argv[1], "delete", del) ||
-                         !opt_u64(argv[2], "nonce", nonce)) {
-                       return nullptr;
-                     }
-                     fyrn::action::AgentWalletCreation action;
-                     if (!pubkey_from(agent_text, action.agent)) return nullptr;
-                     action.delete_ = del;
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kSignAgentWallet>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    std::string_view agent_text;
+    bool del = false;
+    fyrn::Pubkey agent;
+    if (!to_text(argv[0], "agent_pubkey", agent_text) || !to_bool(argv[1], "delete", del) ||
+        !pubkey_from(agent_text, agent)) {
+      return false;
+    }
+    out = agent_wallet_action(agent, del);
+    return true;
+  });
 }
 
-PyObject* approve_impl(const CallSpec& spec, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
-  return method<3>(self, spec, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
+// The builder-code approvals, under both their names.
+template <const CallSpec& Spec>
+PyObject* approve_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return one_transaction<Spec>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
     std::string_view to_text_value;
     uint64_t fee = 0;
-    std::optional<uint64_t> nonce;
-    if (!to_text(argv[0], "to_pubkey", to_text_value) || !to_uint(argv[1], "fee", 255, fee) ||
-        !opt_u64(argv[2], "nonce", nonce)) {
-      return nullptr;
-    }
     fyrn::Pubkey to;
-    if (!pubkey_from(to_text_value, to)) return nullptr;
-    auto commission = fyrn::Commission::make(to, static_cast<uint8_t>(fee));
-    if (!commission) return raise_error(commission.error());
-    return sign_one(s, fyrn::Action(fyrn::action::ApproveCommissionFee{*commission}), nonce);
+    return to_text(argv[0], "to_pubkey", to_text_value) && to_uint(argv[1], "fee", 255, fee) &&
+           pubkey_from(to_text_value, to) && approve_action(to, fee, out);
   });
 }
 
-FYRN_SPEC(kApproveBuilderCode, "sign_approve_builder_code", 2, "to_pubkey", "fee", "nonce")
-FYRN_METHOD(signer_sign_approve_builder_code) { return approve_impl(kApproveBuilderCode, self, args, nargs, kwnames); }
+FYRN_SIGNER_SPEC(kApproveBuilderCode, true, "sign_approve_builder_code", 2, "to_pubkey", "fee", "nonce");
+FYRN_SIGNER_SPEC(kApproveCommissionFee, true, "sign_approve_commission_fee", 2, "to_pubkey", "fee", "nonce");
 
-FYRN_SPEC(kApproveCommissionFee, "sign_approve_commission_fee", 2, "to_pubkey", "fee", "nonce")
-FYRN_METHOD(signer_sign_approve_commission_fee) {
-  return approve_impl(kApproveCommissionFee, self, args, nargs, kwnames);
-}
-
-PyObject* revoke_impl(const CallSpec& spec, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
-  return method<2>(self, spec, Use::Exclusive, args, nargs, kwnames, [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-    std::string_view to_text_value;
-    std::optional<uint64_t> nonce;
-    if (!to_text(argv[0], "to_pubkey", to_text_value) || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
-    fyrn::action::RevokeCommissionFee action;
-    if (!pubkey_from(to_text_value, action.to)) return nullptr;
-    return sign_one(s, fyrn::Action(std::move(action)), nonce);
+// The builder-code revocations, under both their names.
+template <const CallSpec& Spec>
+PyObject* revoke_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return one_transaction<Spec>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    fyrn::Pubkey to;
+    if (!key_arg(argv[0], "to_pubkey", to)) return false;
+    out = revoke_action(to);
+    return true;
   });
 }
 
-FYRN_SPEC(kRevokeBuilderCode, "sign_revoke_builder_code", 1, "to_pubkey", "nonce")
-FYRN_METHOD(signer_sign_revoke_builder_code) { return revoke_impl(kRevokeBuilderCode, self, args, nargs, kwnames); }
+FYRN_SIGNER_SPEC(kRevokeBuilderCode, true, "sign_revoke_builder_code", 1, "to_pubkey", "nonce");
+FYRN_SIGNER_SPEC(kRevokeCommissionFee, true, "sign_revoke_commission_fee", 1, "to_pubkey", "nonce");
 
-FYRN_SPEC(kRevokeCommissionFee, "sign_revoke_commission_fee", 1, "to_pubkey", "nonce")
-FYRN_METHOD(signer_sign_revoke_commission_fee) {
-  return revoke_impl(kRevokeCommissionFee, self, args, nargs, kwnames);
-}
-
-FYRN_SPEC(kUserSettings, "sign_user_settings", 1, "max_leverage", "nonce")
+FYRN_SIGNER_SPEC(kUserSettings, true, "sign_user_settings", 1, "max_leverage", "nonce");
 FYRN_METHOD(signer_sign_user_settings) {
-  return method<2>(self, kUserSettings, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     fyrn::action::UpdateUserSettings action;
-                     std::optional<uint64_t> nonce;
-                     if (!parse_user_settings(argv[0], "max_leverage", action.max_leverage) ||
-                         !opt_u64(argv[1], "nonce", nonce)) {
-                       return nullptr;
-                     }
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kUserSettings>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    fyrn::action::UpdateUserSettings action;
+    if (!parse_user_settings(argv[0], "max_leverage", action.max_leverage)) return false;
+    out = fyrn::Action(std::move(action));
+    return true;
+  });
 }
 
-FYRN_SPEC(kLiquidatorConfig, "sign_update_liquidator_config", 1, "config", "nonce")
+FYRN_SIGNER_SPEC(kLiquidatorConfig, true, "sign_update_liquidator_config", 1, "config", "nonce");
 FYRN_METHOD(signer_sign_update_liquidator_config) {
-  return method<2>(self, kLiquidatorConfig, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::optional<uint64_t> nonce;
-                     if (!opt_u64(argv[1], "nonce", nonce)) return nullptr;
-                     fyrn::action::UpdateLiquidatorConfig action;
-                     if (!parse_liquidator_config(argv[0], action.config)) return nullptr;
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kLiquidatorConfig>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    return liquidator_action(argv[0], out);
+  });
 }
 
-FYRN_SPEC(kOraclePrices, "sign_oracle_prices", 1, "oracles", "nonce")
+FYRN_SIGNER_SPEC(kOraclePrices, true, "sign_oracle_prices", 1, "oracles", "nonce");
 FYRN_METHOD(signer_sign_oracle_prices) {
-  return method<2>(self, kOraclePrices, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     fyrn::action::OraclePrices action;
-                     std::optional<uint64_t> nonce;
-                     if (!parse_oracle_prices(argv[0], "oracles", action.prices) ||
-                         !opt_u64(argv[1], "nonce", nonce)) {
-                       return nullptr;
-                     }
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kOraclePrices>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    fyrn::action::OraclePrices action;
+    if (!parse_oracle_prices(argv[0], "oracles", action.prices)) return false;
+    out = fyrn::Action(std::move(action));
+    return true;
+  });
 }
 
-FYRN_SPEC(kPythOracle, "sign_pyth_oracle", 1, "oracles", "nonce")
+FYRN_SIGNER_SPEC(kPythOracle, true, "sign_pyth_oracle", 1, "oracles", "nonce");
 FYRN_METHOD(signer_sign_pyth_oracle) {
-  return method<2>(self, kPythOracle, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     fyrn::action::PythOracle action;
-                     std::optional<uint64_t> nonce;
-                     if (!parse_pyth_prices(argv[0], "oracles", action.updates) ||
-                         !opt_u64(argv[1], "nonce", nonce)) {
-                       return nullptr;
-                     }
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kPythOracle>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    fyrn::action::PythOracle action;
+    if (!parse_pyth_prices(argv[0], "oracles", action.updates)) return false;
+    out = fyrn::Action(std::move(action));
+    return true;
+  });
 }
 
-FYRN_SPEC(kRemoveSubAccount, "sign_remove_sub_account", 1, "to_remove", "nonce")
+FYRN_SIGNER_SPEC(kRemoveSubAccount, true, "sign_remove_sub_account", 1, "to_remove", "nonce");
 FYRN_METHOD(signer_sign_remove_sub_account) {
-  return method<2>(self, kRemoveSubAccount, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::string_view text;
-                     std::optional<uint64_t> nonce;
-                     if (!to_text(argv[0], "to_remove", text) || !opt_u64(argv[1], "nonce", nonce)) return nullptr;
-                     fyrn::action::RemoveSubAccount action;
-                     if (!pubkey_from(text, action.to_remove)) return nullptr;
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kRemoveSubAccount>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    fyrn::Pubkey to_remove;
+    if (!key_arg(argv[0], "to_remove", to_remove)) return false;
+    out = remove_sub_account_action(to_remove);
+    return true;
+  });
 }
 
-FYRN_SPEC(kTransfer, "sign_transfer", 3, "from_pubkey", "to_pubkey", "margin_amount", "kind", "nonce")
+FYRN_SIGNER_SPEC(kTransfer, true, "sign_transfer", 3, "from_pubkey", "to_pubkey", "margin_amount", "kind", "nonce");
 FYRN_METHOD(signer_sign_transfer) {
-  return method<5>(self, kTransfer, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::string_view from_text;
-                     std::string_view to_text_value;
-                     double amount = 0.0;
-                     std::optional<std::string_view> kind_text;
-                     std::optional<uint64_t> nonce;
-                     if (!to_text(argv[0], "from_pubkey", from_text) ||
-                         !to_text(argv[1], "to_pubkey", to_text_value) ||
-                         !to_f64(argv[2], "margin_amount", amount)) {
-                       return nullptr;
-                     }
-                     if (argv[3] != nullptr) {
-                       std::string_view kind;
-                       if (!to_text(argv[3], "kind", kind)) return nullptr;
-                       kind_text = kind;
-                     }
-                     if (!opt_u64(argv[4], "nonce", nonce)) return nullptr;
-                     fyrn::Transfer transfer;
-                     transfer.amount = amount;
-                     if (!pubkey_from(from_text, transfer.from) || !pubkey_from(to_text_value, transfer.to) ||
-                         !parse_transfer_kind(kind_text, transfer.kind)) {
-                       return nullptr;
-                     }
-                     return sign_one(s, fyrn::Action(fyrn::action::Transfer{transfer}), nonce);
-                   });
+  return one_transaction<kTransfer>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    std::string_view from_text;
+    std::string_view to_text_value;
+    double amount = 0.0;
+    std::optional<std::string_view> kind;
+    fyrn::Pubkey from;
+    fyrn::Pubkey to;
+    fyrn::Transfer transfer;
+    if (!to_text(argv[0], "from_pubkey", from_text) || !to_text(argv[1], "to_pubkey", to_text_value) ||
+        !to_f64(argv[2], "margin_amount", amount) || !opt_text(argv[3], "kind", kind) ||
+        !pubkey_from(from_text, from) || !pubkey_from(to_text_value, to) ||
+        !transfer_action(from, to, amount, kind, transfer)) {
+      return false;
+    }
+    out = fyrn::Action(fyrn::action::Transfer{transfer});
+    return true;
+  });
 }
 
-FYRN_SPEC(kCreateSubAccount, "sign_create_sub_account", 1, "name", "margin_amount", "nonce")
+FYRN_SIGNER_SPEC(kCreateSubAccount, true, "sign_create_sub_account", 1, "name", "margin_amount", "nonce");
 FYRN_METHOD(signer_sign_create_sub_account) {
-  return method<3>(self, kCreateSubAccount, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::string_view name;
-                     fyrn::action::CreateSubAccount action;
-                     std::optional<uint64_t> nonce;
-                     if (!to_text(argv[0], "name", name)) return nullptr;
-                     if (argv[1] != nullptr) {
-                       double amount = 0.0;
-                       if (!to_f64(argv[1], "margin_amount", amount)) return nullptr;
-                       action.margin_amount = amount;
-                     }
-                     if (!opt_u64(argv[2], "nonce", nonce)) return nullptr;
-                     action.name = std::string(name);
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kCreateSubAccount>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    std::string_view name;
+    std::optional<double> amount;
+    if (!to_text(argv[0], "name", name) || !opt_f64(argv[1], "margin_amount", amount)) return false;
+    out = create_sub_account_action(name, amount);
+    return true;
+  });
 }
 
-FYRN_SPEC(kWhitelistFaucet, "sign_whitelist_faucet", 2, "target_pubkey", "whitelist", "nonce")
+FYRN_SIGNER_SPEC(kWhitelistFaucet, true, "sign_whitelist_faucet", 2, "target_pubkey", "whitelist", "nonce");
 FYRN_METHOD(signer_sign_whitelist_faucet) {
-  return method<3>(self, kWhitelistFaucet, Use::Exclusive, args, nargs, kwnames,
-                   [](fyrn::Signer& s, PyObject** argv) -> PyObject* {
-                     std::string_view text;
-                     bool whitelist = false;
-                     std::optional<uint64_t> nonce;
-                     if (!to_text(argv[0], "target_pubkey", text) || !to_bool(argv[1], "whitelist", whitelist) ||
-                         !opt_u64(argv[2], "nonce", nonce)) {
-                       return nullptr;
-                     }
-                     fyrn::action::WhitelistFaucet action;
-                     if (!pubkey_from(text, action.target)) return nullptr;
-                     action.whitelist = whitelist;
-                     return sign_one(s, fyrn::Action(std::move(action)), nonce);
-                   });
+  return one_transaction<kWhitelistFaucet>(self, args, nargs, kwnames, FYRN_BUILD {
+    (void)s;
+    std::string_view text;
+    fyrn::action::WhitelistFaucet action;
+    if (!to_text(argv[0], "target_pubkey", text) || !to_bool(argv[1], "whitelist", action.whitelist) ||
+        !pubkey_from(text, action.target)) {
+      return false;
+    }
+    out = fyrn::Action(std::move(action));
+    return true;
+  });
 }
 
-#undef FYRN_SPEC
+// ---- prepared messages ---------------------------------------------------
+
+enum PreparedKey : size_t { kSignerKey, kMessageBytesKey };
+constexpr std::string_view kPreparedKeyNames[] = {"signer", "message_bytes"};
+KeyTable g_prepared_keys(kPreparedKeyNames);
+
+// sign_prepared_dict checks that a prepared dict names this signer and its
+// network, signs its bytes and finalises it from the whole dict, exactly as
+// py_finalize_transaction would with that signature.
+PyObject* sign_prepared_dict(const fyrn::Signer& s, PyObject* dict) {
+  PyObject* const* k = g_prepared_keys.keys();
+  if (k == nullptr) return nullptr;
+  PyRef value;
+  std::string_view signer_text;
+  if (!parse::require(dict, k[kSignerKey], "Missing 'signer'", value) || !parse::text_view(value.get(), signer_text)) {
+    return nullptr;
+  }
+  if (signer_text != s.pubkey_base58()) {
+    parse::raise_value_error("Prepared message signer " + std::string(signer_text) + " does not match signer pubkey " +
+                             s.pubkey_base58());
+    return nullptr;
+  }
+  std::vector<uint8_t> message;
+  if (!parse::require(dict, k[kMessageBytesKey], "Missing 'message_bytes'", value) ||
+      !bytes_from_py(value.get(), message)) {
+    return nullptr;
+  }
+  if (message.empty() || message.back() != fyrn::signature_domain_byte(s.domain())) {
+    parse::raise_value_error("Prepared message network domain does not match signer");
+    return nullptr;
+  }
+  const std::string signature = s.sign_bytes(message.data(), message.size());
+  return finalize_prepared_dict(dict, signature);
+}
+
+FYRN_SIGNER_SPEC(kSignPrepared, true, "sign_prepared", 1, "prepared");
+FYRN_METHOD(signer_sign_prepared) {
+  return method<kSignPrepared>(self, Use::Shared, args, nargs, kwnames,
+                               [](fyrn::Signer& s, const auto& argv) -> PyObject* {
+                                 PyObject* dict = argv[0];
+                                 if (!dict_arg(dict, "prepared")) return nullptr;
+                                 return sign_prepared_dict(s, dict);
+                               });
+}
+
+#undef FYRN_BUILD
 #undef FYRN_METHOD
 
 // ---- the class -------------------------------------------------------------
 
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 
-#define FYRN_DOC(sig, text) sig "\n--\n\n" text
-
 PyMethodDef g_methods[] = {
-    {"from_base58", as_cfunction(&signer_from_base58), kFast | METH_STATIC,
-     FYRN_DOC("from_base58(s, signature_domain)", "Create a signer from base58-encoded secret key")},
-    {"with_nonce_manager", as_cfunction(&signer_with_nonce_manager), kFast | METH_STATIC,
-     FYRN_DOC("with_nonce_manager(keypair, strategy, signature_domain)", "Create a signer with nonce management")},
-    {"set_compute_order_id", as_cfunction(&signer_set_compute_order_id), kFast,
-     FYRN_DOC("set_compute_order_id($self, enabled)", "Enable/disable single-order ID computation.")},
-    {"set_compute_batch_order_ids", as_cfunction(&signer_set_compute_batch_order_ids), kFast,
-     FYRN_DOC("set_compute_batch_order_ids($self, enabled)",
-              "Enable/disable batch order ID computation for multi-order transactions.")},
-    {"computes_order_id", as_cfunction(&signer_computes_order_id), METH_NOARGS,
-     FYRN_DOC("computes_order_id($self)", "Whether single-order ID computation is enabled.")},
-    {"computes_batch_order_ids", as_cfunction(&signer_computes_batch_order_ids), METH_NOARGS,
-     FYRN_DOC("computes_batch_order_ids($self)", "Whether batch order ID computation is enabled.")},
-    {"sign_bytes", as_cfunction(&signer_sign_bytes), kFast,
-     FYRN_DOC("sign_bytes($self, message)", "Sign raw message bytes and return a base58 Ed25519 signature.")},
-    {"sign", as_cfunction(&signer_sign), kFast,
-     FYRN_DOC("sign($self, order, nonce=None)",
-              "Sign a single order/cancel/cancelAll\n\nMost common use case - returns a single signed transaction.\n\n"
-              "Example:\n    signed = signer.sign({\"type\": \"order\", \"symbol\": \"BTC-USD\", ...})")},
-    {"sign_all", as_cfunction(&signer_sign_all), kFast,
-     FYRN_DOC("sign_all($self, orders, base_nonce=None)",
-              "Sign multiple orders - each becomes its own transaction (parallel)\n\n"
-              "Optimized for HFT: each order gets independent confirmation/rejection.\n"
-              "Automatically parallelizes when > 10 orders.\n\n"
-              "Example:\n    signed_txs = signer.sign_all([order1, order2, order3])  # Returns list")},
-    {"sign_group", as_cfunction(&signer_sign_group), kFast,
-     FYRN_DOC("sign_group($self, orders, nonce=None)",
-              "Sign multiple orders atomically in ONE transaction\n\n"
-              "Use for bracket orders (entry + stop loss + take profit) where\n"
-              "all orders must succeed or fail together.\n\n"
-              "Example:\n    bracket = [entry, stop_loss, take_profit]\n"
-              "    signed = signer.sign_group(bracket)  # Single transaction")},
-    {"sign_faucet", as_cfunction(&signer_sign_faucet), kFast,
-     FYRN_DOC("sign_faucet($self, nonce=None)", "Sign a faucet request (testnet only)")},
-    {"sign_agent_wallet", as_cfunction(&signer_sign_agent_wallet), kFast,
-     FYRN_DOC("sign_agent_wallet($self, agent_pubkey, delete, nonce=None)", "Sign agent wallet creation/deletion")},
-    {"sign_approve_builder_code", as_cfunction(&signer_sign_approve_builder_code), kFast,
-     FYRN_DOC("sign_approve_builder_code($self, to_pubkey, fee, nonce=None)",
-              "Sign builder-code recipient approval (`abc`)")},
-    {"sign_approve_commission_fee", as_cfunction(&signer_sign_approve_commission_fee), kFast,
-     FYRN_DOC("sign_approve_commission_fee($self, to_pubkey, fee, nonce=None)",
-              "Sign builder-code recipient approval (`abc`)")},
-    {"sign_revoke_builder_code", as_cfunction(&signer_sign_revoke_builder_code), kFast,
-     FYRN_DOC("sign_revoke_builder_code($self, to_pubkey, nonce=None)",
-              "Sign builder-code recipient revocation (`rbc`)")},
-    {"sign_revoke_commission_fee", as_cfunction(&signer_sign_revoke_commission_fee), kFast,
-     FYRN_DOC("sign_revoke_commission_fee($self, to_pubkey, nonce=None)",
-              "Sign builder-code recipient revocation (`rbc`)")},
-    {"sign_user_settings", as_cfunction(&signer_sign_user_settings), kFast,
-     FYRN_DOC("sign_user_settings($self, max_leverage, nonce=None)", "Sign user settings update")},
-    {"sign_update_liquidator_config", as_cfunction(&signer_sign_update_liquidator_config), kFast,
-     FYRN_DOC("sign_update_liquidator_config($self, config, nonce=None)", "Sign a liquidator config update (`liq`)")},
-    {"sign_oracle_prices", as_cfunction(&signer_sign_oracle_prices), kFast,
-     FYRN_DOC("sign_oracle_prices($self, oracles, nonce=None)", "Sign one or more oracle price updates (`px`)")},
-    {"sign_pyth_oracle", as_cfunction(&signer_sign_pyth_oracle), kFast,
-     FYRN_DOC("sign_pyth_oracle($self, oracles, nonce=None)", "Sign a batch Pyth oracle update (`o`)")},
-    {"sign_remove_sub_account", as_cfunction(&signer_sign_remove_sub_account), kFast,
-     FYRN_DOC("sign_remove_sub_account($self, to_remove, nonce=None)", "Sign a sub-account removal")},
-    {"sign_transfer", as_cfunction(&signer_sign_transfer), kFast,
-     FYRN_DOC("sign_transfer($self, from_pubkey, to_pubkey, margin_amount, kind=None, nonce=None)",
-              "Sign a margin transfer between accounts.\n\n`kind` is \"internal\" (default) or \"external\".")},
-    {"sign_create_sub_account", as_cfunction(&signer_sign_create_sub_account), kFast,
-     FYRN_DOC("sign_create_sub_account($self, name, margin_amount=None, nonce=None)",
-              "Sign a sub-account creation (optional initial margin transfer)")},
-    {"sign_whitelist_faucet", as_cfunction(&signer_sign_whitelist_faucet), kFast,
-     FYRN_DOC("sign_whitelist_faucet($self, target_pubkey, whitelist, nonce=None)",
-              "Sign whitelist/un-whitelist faucet access (`whitelistFaucet`)")},
-    {"sign_order", as_cfunction(&signer_sign_order), kFast,
-     FYRN_DOC("sign_order($self, orders, nonce=None)",
-              "Deprecated: Use sign() for single, sign_all() for batch, sign_group() for atomic")},
-    {"sign_orders_batch", as_cfunction(&signer_sign_orders_batch), kFast,
-     FYRN_DOC("sign_orders_batch($self, batches, base_nonce=None)", "Deprecated: Use sign_all() instead")},
-    // sign_prepared and sign_wallet_prepared join here with the external-wallet flow.
+    method_def(kFromBase58, as_cfunction(&signer_from_base58), kFast | METH_STATIC,
+               "Create a signer from base58-encoded secret key"),
+    method_def(kWithNonce, as_cfunction(&signer_with_nonce_manager), kFast | METH_STATIC,
+               "Create a signer with nonce management"),
+    method_def(kSetComputeOrderId, as_cfunction(&set_flag<kSetComputeOrderId, &fyrn::Signer::set_compute_order_id>),
+               kFast, "Enable/disable single-order ID computation."),
+    method_def(kSetComputeBatch,
+               as_cfunction(&set_flag<kSetComputeBatch, &fyrn::Signer::set_compute_batch_order_ids>), kFast,
+               "Enable/disable batch order ID computation for multi-order transactions."),
+    method_def(kComputesOrderId, as_cfunction(&get_flag<kComputesOrderId, &fyrn::Signer::computes_order_id>), kFast,
+               "Whether single-order ID computation is enabled."),
+    method_def(kComputesBatch, as_cfunction(&get_flag<kComputesBatch, &fyrn::Signer::computes_batch_order_ids>),
+               kFast, "Whether batch order ID computation is enabled."),
+    method_def(kSignBytes, as_cfunction(&signer_sign_bytes), kFast,
+               "Sign raw message bytes and return a base58 Ed25519 signature."),
+    method_def(kSign, as_cfunction(&signer_sign), kFast,
+               "Sign a single order/cancel/cancelAll\n\nMost common use case - returns a single signed transaction.\n\n"
+               "Example:\n    signed = signer.sign({\"type\": \"order\", \"symbol\": \"BTC-USD\", ...})"),
+    method_def(kSignAll, as_cfunction(&signer_sign_all), kFast,
+               "Sign multiple orders - each becomes its own transaction (parallel)\n\n"
+               "Optimized for HFT: each order gets independent confirmation/rejection.\n"
+               "Automatically parallelizes when > 10 orders.\n\n"
+               "Example:\n    signed_txs = signer.sign_all([order1, order2, order3])  # Returns list"),
+    method_def(kSignGroup, as_cfunction(&sign_group_impl<kSignGroup>), kFast,
+               "Sign multiple orders atomically in ONE transaction\n\n"
+               "Use for bracket orders (entry + stop loss + take profit) where\n"
+               "all orders must succeed or fail together.\n\n"
+               "Example:\n    bracket = [entry, stop_loss, take_profit]\n"
+               "    signed = signer.sign_group(bracket)  # Single transaction"),
+    method_def(kSignFaucet, as_cfunction(&signer_sign_faucet), kFast, "Sign a faucet request (testnet only)"),
+    method_def(kSignAgentWallet, as_cfunction(&signer_sign_agent_wallet), kFast,
+               "Sign agent wallet creation/deletion"),
+    method_def(kApproveBuilderCode, as_cfunction(&approve_impl<kApproveBuilderCode>), kFast,
+               "Sign builder-code recipient approval (`abc`)"),
+    method_def(kApproveCommissionFee, as_cfunction(&approve_impl<kApproveCommissionFee>), kFast,
+               "Sign builder-code recipient approval (`abc`)"),
+    method_def(kRevokeBuilderCode, as_cfunction(&revoke_impl<kRevokeBuilderCode>), kFast,
+               "Sign builder-code recipient revocation (`rbc`)"),
+    method_def(kRevokeCommissionFee, as_cfunction(&revoke_impl<kRevokeCommissionFee>), kFast,
+               "Sign builder-code recipient revocation (`rbc`)"),
+    method_def(kUserSettings, as_cfunction(&signer_sign_user_settings), kFast, "Sign user settings update"),
+    method_def(kLiquidatorConfig, as_cfunction(&signer_sign_update_liquidator_config), kFast,
+               "Sign a liquidator config update (`liq`)"),
+    method_def(kOraclePrices, as_cfunction(&signer_sign_oracle_prices), kFast,
+               "Sign one or more oracle price updates (`px`)"),
+    method_def(kPythOracle, as_cfunction(&signer_sign_pyth_oracle), kFast, "Sign a batch Pyth oracle update (`o`)"),
+    method_def(kRemoveSubAccount, as_cfunction(&signer_sign_remove_sub_account), kFast, "Sign a sub-account removal"),
+    method_def(kTransfer, as_cfunction(&signer_sign_transfer), kFast,
+               "Sign a margin transfer between accounts.\n\n`kind` is \"internal\" (default) or \"external\"."),
+    method_def(kCreateSubAccount, as_cfunction(&signer_sign_create_sub_account), kFast,
+               "Sign a sub-account creation (optional initial margin transfer)"),
+    method_def(kWhitelistFaucet, as_cfunction(&signer_sign_whitelist_faucet), kFast,
+               "Sign whitelist/un-whitelist faucet access (`whitelistFaucet`)"),
+    method_def(kSignOrder, as_cfunction(&sign_group_impl<kSignOrder>), kFast,
+               "Deprecated: Use sign() for single, sign_all() for batch, sign_group() for atomic"),
+    method_def(kSignOrdersBatch, as_cfunction(&signer_sign_orders_batch), kFast, "Deprecated: Use sign_all() instead"),
+    method_def(kSignPrepared, as_cfunction(&signer_sign_prepared), kFast,
+               "Sign a prepared message and finalize it into a signed transaction.\n\n"
+               "This supports agent-wallet flows where prepared[\"account\"] is the trading\n"
+               "account and prepared[\"signer\"] is this signer's pubkey.\n\n"
+               "Args:\n    prepared: PreparedMessage dict from prepare_* functions\n\n"
+               "Returns:\n    SignedTransaction dict ready for API submission"),
+    // sign_wallet_prepared joins here with the wallet message modes.
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -713,7 +663,7 @@ PyGetSetDef g_getset[] = {
 };
 
 PyType_Slot g_slots[] = {
-    {Py_tp_doc, const_cast<char*>(FYRN_DOC("Signer(keypair, signature_domain)", "High-performance transaction signer"))},
+    {Py_tp_doc, const_cast<char*>("Signer(keypair, signature_domain)\n--\n\nHigh-performance transaction signer")},
     {Py_tp_new, reinterpret_cast<void*>(&signer_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&signer_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&signer_repr)},
@@ -721,8 +671,6 @@ PyType_Slot g_slots[] = {
     {Py_tp_getset, g_getset},
     {0, nullptr},
 };
-
-#undef FYRN_DOC
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
 constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;

@@ -10,14 +10,6 @@
 namespace fyrn::py {
 namespace {
 
-const char* const kInstructionParams[] = {"owner", "amount"};
-const char* const kTransactionParams[] = {"owner", "amount", "recent_blockhash"};
-
-const CallSpec kBuildDeposit{"build_deposit_instruction", nullptr, kInstructionParams, 2, 2};
-const CallSpec kBuildWithdrawIntent{"build_withdraw_intent_instruction", nullptr, kInstructionParams, 2, 2};
-const CallSpec kExportDeposit{"export_deposit_transaction", nullptr, kTransactionParams, 3, 3};
-const CallSpec kExportWithdrawIntent{"export_withdraw_intent_transaction", nullptr, kTransactionParams, 3, 3};
-
 enum Key : size_t { kProgramId, kAccounts, kData, kPubkey, kIsSigner, kIsWritable };
 constexpr std::string_view kKeyNames[] = {"program_id", "accounts", "data", "pubkey", "is_signer", "is_writable"};
 KeyTable g_keys(kKeyNames);
@@ -65,18 +57,21 @@ PyObject* instruction_dict(const solana::Instruction& ix) {
 // build binds (owner, amount) and builds the instruction; the
 // export functions bind recent_blockhash as well and check it only after the
 // instruction was built, so owner and amount errors come first.
-PyObject* build(const CallSpec& spec, bool deposit, bool export_tx, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* kwnames) {
+template <const CallSpec& Spec>
+PyObject* build(bool deposit, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  constexpr bool export_tx = Spec.n_params == 3;
   return guarded([&]() -> PyObject* {
-    PyObject* argv[3] = {};
-    if (!bind(spec, args, nargs, kwnames, argv)) return nullptr;
+    BoundArgs<Spec> argv;
+    if (!bind_args(args, nargs, kwnames, argv)) return nullptr;
     std::string_view owner, blockhash;
     uint64_t amount = 0;
     if (!to_text(argv[0], "owner", owner) || !to_u64(argv[1], "amount", amount)) return nullptr;
-    if (export_tx && !to_text(argv[2], "recent_blockhash", blockhash)) return nullptr;
+    if constexpr (export_tx) {
+      if (!to_text(argv[2], "recent_blockhash", blockhash)) return nullptr;
+    }
     auto ix = solana::instruction(owner, amount, deposit);
     if (!ix) return raise_error(ix.error());
-    if (!export_tx) return instruction_dict(*ix);
+    if constexpr (!export_tx) return instruction_dict(*ix);
     auto tx = solana::export_transaction(*ix, blockhash);
     if (!tx) return raise_error(tx.error());
     return text_to_py(*tx);
@@ -87,22 +82,22 @@ PyObject* build(const CallSpec& spec, bool deposit, bool export_tx, PyObject* co
 
 FYRN_PY_FUNCTION(build_deposit_instruction) {
   (void)module;
-  return build(kBuildDeposit, true, false, args, nargs, kwnames);
+  return build<kBuildDeposit>(true, args, nargs, kwnames);
 }
 
 FYRN_PY_FUNCTION(build_withdraw_intent_instruction) {
   (void)module;
-  return build(kBuildWithdrawIntent, false, false, args, nargs, kwnames);
+  return build<kBuildWithdrawIntent>(false, args, nargs, kwnames);
 }
 
 FYRN_PY_FUNCTION(export_deposit_transaction) {
   (void)module;
-  return build(kExportDeposit, true, true, args, nargs, kwnames);
+  return build<kExportDeposit>(true, args, nargs, kwnames);
 }
 
 FYRN_PY_FUNCTION(export_withdraw_intent_transaction) {
   (void)module;
-  return build(kExportWithdrawIntent, false, true, args, nargs, kwnames);
+  return build<kExportWithdrawIntent>(false, args, nargs, kwnames);
 }
 
 }  // namespace fyrn::py

@@ -13,17 +13,11 @@
 namespace fyrn::py {
 namespace {
 
-const CallSpec kRandomHash{"random_hash", nullptr, nullptr, 0, 0};
-const CallSpec kCurrentTimestamp{"current_timestamp", nullptr, nullptr, 0, 0};
-const char* const kTextParam[] = {"s"};
-const CallSpec kValidatePubkey{"validate_pubkey", nullptr, kTextParam, 1, 1};
-const CallSpec kValidateHash{"validate_hash", nullptr, kTextParam, 1, 1};
-
 // bind_text binds the single text parameter `s`.
-bool bind_text(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-               std::string_view& out) {
-  PyObject* bound[1];
-  return bind(call, args, nargs, kwnames, bound) && to_text(bound[0], "s", out);
+template <const CallSpec& Spec>
+bool bind_text(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::string_view& out) {
+  BoundArgs<Spec> bound;
+  return bind_args(args, nargs, kwnames, bound) && to_text(bound[0], "s", out);
 }
 
 }  // namespace
@@ -50,7 +44,7 @@ FYRN_PY_FUNCTION(validate_pubkey) {
   (void)module;
   return guarded([&]() -> PyObject* {
     std::string_view text;
-    if (!bind_text(kValidatePubkey, args, nargs, kwnames, text)) return nullptr;
+    if (!bind_text<kValidatePubkey>(args, nargs, kwnames, text)) return nullptr;
     return PyBool_FromLong(fyrn::Pubkey::from_base58(text).ok());
   });
 }
@@ -59,7 +53,7 @@ FYRN_PY_FUNCTION(validate_hash) {
   (void)module;
   return guarded([&]() -> PyObject* {
     std::string_view text;
-    if (!bind_text(kValidateHash, args, nargs, kwnames, text)) return nullptr;
+    if (!bind_text<kValidateHash>(args, nargs, kwnames, text)) return nullptr;
     return PyBool_FromLong(fyrn::Hash::from_base58(text).ok());
   });
 }

@@ -13,3 +13,5 @@ _native.random_hash(1)  # E: call-arg
 Keypair().pubkey = "x"  # E: misc
 _native.Signer(Keypair(), "devnet").sign_all({})  # E: arg-type
 _native.Signer("key", "devnet")  # E: arg-type
+_native.py_prepare_order(order={}, signature_domain="devnet")  # E: call-arg
+_native.py_finalize_transaction({}, b"sig")  # E: arg-type

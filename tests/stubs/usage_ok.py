@@ -21,3 +21,6 @@ order = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 1.0, "si
 first_id: object = signer.sign(order, nonce=1).get("order_id")
 nonces: list[int] = [tx["nonce"] for tx in signer.sign_all([order] * 3, base_nonce=None)]
 signature: str = signer.sign_bytes(b"")
+
+prepared: dict[str, object] = _native.py_prepare_order(order, "devnet", Keypair().pubkey, nonce=5)
+batch: list[dict[str, object]] = _native.py_prepare_all_orders([order], "devnet", Keypair().pubkey, base_nonce=1)

@@ -1,0 +1,166 @@
+#include "fyrn/prepare.hpp"
+
+#include <algorithm>
+#include <utility>
+#include <variant>
+
+#include "fyrn/base58.hpp"
+#include "fyrn/batch.hpp"
+#include "fyrn/nonce.hpp"
+#include "fyrn/order_id.hpp"
+#include "fyrn/wire.hpp"
+
+namespace fyrn {
+namespace {
+
+constexpr size_t kMessageCapacity = 512;
+constexpr size_t kIdScratchCapacity = 96;
+
+// The longest base58 text of 64 bytes; anything longer is refused before the
+// (length-dependent) decode runs.
+constexpr size_t kMaxSignatureText = 88;
+
+uint64_t read_u64_le(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// assemble builds the prepared record from what encode_transaction produced.
+PreparedMessage assemble(std::vector<uint8_t> message, TransactionBody body, const Pubkey& account,
+                         const std::optional<Pubkey>& signer, uint64_t nonce) {
+  PreparedMessage out;
+  out.message_bytes = std::move(message);
+  out.actions = std::move(body.actions);
+  out.account = account.to_base58();
+  out.signer = signer && *signer != account ? signer->to_base58() : out.account;
+  out.order_id = std::move(body.order_id);
+  out.order_ids = std::move(body.order_ids);
+  out.nonce = nonce;
+  return out;
+}
+
+Result<PreparedMessage> prepare_resolved(const Action& action, SignatureDomain domain, const Pubkey& account,
+                                         const std::optional<Pubkey>& signer, uint64_t nonce, OrderIdSwitches ids) {
+  std::vector<uint8_t> message;
+  message.reserve(kMessageCapacity);
+  std::vector<uint8_t> scratch;
+  scratch.reserve(kIdScratchCapacity);
+  Result<TransactionBody> body =
+      encode_transaction(action, domain, nonce, account, ids, JsonFlavour::Prepare, message, scratch);
+  if (!body) return std::move(body).error();
+  return assemble(std::move(message), std::move(body).value(), account, signer, nonce);
+}
+
+Action one_item_orders(OrderItem item) {
+  action::Orders orders;
+  orders.orders.reserve(1);
+  orders.orders.push_back(std::move(item));
+  return Action(std::move(orders));
+}
+
+}  // namespace
+
+Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
+                                           const Pubkey& account, OrderIdSwitches ids, JsonFlavour flavour,
+                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) {
+  if (Status encoded = serialize_for_sdk_signing(action, domain, nonce, account, message); !encoded) {
+    return std::move(encoded).error();
+  }
+  TransactionBody body;
+  if (const auto* orders = std::get_if<action::Orders>(&action.v)) {
+    const size_t n = orders->orders.size();
+    if (n == 1 && ids.single) {
+      body.order_id = single_order_id(orders->orders[0], nonce, account, scratch);
+    } else if (n >= 2 && ids.batch) {
+      std::vector<std::string> found = batch_order_ids(orders->orders, nonce, account, scratch);
+      if (!found.empty()) body.order_ids = std::move(found);
+    }
+  }
+  Result<std::vector<Json>> json = action_to_json(action, flavour);
+  if (!json) return std::move(json).error();
+  body.actions = std::move(json).value();
+  return body;
+}
+
+Result<PreparedMessage> prepare_action(const Action& action, SignatureDomain domain, const Pubkey& account,
+                                       const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce) {
+  const uint64_t n = nonce ? *nonce : next_timestamp();
+  return prepare_resolved(action, domain, account, signer, n, OrderIdSwitches{});
+}
+
+Result<PreparedMessage> prepare_message(OrderItem item, SignatureDomain domain, const Pubkey& account,
+                                        const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce) {
+  return prepare_action(one_item_orders(std::move(item)), domain, account, signer, nonce);
+}
+
+Result<PreparedMessage> prepare_transfer(const Transfer& transfer, SignatureDomain domain, const Pubkey& account,
+                                         const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce) {
+  return prepare_action(Action(action::Transfer{transfer}), domain, account, signer, nonce);
+}
+
+Result<PreparedMessage> prepare_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
+                                            const Pubkey& signer, uint64_t nonce) {
+  // A one-item transaction's identifier is its item's with sequence number 0,
+  // exactly what the shared path computes for a single item.
+  return prepare_resolved(one_item_orders(std::move(item)), domain, account, signer, nonce,
+                          OrderIdSwitches{.single = true, .batch = false});
+}
+
+Result<std::vector<PreparedMessage>> prepare_all(std::vector<OrderItem> items, SignatureDomain domain,
+                                                 const Pubkey& account, const std::optional<Pubkey>& signer,
+                                                 std::optional<uint64_t> base_nonce) {
+  if (items.empty()) return std::vector<PreparedMessage>{};
+  const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
+  if (Status s = check_batch_nonce_range(base, items.size()); !s) return std::move(s).error();
+  const Pubkey resolved_signer = signer ? *signer : account;
+  return parallel_map<PreparedMessage>(items.size(), [&](size_t i) {
+    return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i);
+  });
+}
+
+Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::string_view signature,
+                                                const std::vector<uint8_t>* signed_bytes) {
+  if (signature.size() > kMaxSignatureText) {
+    return Error::signing_failed("signature must encode exactly 64 bytes");
+  }
+  if (prepared.actions.empty()) return Error::empty_orders();
+  Result<std::vector<uint8_t>> decoded = base58::decode(signature);
+  if (!decoded) return Error::signing_failed("signature must be base58");
+  if (decoded->size() != 64) return Error::invalid_signature_length(decoded->size());
+
+  Result<Pubkey> account = Pubkey::from_base58(prepared.account);
+  if (!account) return std::move(account).error();
+  Result<Pubkey> signer = Pubkey::from_base58(prepared.signer);
+  if (!signer) return std::move(signer).error();
+
+  const std::vector<uint8_t>& message = prepared.message_bytes;
+  if (message.size() < kSigningSuffixLen) {
+    return Error::signing_failed("prepared message is missing its signing suffix");
+  }
+  const uint8_t* suffix = message.data() + message.size() - kSigningSuffixLen;
+  const uint8_t domain_byte = message.back();
+  if (read_u64_le(suffix) != prepared.nonce || !std::equal(account->bytes.begin(), account->bytes.end(), suffix + 8) ||
+      domain_byte < 1 || domain_byte > 3) {
+    return Error::signing_failed("prepared account, nonce, or network domain does not match message bytes");
+  }
+
+  Signature sig;
+  std::copy(decoded->begin(), decoded->end(), sig.begin());
+  const std::vector<uint8_t>& verified = signed_bytes != nullptr ? *signed_bytes : message;
+  if (!verify_signature(sig, verified.data(), verified.size(), *signer)) {
+    return Error::signing_failed("signature does not verify for the prepared signer and message");
+  }
+
+  SignedTransaction tx;
+  tx.actions = std::move(prepared.actions);
+  tx.account = std::move(prepared.account);
+  tx.signer = std::move(prepared.signer);
+  tx.signature = std::string(signature);
+  tx.order_id = std::move(prepared.order_id);
+  tx.order_ids = std::move(prepared.order_ids);
+  tx.nonce = prepared.nonce;
+  return tx;
+}
+
+}  // namespace fyrn

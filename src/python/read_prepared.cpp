@@ -1,0 +1,261 @@
+// read_prepared.cpp: prepared-message dicts from Python.
+#include "read_prepared.hpp"
+
+#include <cmath>
+#include <string_view>
+#include <utility>
+
+#include "convert.hpp"
+#include "parse_util.hpp"
+
+namespace fyrn::py {
+namespace {
+
+enum Key : size_t { kActions, kMessageBytes, kAccount, kSigner, kNonce, kOrderId, kOrderIds };
+constexpr std::string_view kKeyNames[] = {"actions", "message_bytes", "account", "signer",
+                                          "nonce",   "order_id",      "order_ids"};
+KeyTable g_keys(kKeyNames);
+
+// utf8 views a str as UTF-8; false (nothing raised) for lone surrogates, which
+// have no UTF-8 form and which a JSON parser refuses in their escaped form.
+bool utf8(PyObject* str, std::string_view& out) {
+  Py_ssize_t len = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(str, &len);
+  if (data == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  out = std::string_view(data, static_cast<size_t>(len));
+  return true;
+}
+
+// repr_text is the int or float text the dumping writes (the base types'
+// repr, whatever a subclass says); an int too long to print raises here.
+bool repr_text(PyObject* obj, reprfunc repr, std::string& out) {
+  PyRef text = PyRef::steal(repr(obj));
+  if (!text) return false;
+  std::string_view view;
+  if (!utf8(text.get(), view)) return false;
+  out.assign(view);
+  return true;
+}
+
+bool required(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
+  return parse::require(dict, key, missing, out);
+}
+
+bool text_at(PyObject* dict, PyObject* key, const char* missing, std::string& out) {
+  PyRef v;
+  return required(dict, key, missing, v) && parse::text(v.get(), out);
+}
+
+}  // namespace
+
+void JsonReader::defer(const char* problem) {
+  if (!problem_) problem_ = problem;
+}
+
+bool JsonReader::read(PyObject* obj) { return value(obj, value_); }
+
+bool JsonReader::array(std::vector<fyrn::Json>& out) {
+  if (problem_) return parse::raise_value_error("actions are not valid JSON: " + *problem_);
+  if (!value_.is_array()) {
+    return parse::raise_value_error(std::string("actions must be a JSON array, not ") + value_.type_name());
+  }
+  out = std::move(value_.get_ref<fyrn::Json::array_t&>());
+  return true;
+}
+
+bool JsonReader::key(PyObject* obj, std::string& out) {
+  if (PyUnicode_Check(obj)) {
+    std::string_view text;
+    if (!utf8(obj, text)) defer("a lone surrogate in a key");
+    out.assign(text);
+    return true;
+  }
+  if (PyFloat_Check(obj)) {
+    const double d = PyFloat_AS_DOUBLE(obj);
+    if (std::isnan(d)) {
+      out = "NaN";
+    } else if (std::isinf(d)) {
+      out = d > 0 ? "Infinity" : "-Infinity";
+    } else {
+      return repr_text(obj, PyFloat_Type.tp_repr, out);
+    }
+    return true;
+  }
+  if (obj == Py_True || obj == Py_False || obj == Py_None) {
+    out = obj == Py_True ? "true" : obj == Py_False ? "false" : "null";
+    return true;
+  }
+  if (PyLong_Check(obj)) return repr_text(obj, PyLong_Type.tp_repr, out);
+  PyErr_Format(PyExc_TypeError, "keys must be str, int, float, bool or None, not %.100s", Py_TYPE(obj)->tp_name);
+  return false;
+}
+
+bool JsonReader::value(PyObject* obj, fyrn::Json& out) {
+  if (obj == Py_None) {
+    out = nullptr;
+  } else if (obj == Py_True || obj == Py_False) {
+    out = obj == Py_True;
+  } else if (PyUnicode_Check(obj)) {
+    std::string_view text;
+    if (!utf8(obj, text)) defer("a lone surrogate in a text");
+    out = std::string(text);
+  } else if (PyLong_Check(obj)) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow == 0) {
+      if (v == -1 && PyErr_Occurred()) return false;
+      if (v >= 0) {
+        out = static_cast<uint64_t>(v);
+      } else {
+        out = static_cast<int64_t>(v);
+      }
+      return true;
+    }
+    if (overflow > 0) {
+      const unsigned long long u = PyLong_AsUnsignedLongLong(obj);
+      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        out = static_cast<uint64_t>(u);
+        return true;
+      }
+      PyErr_Clear();
+    }
+    // Beyond 64 bits the parser reads the digits as the nearest double.
+    const double d = PyLong_AsDouble(obj);
+    if (d == -1.0 && PyErr_Occurred()) {
+      if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+      PyErr_Clear();
+      std::string digits;  // an int too long to print fails here, as when dumping
+      if (!repr_text(obj, PyLong_Type.tp_repr, digits)) return false;
+      defer("a number beyond the range of a double");
+      out = nullptr;
+      return true;
+    }
+    out = d;
+  } else if (PyFloat_Check(obj)) {
+    const double d = PyFloat_AS_DOUBLE(obj);
+    if (!std::isfinite(d)) defer("NaN and infinities are not JSON numbers");
+    out = d;
+  } else if (PyList_Check(obj) || PyTuple_Check(obj)) {
+    return container(obj, out, false);
+  } else if (PyDict_Check(obj)) {
+    return container(obj, out, true);
+  } else {
+    PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
+    if (name) PyErr_Format(PyExc_TypeError, "Object of type %S is not JSON serializable", name.get());
+    return false;
+  }
+  return true;
+}
+
+bool JsonReader::container(PyObject* obj, fyrn::Json& out, bool is_dict) {
+  out = is_dict ? fyrn::Json::object() : fyrn::Json::array();
+  if (is_dict ? PyDict_GET_SIZE(obj) == 0 : PySequence_Fast_GET_SIZE(obj) == 0) return true;
+  for (PyObject* open : open_) {
+    if (open == obj) {
+      PyErr_SetString(PyExc_ValueError, "Circular reference detected");
+      return false;
+    }
+  }
+  if (Py_EnterRecursiveCall(" while encoding a JSON object")) return false;
+  open_.push_back(obj);
+  // A dict is read through its items() (a subclass may override it), as the
+  // dumping does; every element is held while it is read.
+  PyRef items = PyRef::steal(is_dict ? PyMapping_Items(obj) : PySequence_List(obj));
+  bool ok = static_cast<bool>(items);
+  for (Py_ssize_t i = 0; ok && i < PyList_GET_SIZE(items.get()); ++i) {
+    PyRef item = PyRef::borrow(PyList_GET_ITEM(items.get(), i));
+    if (!is_dict) {
+      fyrn::Json element;
+      ok = value(item.get(), element);
+      if (ok) out.get_ref<fyrn::Json::array_t&>().push_back(std::move(element));
+      continue;
+    }
+    if (!PyTuple_Check(item.get()) || PyTuple_GET_SIZE(item.get()) != 2) {
+      PyErr_SetString(PyExc_ValueError, "items must return 2-tuples");
+      ok = false;
+      break;
+    }
+    std::string name;
+    fyrn::Json member;
+    ok = key(PyTuple_GET_ITEM(item.get(), 0), name) && value(PyTuple_GET_ITEM(item.get(), 1), member);
+    // A repeated name keeps its last value, as parsing the text would.
+    if (ok) out[name] = std::move(member);
+  }
+  open_.pop_back();
+  Py_LeaveRecursiveCall();
+  return ok;
+}
+
+bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out) {
+  if (PyBytes_Check(obj) || PyByteArray_Check(obj)) {
+    const char* data = PyBytes_Check(obj) ? PyBytes_AS_STRING(obj) : PyByteArray_AS_STRING(obj);
+    const Py_ssize_t len = PyBytes_Check(obj) ? PyBytes_GET_SIZE(obj) : PyByteArray_GET_SIZE(obj);
+    out.assign(reinterpret_cast<const uint8_t*>(data), reinterpret_cast<const uint8_t*>(data) + len);
+    return true;
+  }
+  PyRef it = parse::sequence_iter(obj, nullptr);
+  if (!it) return false;
+  std::vector<uint8_t> bytes;
+  for (;;) {
+    PyRef el = PyRef::steal(PyIter_Next(it.get()));
+    if (!el) {
+      if (PyErr_Occurred()) return false;
+      break;
+    }
+    uint64_t byte = 0;
+    if (!parse::uint_in_range(el.get(), 255, byte)) return false;
+    bytes.push_back(static_cast<uint8_t>(byte));
+  }
+  out = std::move(bytes);
+  return true;
+}
+
+bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out) {
+  PyObject* const* k = g_keys.keys();
+  if (k == nullptr) return false;
+  fyrn::PreparedMessage prepared;
+  JsonReader actions;
+  PyRef v;
+  if (!required(dict, k[kActions], "Missing 'actions'", v) || !actions.read(v.get())) return false;
+  if (!required(dict, k[kMessageBytes], "Missing 'message_bytes'", v) ||
+      !bytes_from_py(v.get(), prepared.message_bytes)) {
+    return false;
+  }
+  if (!text_at(dict, k[kAccount], "Missing 'account'", prepared.account) ||
+      !text_at(dict, k[kSigner], "Missing 'signer'", prepared.signer)) {
+    return false;
+  }
+  if (!required(dict, k[kNonce], "Missing 'nonce'", v) || !parse::u64_host(v.get(), prepared.nonce)) return false;
+  if (!actions.array(prepared.actions)) return false;
+
+  if (!parse::get(dict, k[kOrderId], v)) return false;
+  if (v && v.get() != Py_None) {
+    std::string id;
+    if (!parse::text(v.get(), id)) return false;
+    prepared.order_id = std::move(id);
+  }
+  if (!parse::get(dict, k[kOrderIds], v)) return false;
+  if (v && v.get() != Py_None) {
+    PyRef it = parse::sequence_iter(v.get(), nullptr);
+    if (!it) return false;
+    std::vector<std::string> ids;
+    for (;;) {
+      PyRef el = PyRef::steal(PyIter_Next(it.get()));
+      if (!el) {
+        if (PyErr_Occurred()) return false;
+        break;
+      }
+      std::string id;
+      if (!parse::text(el.get(), id)) return false;
+      ids.push_back(std::move(id));
+    }
+    prepared.order_ids = std::move(ids);
+  }
+  out = std::move(prepared);
+  return true;
+}
+
+}  // namespace fyrn::py

@@ -1,0 +1,57 @@
+// read_prepared.hpp: prepared-message dictionaries (and their parts) read back
+// from Python into core records.
+//
+// A prepared dict comes back from the caller, possibly edited: every value is
+// checked for its type here, and finalisation checks what the values mean.
+#pragma once
+
+#include "pyref.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fyrn/json.hpp"
+#include "fyrn/prepare.hpp"
+
+namespace fyrn::py {
+
+// JsonReader converts a Python object into a JSON value exactly as
+// `json.loads(json.dumps(obj))` would accept or refuse it, without the text in
+// between. It fails in two stages, as dumping then parsing would: what the
+// dumping refuses (a value of no JSON type, a key of no JSON type, a
+// container that contains itself, nesting past the recursion limit, an int
+// too long to print) raises at once from `read`; what only the parsing would
+// refuse (NaN and infinities, numbers beyond a double, lone surrogates, a top
+// level that is no array) is kept and raised by `array` as ValueError.
+class JsonReader {
+ public:
+  // read converts obj; false with the dumping's exception set.
+  bool read(PyObject* obj);
+  // array hands over the value as a list of actions; false with ValueError
+  // set if the text would not parse, or is no array.
+  bool array(std::vector<fyrn::Json>& out);
+
+ private:
+  bool value(PyObject* obj, fyrn::Json& out);
+  bool key(PyObject* obj, std::string& out);
+  bool container(PyObject* obj, fyrn::Json& out, bool is_dict);
+  void defer(const char* problem);
+
+  fyrn::Json value_;
+  std::optional<std::string> problem_;
+  std::vector<PyObject*> open_;  // containers being read, for cycle detection
+};
+
+// bytes_from_py reads a byte string from bytes, bytearray or any other
+// sequence of ints 0..255. A str: TypeError "Can't extract `str` to `Vec`";
+// an element out of range: OverflowError.
+bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out);
+
+// prepared_from_py reads a prepared-message dict: "actions", "message_bytes",
+// "account", "signer", "nonce" (each required: ValueError "Missing '<key>'"),
+// then the actions' parse, then the optional "order_id" and "order_ids".
+// The renderings ("message_base58" …) are not read.
+bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out);
+
+}  // namespace fyrn::py
