@@ -8,9 +8,7 @@ Rows:
 - compute_order_id_from_order on a typical limit order: the whole public call
   (binding, account decoding, parse, SHA-256 identifier, base58 text);
 - the same minus the same call on {"type": "cancel_all"} (binding, account and
-  a one-key parse): parse plus identifier, an upper bound on the parse alone;
-- the parse alone, from the test-only probe (n parses in one C loop), when the
-  probe is built (`make bench` builds it with the tests)."""
+  a one-key parse): parse plus identifier, an upper bound on the parse alone."""
 
 import nacl.signing
 
@@ -49,17 +47,8 @@ def run():
         ("  + client_id and builder_code", extras),
         ("  minus cancel_all call (parse + id)", full - minimal),
     ]
-    try:
-        import _fyrn_parse_probe as probe
-    except ImportError:
-        probe = None
-    if probe is not None:
-        n = 1000
-        rows.append(("parse alone, typical limit", ns_per_call(lambda: probe.parse_repeat(TYPICAL, n)) / n))
-        rows.append(("parse alone, + client_id and builder_code",
-                     ns_per_call(lambda: probe.parse_repeat(WITH_EXTRAS, n)) / n))
     print_table("Parsing a limit order dict vs one Ed25519 signature", "floor: PyNaCl sign, 91 bytes", rows)
-    parse_ns = rows[4][1] if probe is not None else full - minimal
+    parse_ns = full - minimal
     print(f"  typical limit order parse: {100 * parse_ns / floor:.1f}% of a signature (target < 5%)")
     return dict(rows)
 

@@ -12,7 +12,7 @@ import time
 import nacl.signing
 
 import _native
-from benchlib import print_table
+from benchlib import interleaved, print_table
 
 ORDER = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 50000.5, "size": 0.25}
 
@@ -28,20 +28,6 @@ def resident_kib():
     with open("/proc/self/statm") as f:
         pages = int(f.read().split()[1])
     return pages * os.sysconf("SC_PAGE_SIZE") // 1024
-
-
-def interleaved(fns, rounds=40, number=200):
-    """Best nanoseconds per call of each fn, in this thread's CPU time (so time
-    spent descheduled by other processes does not count), timed in alternating
-    short rounds so that cache and frequency effects hit every candidate alike."""
-    best = {name: float("inf") for name in fns}
-    for _ in range(rounds):
-        for name, fn in fns.items():
-            t = time.thread_time_ns()
-            for _ in range(number):
-                fn()
-            best[name] = min(best[name], (time.thread_time_ns() - t) / number)
-    return best
 
 
 def single(signer):

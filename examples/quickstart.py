@@ -132,6 +132,38 @@ def signing():
     print("verified:          every signature above checked by PyNaCl over independently rebuilt bytes")
 
 
+def external_wallet():
+    section("External wallet: prepare, sign elsewhere, finalise")
+    # The account's key lives in a wallet the library never sees; PyNaCl plays
+    # that wallet here. Preparation needs only the account's public key.
+    wallet = nacl.signing.SigningKey.generate()
+    account = base58.b58encode(bytes(wallet.verify_key)).decode()
+    order = {"type": "order", "symbol": "ETH-USD", "is_buy": False, "price": 3100.25, "size": 1.5}
+    prepared = _native.py_prepare_order(order, "mainnet", account)
+    print(f"prepared:          {len(prepared['message_bytes'])} bytes to sign, nonce {prepared['nonce']}, "
+          f"order_id {prepared['order_id']}")
+    print(f"                   hex {prepared['message_hex'][:48]}...")
+
+    signature = base58.b58encode(wallet.sign(prepared["message_bytes"]).signature).decode()
+    signed = _native.py_finalize_transaction(prepared, signature)
+    assert signed["signature"] == signature and signed["account"] == account
+    print(f"finalised:         signature {signature[:16]}... verified for {account[:8]}...")
+
+    # Finalisation is strict: the record must match the bytes the wallet signed.
+    other = base58.b58encode(nacl.signing.SigningKey.generate().sign(prepared["message_bytes"]).signature).decode()
+    tampered = [
+        ("nonce changed", dict(prepared, nonce=prepared["nonce"] + 1), signature),
+        ("account changed", dict(prepared, account=Keypair().pubkey), signature),
+        ("another key's signature", prepared, other),
+    ]
+    for label, record, sig in tampered:
+        try:
+            _native.py_finalize_transaction(record, sig)
+            raise AssertionError(f"{label}: accepted")
+        except ValueError as e:
+            print(f"  refused, {label + ':':25} {e}")
+
+
 def solana_funding(kp):
     section("Solana USDC funding")
     show_deposit(owner=kp.pubkey, usdc=25)
@@ -142,6 +174,7 @@ def main():
     validation(kp)
     clock()
     signing()
+    external_wallet()
     solana_funding(kp)
 
 

@@ -28,9 +28,7 @@ def raises(exc, text, fn, *args):
 
 def prepared(item):
     """Preparation-flavour JSON of one order dict, its "on_fill" key attached."""
-    if hasattr(_native, "py_prepare_order"):
-        return _native.py_prepare_order(item, "mainnet", ACCOUNT58, nonce=1)["actions"][0]
-    return pytest.importorskip("_fyrn_parse_probe").prepare_item(item)
+    return _native.py_prepare_order(item, "mainnet", ACCOUNT58, nonce=1)["actions"][0]
 
 
 ORDER = {"type": "order", "symbol": "S", "is_buy": True, "price": 1, "size": 2}

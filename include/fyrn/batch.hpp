@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "fyrn/error.hpp"
 #include "fyrn/json.hpp"
 #include "fyrn/model.hpp"
+#include "fyrn/prepare.hpp"
 #include "fyrn/signer.hpp"
 
 namespace fyrn {
@@ -137,6 +139,16 @@ using TxSink = FunctionRef<bool(size_t, SignedTransaction&&)>;
 Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink sink);
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
                                   uint64_t base_nonce, TxSink sink);
+
+// PreparedSink takes over prepared message i on the calling thread (in index
+// order); false stops the batch.
+using PreparedSink = FunctionRef<bool(size_t, PreparedMessage&&)>;
+
+// prepare_all_streamed prepares as prepare_all does (prepare.hpp) and hands
+// each prepared message to `sink` while later ones are still being prepared.
+Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
+                            const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
+                            PreparedSink sink);
 
 // batch_pool_usable says whether a batch of kParallelThreshold or more items
 // would run on the pool now (false in a forked child that inherited a running

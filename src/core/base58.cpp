@@ -42,26 +42,57 @@ std::string quoted(unsigned char c) {
 
 }  // namespace
 
+// encode works in base 58^5 limbs (least significant first) and takes the
+// input four bytes at a time: a quarter of the passes of a byte-at-a-time
+// big-number loop, each over a fifth of the columns. Prepared messages of a
+// few hundred bytes are rendered on every preparation.
 std::string encode(const uint8_t* data, size_t len) {
+  constexpr uint64_t kLimb = 656356768;  // 58^5
   size_t zeros = 0;
   while (zeros < len && data[zeros] == 0) ++zeros;
-  // log(256)/log(58) < 1.366: enough base-58 digits for the rest.
-  std::vector<uint8_t> digits((len - zeros) * 138 / 100 + 1);
-  size_t used = 0;
-  for (size_t i = zeros; i < len; ++i) {
-    uint32_t carry = data[i];
-    for (size_t j = 0; j < used; ++j) {
-      carry += static_cast<uint32_t>(digits[j]) << 8;
-      digits[j] = static_cast<uint8_t>(carry % 58);
-      carry /= 58;
+  const uint8_t* p = data + zeros;
+  const size_t n = len - zeros;
+  // log(256)/log(58^5) < 0.274: limbs enough for the rest.
+  std::vector<uint32_t> limbs;
+  limbs.reserve(n * 274 / 1000 + 2);
+  // absorb computes limbs = limbs * 2^bits + value.
+  auto absorb = [&limbs](unsigned bits, uint32_t value) {
+    uint64_t carry = value;
+    for (uint32_t& limb : limbs) {
+      const uint64_t t = (static_cast<uint64_t>(limb) << bits) + carry;
+      limb = static_cast<uint32_t>(t % kLimb);
+      carry = t / kLimb;
     }
     while (carry > 0) {
-      digits[used++] = static_cast<uint8_t>(carry % 58);
-      carry /= 58;
+      limbs.push_back(static_cast<uint32_t>(carry % kLimb));
+      carry /= kLimb;
     }
+  };
+  size_t i = 0;
+  if (const size_t head = n % 4; head > 0) {
+    uint32_t value = 0;
+    for (; i < head; ++i) value = (value << 8) | p[i];
+    absorb(static_cast<unsigned>(8 * head), value);
   }
-  std::string out(zeros + used, '1');
-  for (size_t j = 0; j < used; ++j) out[zeros + j] = kAlphabet[digits[used - 1 - j]];
+  for (; i < n; i += 4) {
+    absorb(32, (uint32_t{p[i]} << 24) | (uint32_t{p[i + 1]} << 16) | (uint32_t{p[i + 2]} << 8) | p[i + 3]);
+  }
+  char digits[5];
+  std::string out(zeros, '1');
+  out.reserve(zeros + limbs.size() * 5);
+  for (size_t k = limbs.size(); k-- > 0;) {
+    uint32_t limb = limbs[k];
+    for (int d = 4; d >= 0; --d) {
+      digits[d] = kAlphabet[limb % 58];
+      limb /= 58;
+    }
+    // The top limb has no leading zero digits; the others keep all five.
+    size_t skip = 0;
+    if (k + 1 == limbs.size()) {
+      while (skip < 4 && digits[skip] == '1') ++skip;
+    }
+    out.append(digits + skip, digits + 5);
+  }
   return out;
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <variant>
 
+#include "fyrn/nonce.hpp"
+
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/parallel_for.h>
@@ -335,6 +337,19 @@ Result<std::vector<SignedTransaction>> sign_orders_batch(const Signer& signer,
   return parallel_map<SignedTransaction>(batches.size(), [&](size_t i) {
     return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i);
   });
+}
+
+Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
+                            const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
+                            PreparedSink sink) {
+  if (items.empty()) return {};  // and no nonce drawn
+  const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
+  if (Status s = check_batch_nonce_range(base, items.size()); !s) return s;
+  const Pubkey resolved_signer = signer ? *signer : account;
+  return parallel_map_streamed<PreparedMessage>(
+      items.size(),
+      [&](size_t i) { return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i); },
+      [&](size_t i, PreparedMessage&& prepared) { return sink(i, std::move(prepared)); });
 }
 
 }  // namespace fyrn

@@ -110,13 +110,14 @@ Result<PreparedMessage> prepare_single_item(OrderItem item, SignatureDomain doma
 Result<std::vector<PreparedMessage>> prepare_all(std::vector<OrderItem> items, SignatureDomain domain,
                                                  const Pubkey& account, const std::optional<Pubkey>& signer,
                                                  std::optional<uint64_t> base_nonce) {
-  if (items.empty()) return std::vector<PreparedMessage>{};
-  const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
-  if (Status s = check_batch_nonce_range(base, items.size()); !s) return std::move(s).error();
-  const Pubkey resolved_signer = signer ? *signer : account;
-  return parallel_map<PreparedMessage>(items.size(), [&](size_t i) {
-    return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i);
-  });
+  std::vector<PreparedMessage> out(items.size());
+  Status status = prepare_all_streamed(std::move(items), domain, account, signer, base_nonce,
+                                       [&](size_t i, PreparedMessage&& prepared) {
+                                         out[i] = std::move(prepared);
+                                         return true;
+                                       });
+  if (!status) return std::move(status).error();
+  return out;
 }
 
 Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::string_view signature,

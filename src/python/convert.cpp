@@ -1,6 +1,8 @@
 // Core results into Python objects.
 #include "convert.hpp"
 
+#include "errors.hpp"
+
 #include "fyrn/base58.hpp"
 #include "fyrn/encoding.hpp"
 
@@ -226,6 +228,15 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
   if (tx.order_id && !put(d, k[kOrderId], text_to_py(*tx.order_id))) return nullptr;
   if (tx.order_ids && !put(d, k[kOrderIds], texts_to_py(*tx.order_ids))) return nullptr;
   return dict.release();
+}
+
+PyObject* BatchList::finish(const fyrn::Status& status) {
+  if (failed_) return nullptr;
+  if (!status) {
+    set_error_text(PyExc_ValueError, status.error().display());
+    return nullptr;
+  }
+  return list_.release();
 }
 
 PyObject* prepared_to_py(const PreparedMessage& prepared) {

@@ -36,6 +36,33 @@ PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nu
 // insertion order. nullptr with the exception set on failure.
 PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared);
 
+// BatchList collects a batch's result dicts while the batch is still running:
+// each result is converted as soon as it is handed over, and the whole list is
+// dropped if any item (or any conversion) fails.
+class BatchList {
+ public:
+  explicit BatchList(size_t n) : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))) {}
+  explicit operator bool() const { return static_cast<bool>(list_); }
+
+  // put stores `dict` (a new reference) at i; a nullptr (conversion failed,
+  // exception set) returns false, which stops the batch.
+  bool put(size_t i, PyObject* dict) {
+    if (dict == nullptr) {
+      failed_ = true;
+      return false;
+    }
+    PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(i), dict);
+    return true;
+  }
+
+  // finish returns the list, or nullptr with the exception of the first failure.
+  PyObject* finish(const fyrn::Status& status);
+
+ private:
+  PyRef list_;
+  bool failed_ = false;
+};
+
 // text_to_py returns a new str from UTF-8 bytes.
 inline PyObject* text_to_py(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));

@@ -22,6 +22,7 @@
 #include "parse_orders.hpp"
 #include "read_prepared.hpp"
 
+#include "fyrn/batch.hpp"
 #include "fyrn/prepare.hpp"
 
 namespace fyrn::py {
@@ -172,16 +173,12 @@ FYRN_PY_FUNCTION(py_prepare_all_orders) {
   (void)module;
   struct Own : OrdersOwn {
     PyObject* finish(const Common& c) {
-      auto all = fyrn::prepare_all(std::move(items), c.domain, c.account, c.signer, c.nonce);
-      if (!all) return raise_error(all.error());
-      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(all->size())));
-      if (!list) return nullptr;
-      for (size_t i = 0; i < all->size(); ++i) {
-        PyObject* dict = prepared_to_py((*all)[i]);
-        if (dict == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), dict);
-      }
-      return list.release();
+      BatchList out(items.size());
+      if (!out) return nullptr;
+      const fyrn::Status status =
+          fyrn::prepare_all_streamed(std::move(items), c.domain, c.account, c.signer, c.nonce,
+                                     [&](size_t i, fyrn::PreparedMessage&& m) { return out.put(i, prepared_to_py(m)); });
+      return out.finish(status);
     }
   };
   return prepare_call<kPrepareAllOrders>(args, nargs, kwnames, Own{});

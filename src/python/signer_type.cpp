@@ -232,48 +232,16 @@ uint64_t batch_base(const std::optional<uint64_t>& base_nonce) {
   return base_nonce ? *base_nonce : fyrn::next_timestamp();
 }
 
-// BatchList collects a batch's dictionaries while the batch is still being
-// signed: each transaction is converted as soon as it is handed over, and the
-// whole list is dropped if any item (or any conversion) fails.
-class BatchList {
- public:
-  BatchList(size_t n, PyObject* own_key)
-      : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))), own_key_(own_key) {}
-  explicit operator bool() const { return static_cast<bool>(list_); }
-
-  // take converts transaction i; false (with a Python exception set) stops the batch.
-  bool take(size_t i, fyrn::SignedTransaction&& tx) {
-    PyObject* dict = signed_to_py(tx, own_key_);
-    if (dict == nullptr) {
-      failed_ = true;
-      return false;
-    }
-    PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(i), dict);
-    return true;
-  }
-
-  // finish returns the list, or nullptr with the exception of the first failure.
-  PyObject* finish(const fyrn::Status& status) {
-    if (failed_) return nullptr;
-    if (!status) return raise_error(status.error());
-    return list_.release();
-  }
-
- private:
-  PyRef list_;
-  PyObject* own_key_;
-  bool failed_ = false;
-};
-
 template <typename Items, typename SignStreamed>
 PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_t>& base_nonce,
                      SignStreamed&& sign_streamed) {
   if (items.empty()) return PyList_New(0);
-  BatchList out(items.size(), own_pubkey(s));
+  BatchList out(items.size());
   if (!out) return nullptr;
+  PyObject* own_key = own_pubkey(s);
   const fyrn::Status status =
       sign_streamed(s, std::move(items), batch_base(base_nonce),
-                    [&](size_t i, fyrn::SignedTransaction&& tx) { return out.take(i, std::move(tx)); });
+                    [&](size_t i, fyrn::SignedTransaction&& tx) { return out.put(i, signed_to_py(tx, own_key)); });
   return out.finish(status);
 }
 

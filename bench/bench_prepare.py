@@ -1,0 +1,80 @@
+"""External-wallet preparation and finalisation against the cryptography they
+hand over to or check.
+
+Floors, measured in the same run:
+- py_prepare_order: PyNaCl's SigningKey.sign of a message of the prepared
+  length (the signature the wallet will make); target <= 0.25x;
+- py_finalize_transaction: PyNaCl's VerifyKey.verify of the same bytes (strict
+  verification is the floor; everything else must nearly vanish); target <= 1.15x;
+- py_prepare_all_orders of 10,000 orders: per-order cost against one
+  py_prepare_order call; target <= 1.0x (the pool must not make it slower)."""
+
+import time
+
+import base58
+import nacl.signing
+
+import _native
+from benchlib import interleaved, print_table
+
+ORDER = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 50000.5, "size": 0.25}
+
+
+def single(wallet, account):
+    prepared = _native.py_prepare_order(ORDER, "mainnet", account, nonce=1)
+    message = prepared["message_bytes"]
+    signed = wallet.sign(message)
+    signature = base58.b58encode(signed.signature).decode()
+    verify_key = wallet.verify_key
+    names = [
+        f"floor: PyNaCl sign, {len(message)} bytes",
+        "py_prepare_order(limit order)",
+        f"floor: PyNaCl verify, {len(message)} bytes",
+        "py_finalize_transaction",
+    ]
+    fns = [
+        lambda: wallet.sign(message),
+        lambda: _native.py_prepare_order(ORDER, "mainnet", account, nonce=1),
+        lambda: verify_key.verify(message, signed.signature),
+        lambda: _native.py_finalize_transaction(prepared, signature),
+    ]
+    best = interleaved(dict(zip(names, fns)))
+    rows = [(name, best[name]) for name in names]
+    print_table("Preparing and finalising one order", rows[0][0], rows)
+    prepare_ratio = rows[1][1] / rows[0][1]
+    finalize_ratio = rows[3][1] / rows[2][1]
+    print(f"  py_prepare_order / PyNaCl sign = {prepare_ratio:.3f}  (target <= 0.25)")
+    print(f"  py_finalize_transaction / PyNaCl verify = {finalize_ratio:.3f}  (target <= 1.15)")
+    return prepare_ratio, finalize_ratio
+
+
+def batch(account, n=10_000, rounds=10):
+    orders = [dict(ORDER, price=50000.0 + i % 100) for i in range(n)]
+    _native.py_prepare_all_orders(orders[:100], "mainnet", account)  # start the pool outside the timing
+    one_by_one = orders[:1000]
+    best_batch = best_single = float("inf")
+    for _ in range(rounds):  # alternate, so both see the same machine load
+        t = time.perf_counter()
+        _native.py_prepare_all_orders(orders, "mainnet", account)
+        best_batch = min(best_batch, (time.perf_counter() - t) / n)
+        t = time.perf_counter()
+        for o in one_by_one:
+            _native.py_prepare_order(o, "mainnet", account)
+        best_single = min(best_single, (time.perf_counter() - t) / len(one_by_one))
+    ratio = best_batch / best_single
+    print(f"\npy_prepare_all_orders of {n:,} orders")
+    print(f"  {best_batch * 1e9:10.1f} ns per order   floor: one py_prepare_order call {best_single * 1e9:10.1f} ns")
+    print(f"  ratio {ratio:.2f}  (target <= 1.0)")
+    return ratio
+
+
+def run():
+    wallet = nacl.signing.SigningKey(bytes(range(32)))
+    account = base58.b58encode(bytes(wallet.verify_key)).decode()
+    prepare_ratio, finalize_ratio = single(wallet, account)
+    batch_ratio = batch(account)
+    return {"prepare_vs_sign": prepare_ratio, "finalize_vs_verify": finalize_ratio, "prepare_all_per_order": batch_ratio}
+
+
+if __name__ == "__main__":
+    run()
