@@ -201,29 +201,27 @@ PyObject* own_pubkey(const fyrn::Signer& signer) {
 
 // one_transaction is every method that signs one action for the signer's own
 // account: exclusive use, the optional nonce (the last parameter) converted
-// first, then build(signer, argv, action) converts the other arguments into
-// the action; a nonce is drawn by the signer's strategy only once that worked.
-template <const CallSpec& Spec, typename Build>
-PyObject* one_transaction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                          Build&& build) {
-  static_assert(std::string_view(Spec.params[Spec.n_params - 1]) == "nonce");
+// first, then the action's own arguments (Args, see action_args.hpp); a nonce
+// is drawn by the signer's strategy only once they all converted.
+template <const CallSpec& Spec, typename Args>
+PyObject* one_transaction(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  constexpr int kNonce = Spec.n_params - 1;
+  static_assert(std::string_view(Spec.params[kNonce]) == "nonce");
   return method<Spec>(self, Use::Exclusive, args, nargs, kwnames,
-                      [&](fyrn::Signer& s, const BoundArgs<Spec>& argv) -> PyObject* {
+                      [](fyrn::Signer& s, const BoundArgs<Spec>& argv) -> PyObject* {
                         std::optional<uint64_t> nonce;
-                        if (!opt_u64(argv[Spec.n_params - 1], "nonce", nonce)) return nullptr;
+                        if (!opt_u64(argv[kNonce], "nonce", nonce)) return nullptr;
+                        Args own;
+                        for (int i = 0; i < kNonce; ++i) {
+                          if (!own.convert(i, argv[i])) return nullptr;
+                        }
                         fyrn::Action action;
-                        if (!build(s, argv, action)) return nullptr;
+                        if (!own.parse() || !own.build(s.pubkey(), action)) return nullptr;
                         const uint64_t n = nonce ? *nonce : s.next_nonce();
                         auto tx = s.sign_action(action, n, s.pubkey());
                         if (!tx) return raise_error(tx.error());
                         return signed_to_py(*tx, own_pubkey(s));
                       });
-}
-
-// key_arg converts a text argument and decodes it as a public key.
-bool key_arg(PyObject* obj, const char* param, fyrn::Pubkey& out) {
-  std::string_view text;
-  return to_text(obj, param, text) && pubkey_from(text, out);
 }
 
 // batch_base returns the base nonce of a non-empty batch: the one given, or
@@ -246,7 +244,6 @@ PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_
 }
 
 #define FYRN_METHOD(fn) PyObject* fn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
-#define FYRN_BUILD [](fyrn::Signer & s, const auto& argv, fyrn::Action& out) -> bool
 
 // ---- settings and getters -------------------------------------------------
 
@@ -297,26 +294,6 @@ FYRN_METHOD(signer_sign_bytes) {
 // ---- orders ----------------------------------------------------------------
 
 FYRN_SIGNER_SPEC(kSign, true, "sign", 1, "order", "nonce");
-FYRN_METHOD(signer_sign) {
-  return one_transaction<kSign>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    fyrn::action::Orders orders;
-    orders.orders.resize(1);
-    if (!parse_order_item(argv[0], orders.orders[0])) return false;
-    out = fyrn::Action(std::move(orders));
-    return true;
-  });
-}
-
-// sign_group and its deprecated twin sign_order.
-template <const CallSpec& Spec>
-PyObject* sign_group_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return one_transaction<Spec>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    return orders_action(argv[0], "orders", out);
-  });
-}
-
 FYRN_SIGNER_SPEC(kSignGroup, true, "sign_group", 1, "orders", "nonce");
 FYRN_SIGNER_SPEC(kSignOrder, true, "sign_order", 1, "orders", "nonce");
 
@@ -350,161 +327,19 @@ FYRN_METHOD(signer_sign_orders_batch) {
 // ---- other one-transaction actions -----------------------------------------
 
 FYRN_SIGNER_SPEC(kSignFaucet, true, "sign_faucet", 0, "nonce");
-FYRN_METHOD(signer_sign_faucet) {
-  return one_transaction<kSignFaucet>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)argv;
-    out = faucet_action(s.pubkey());
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kSignAgentWallet, true, "sign_agent_wallet", 2, "agent_pubkey", "delete", "nonce");
-FYRN_METHOD(signer_sign_agent_wallet) {
-  return one_transaction<kSignAgentWallet>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    std::string_view agent_text;
-    bool del = false;
-    fyrn::Pubkey agent;
-    if (!to_text(argv[0], "agent_pubkey", agent_text) || !to_bool(argv[1], "delete", del) ||
-        !pubkey_from(agent_text, agent)) {
-      return false;
-    }
-    out = agent_wallet_action(agent, del);
-    return true;
-  });
-}
-
-// The builder-code approvals, under both their names.
-template <const CallSpec& Spec>
-PyObject* approve_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return one_transaction<Spec>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    std::string_view to_text_value;
-    uint64_t fee = 0;
-    fyrn::Pubkey to;
-    return to_text(argv[0], "to_pubkey", to_text_value) && to_uint(argv[1], "fee", 255, fee) &&
-           pubkey_from(to_text_value, to) && approve_action(to, fee, out);
-  });
-}
-
 FYRN_SIGNER_SPEC(kApproveBuilderCode, true, "sign_approve_builder_code", 2, "to_pubkey", "fee", "nonce");
 FYRN_SIGNER_SPEC(kApproveCommissionFee, true, "sign_approve_commission_fee", 2, "to_pubkey", "fee", "nonce");
-
-// The builder-code revocations, under both their names.
-template <const CallSpec& Spec>
-PyObject* revoke_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return one_transaction<Spec>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    fyrn::Pubkey to;
-    if (!key_arg(argv[0], "to_pubkey", to)) return false;
-    out = revoke_action(to);
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kRevokeBuilderCode, true, "sign_revoke_builder_code", 1, "to_pubkey", "nonce");
 FYRN_SIGNER_SPEC(kRevokeCommissionFee, true, "sign_revoke_commission_fee", 1, "to_pubkey", "nonce");
-
 FYRN_SIGNER_SPEC(kUserSettings, true, "sign_user_settings", 1, "max_leverage", "nonce");
-FYRN_METHOD(signer_sign_user_settings) {
-  return one_transaction<kUserSettings>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    fyrn::action::UpdateUserSettings action;
-    if (!parse_user_settings(argv[0], "max_leverage", action.max_leverage)) return false;
-    out = fyrn::Action(std::move(action));
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kLiquidatorConfig, true, "sign_update_liquidator_config", 1, "config", "nonce");
-FYRN_METHOD(signer_sign_update_liquidator_config) {
-  return one_transaction<kLiquidatorConfig>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    return liquidator_action(argv[0], out);
-  });
-}
-
 FYRN_SIGNER_SPEC(kOraclePrices, true, "sign_oracle_prices", 1, "oracles", "nonce");
-FYRN_METHOD(signer_sign_oracle_prices) {
-  return one_transaction<kOraclePrices>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    fyrn::action::OraclePrices action;
-    if (!parse_oracle_prices(argv[0], "oracles", action.prices)) return false;
-    out = fyrn::Action(std::move(action));
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kPythOracle, true, "sign_pyth_oracle", 1, "oracles", "nonce");
-FYRN_METHOD(signer_sign_pyth_oracle) {
-  return one_transaction<kPythOracle>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    fyrn::action::PythOracle action;
-    if (!parse_pyth_prices(argv[0], "oracles", action.updates)) return false;
-    out = fyrn::Action(std::move(action));
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kRemoveSubAccount, true, "sign_remove_sub_account", 1, "to_remove", "nonce");
-FYRN_METHOD(signer_sign_remove_sub_account) {
-  return one_transaction<kRemoveSubAccount>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    fyrn::Pubkey to_remove;
-    if (!key_arg(argv[0], "to_remove", to_remove)) return false;
-    out = remove_sub_account_action(to_remove);
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kTransfer, true, "sign_transfer", 3, "from_pubkey", "to_pubkey", "margin_amount", "kind", "nonce");
-FYRN_METHOD(signer_sign_transfer) {
-  return one_transaction<kTransfer>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    std::string_view from_text;
-    std::string_view to_text_value;
-    double amount = 0.0;
-    std::optional<std::string_view> kind;
-    fyrn::Pubkey from;
-    fyrn::Pubkey to;
-    fyrn::Transfer transfer;
-    if (!to_text(argv[0], "from_pubkey", from_text) || !to_text(argv[1], "to_pubkey", to_text_value) ||
-        !to_f64(argv[2], "margin_amount", amount) || !opt_text(argv[3], "kind", kind) ||
-        !pubkey_from(from_text, from) || !pubkey_from(to_text_value, to) ||
-        !transfer_action(from, to, amount, kind, transfer)) {
-      return false;
-    }
-    out = fyrn::Action(fyrn::action::Transfer{transfer});
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kCreateSubAccount, true, "sign_create_sub_account", 1, "name", "margin_amount", "nonce");
-FYRN_METHOD(signer_sign_create_sub_account) {
-  return one_transaction<kCreateSubAccount>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    std::string_view name;
-    std::optional<double> amount;
-    if (!to_text(argv[0], "name", name) || !opt_f64(argv[1], "margin_amount", amount)) return false;
-    out = create_sub_account_action(name, amount);
-    return true;
-  });
-}
-
 FYRN_SIGNER_SPEC(kWhitelistFaucet, true, "sign_whitelist_faucet", 2, "target_pubkey", "whitelist", "nonce");
-FYRN_METHOD(signer_sign_whitelist_faucet) {
-  return one_transaction<kWhitelistFaucet>(self, args, nargs, kwnames, FYRN_BUILD {
-    (void)s;
-    std::string_view text;
-    fyrn::action::WhitelistFaucet action;
-    if (!to_text(argv[0], "target_pubkey", text) || !to_bool(argv[1], "whitelist", action.whitelist) ||
-        !pubkey_from(text, action.target)) {
-      return false;
-    }
-    out = fyrn::Action(std::move(action));
-    return true;
-  });
-}
 
 // ---- prepared messages ---------------------------------------------------
 
@@ -551,7 +386,6 @@ FYRN_METHOD(signer_sign_prepared) {
                                });
 }
 
-#undef FYRN_BUILD
 #undef FYRN_METHOD
 
 // ---- the class -------------------------------------------------------------
@@ -574,7 +408,7 @@ PyMethodDef g_methods[] = {
                kFast, "Whether batch order ID computation is enabled."),
     method_def(kSignBytes, as_cfunction(&signer_sign_bytes), kFast,
                "Sign raw message bytes and return a base58 Ed25519 signature."),
-    method_def(kSign, as_cfunction(&signer_sign), kFast,
+    method_def(kSign, as_cfunction(&one_transaction<kSign, OrderArgs>), kFast,
                "Sign a single order/cancel/cancelAll\n\nMost common use case - returns a single signed transaction.\n\n"
                "Example:\n    signed = signer.sign({\"type\": \"order\", \"symbol\": \"BTC-USD\", ...})"),
     method_def(kSignAll, as_cfunction(&signer_sign_all), kFast,
@@ -582,37 +416,37 @@ PyMethodDef g_methods[] = {
                "Optimized for HFT: each order gets independent confirmation/rejection.\n"
                "Automatically parallelizes when > 10 orders.\n\n"
                "Example:\n    signed_txs = signer.sign_all([order1, order2, order3])  # Returns list"),
-    method_def(kSignGroup, as_cfunction(&sign_group_impl<kSignGroup>), kFast,
+    method_def(kSignGroup, as_cfunction(&one_transaction<kSignGroup, OrderListArgs>), kFast,
                "Sign multiple orders atomically in ONE transaction\n\n"
                "Use for bracket orders (entry + stop loss + take profit) where\n"
                "all orders must succeed or fail together.\n\n"
                "Example:\n    bracket = [entry, stop_loss, take_profit]\n"
                "    signed = signer.sign_group(bracket)  # Single transaction"),
-    method_def(kSignFaucet, as_cfunction(&signer_sign_faucet), kFast, "Sign a faucet request (testnet only)"),
-    method_def(kSignAgentWallet, as_cfunction(&signer_sign_agent_wallet), kFast,
+    method_def(kSignFaucet, as_cfunction(&one_transaction<kSignFaucet, FaucetArgs>), kFast, "Sign a faucet request (testnet only)"),
+    method_def(kSignAgentWallet, as_cfunction(&one_transaction<kSignAgentWallet, AgentWalletArgs>), kFast,
                "Sign agent wallet creation/deletion"),
-    method_def(kApproveBuilderCode, as_cfunction(&approve_impl<kApproveBuilderCode>), kFast,
+    method_def(kApproveBuilderCode, as_cfunction(&one_transaction<kApproveBuilderCode, ApproveArgs>), kFast,
                "Sign builder-code recipient approval (`abc`)"),
-    method_def(kApproveCommissionFee, as_cfunction(&approve_impl<kApproveCommissionFee>), kFast,
+    method_def(kApproveCommissionFee, as_cfunction(&one_transaction<kApproveCommissionFee, ApproveArgs>), kFast,
                "Sign builder-code recipient approval (`abc`)"),
-    method_def(kRevokeBuilderCode, as_cfunction(&revoke_impl<kRevokeBuilderCode>), kFast,
+    method_def(kRevokeBuilderCode, as_cfunction(&one_transaction<kRevokeBuilderCode, RevokeArgs>), kFast,
                "Sign builder-code recipient revocation (`rbc`)"),
-    method_def(kRevokeCommissionFee, as_cfunction(&revoke_impl<kRevokeCommissionFee>), kFast,
+    method_def(kRevokeCommissionFee, as_cfunction(&one_transaction<kRevokeCommissionFee, RevokeArgs>), kFast,
                "Sign builder-code recipient revocation (`rbc`)"),
-    method_def(kUserSettings, as_cfunction(&signer_sign_user_settings), kFast, "Sign user settings update"),
-    method_def(kLiquidatorConfig, as_cfunction(&signer_sign_update_liquidator_config), kFast,
+    method_def(kUserSettings, as_cfunction(&one_transaction<kUserSettings, UserSettingsArgs>), kFast, "Sign user settings update"),
+    method_def(kLiquidatorConfig, as_cfunction(&one_transaction<kLiquidatorConfig, LiquidatorConfigArgs>), kFast,
                "Sign a liquidator config update (`liq`)"),
-    method_def(kOraclePrices, as_cfunction(&signer_sign_oracle_prices), kFast,
+    method_def(kOraclePrices, as_cfunction(&one_transaction<kOraclePrices, OraclePricesArgs>), kFast,
                "Sign one or more oracle price updates (`px`)"),
-    method_def(kPythOracle, as_cfunction(&signer_sign_pyth_oracle), kFast, "Sign a batch Pyth oracle update (`o`)"),
-    method_def(kRemoveSubAccount, as_cfunction(&signer_sign_remove_sub_account), kFast, "Sign a sub-account removal"),
-    method_def(kTransfer, as_cfunction(&signer_sign_transfer), kFast,
+    method_def(kPythOracle, as_cfunction(&one_transaction<kPythOracle, PythOracleArgs>), kFast, "Sign a batch Pyth oracle update (`o`)"),
+    method_def(kRemoveSubAccount, as_cfunction(&one_transaction<kRemoveSubAccount, RemoveSubAccountArgs>), kFast, "Sign a sub-account removal"),
+    method_def(kTransfer, as_cfunction(&one_transaction<kTransfer, TransferArgs>), kFast,
                "Sign a margin transfer between accounts.\n\n`kind` is \"internal\" (default) or \"external\"."),
-    method_def(kCreateSubAccount, as_cfunction(&signer_sign_create_sub_account), kFast,
+    method_def(kCreateSubAccount, as_cfunction(&one_transaction<kCreateSubAccount, CreateSubAccountArgs>), kFast,
                "Sign a sub-account creation (optional initial margin transfer)"),
-    method_def(kWhitelistFaucet, as_cfunction(&signer_sign_whitelist_faucet), kFast,
+    method_def(kWhitelistFaucet, as_cfunction(&one_transaction<kWhitelistFaucet, WhitelistFaucetArgs>), kFast,
                "Sign whitelist/un-whitelist faucet access (`whitelistFaucet`)"),
-    method_def(kSignOrder, as_cfunction(&sign_group_impl<kSignOrder>), kFast,
+    method_def(kSignOrder, as_cfunction(&one_transaction<kSignOrder, OrderListArgs>), kFast,
                "Deprecated: Use sign() for single, sign_all() for batch, sign_group() for atomic"),
     method_def(kSignOrdersBatch, as_cfunction(&signer_sign_orders_batch), kFast, "Deprecated: Use sign_all() instead"),
     method_def(kSignPrepared, as_cfunction(&signer_sign_prepared), kFast,
