@@ -449,6 +449,28 @@ TEST(ClearSignLine, ReadsPreparationJson) {
   ASSERT_TRUE(first.ok() && second.ok());
   EXPECT_EQ(*first, "Limit BTC-USD Buy px=65000.50000000 sz=0.10000000 tif=IOC ro=false iso=false");
   EXPECT_EQ(*second, "Stop ETH-USD Below thresh=3000.00000000 sz=2.00000000 limit=- slippage=0.00500000bps");
+
+  Pubkey k0, k1;
+  k1.bytes.fill(0x11);
+  const std::string t0 = "11111111111111111111111111111111", t1 = "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2";
+  const std::pair<Action, std::string> others[] = {
+      {action::Transfer{{k0, k1, 12.5, TransferKind::External}}, "Transfer External from=" + t0 + " to=" + t1 + " amt=12.50000000"},
+      {action::ApproveCommissionFee{{k1, 7}}, "ApproveCommissionFee to=" + t1 + " max_fee=7"},
+      {action::RevokeCommissionFee{k0}, "RevokeCommissionFee to=" + t0},
+      {action::UpdateUserSettings{{{"SOL-USD", 5.0}, {"BTC-USD", 10.0}}}, "UpdateLeverage BTC-USD:10.00000000,SOL-USD:5.00000000"},
+      {action::Faucet{k1, std::nullopt}, "Faucet user=" + t1 + " amount=-"},
+      {action::CreateSubAccount{"bot-1", 0.5}, "CreateSubAccount name=bot-1 amt=0.50000000"},
+      {action::RemoveSubAccount{k1}, "RemoveSubAccount " + t1},
+      {action::RenameSubAccount{k0, "main"}, "RenameSubAccount account=" + t0 + " name=main"},
+      {action::AgentWalletCreation{k1, true}, "AgentWallet agent=" + t1 + " delete=true"},
+      {action::WhitelistFaucet{k0, true}, "WhitelistFaucet target=" + t0 + " whitelist=true"},
+  };
+  for (const auto& [a, expected] : others) {
+    auto list = action_to_json(a, JsonFlavour::Prepare);
+    ASSERT_TRUE(list.ok() && list->size() == 1) << expected;
+    auto line = action_line((*list)[0], 0);
+    EXPECT_EQ(line.ok() ? *line : line.error().display(), expected);
+  }
 }
 
 TEST(ClearSignText, HeaderAndLines) {
