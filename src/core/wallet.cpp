@@ -35,7 +35,16 @@ const char* signature_mode_name(SignatureMode mode) {
   return "raw";  // unreachable
 }
 
-Result<SignatureDomain> prepared_domain(const PreparedMessage& prepared) {
+namespace {
+
+// CheckedRecord is what the record checks yield: the network and the decoded
+// signer, which the offchain envelope needs again.
+struct CheckedRecord {
+  SignatureDomain domain;
+  Pubkey signer;
+};
+
+Result<CheckedRecord> check_record(const PreparedMessage& prepared) {
   if (prepared.actions.empty()) return Error::empty_orders();
   const std::vector<uint8_t>& bytes = prepared.message_bytes;
   if (bytes.size() < kSigningSuffixLen) {
@@ -51,11 +60,19 @@ Result<SignatureDomain> prepared_domain(const PreparedMessage& prepared) {
   auto signer = Pubkey::from_base58(prepared.signer);
   if (!signer) return std::move(signer).error();
   switch (bytes.back()) {
-    case 1: return SignatureDomain::Mainnet;
-    case 2: return SignatureDomain::Testnet;
-    case 3: return SignatureDomain::Devnet;
+    case 1: return CheckedRecord{SignatureDomain::Mainnet, *signer};
+    case 2: return CheckedRecord{SignatureDomain::Testnet, *signer};
+    case 3: return CheckedRecord{SignatureDomain::Devnet, *signer};
     default: return Error::signing_failed("prepared message has an invalid network domain");
   }
+}
+
+}  // namespace
+
+Result<SignatureDomain> prepared_domain(const PreparedMessage& prepared) {
+  auto checked = check_record(prepared);
+  if (!checked) return std::move(checked).error();
+  return checked->domain;
 }
 
 Result<std::vector<uint8_t>> offchain_message(std::string_view text, SignatureDomain domain, const Pubkey& signer) {
@@ -83,8 +100,8 @@ Result<std::vector<uint8_t>> offchain_message(std::string_view text, SignatureDo
 }
 
 Result<WalletMessage> prepare_wallet_message(PreparedMessage prepared, SignatureMode mode) {
-  auto domain = prepared_domain(prepared);
-  if (!domain) return std::move(domain).error();
+  auto checked = check_record(prepared);
+  if (!checked) return std::move(checked).error();
 
   WalletMessage wallet;
   wallet.signature_mode = mode;
@@ -98,12 +115,10 @@ Result<WalletMessage> prepare_wallet_message(PreparedMessage prepared, Signature
       break;
     }
     case SignatureMode::Offchain: {
-      auto text = build_clear_sign_text(prepared, *domain);
+      auto text = build_clear_sign_text(prepared, checked->domain);
       if (!text) return std::move(text).error();
-      if (text->size() > kOffchainMaxText) return Error::signing_failed("offchain message exceeds 65535 bytes");
-      auto signer = Pubkey::from_base58(prepared.signer);
-      if (!signer) return std::move(signer).error();
-      auto envelope = offchain_message(*text, *domain, *signer);
+      // The signer was decoded by the record checks.
+      auto envelope = offchain_message(*text, checked->domain, checked->signer);
       if (!envelope) return std::move(envelope).error();
       wallet.message = std::move(*envelope);
       wallet.clear_sign_message = std::move(*text);
