@@ -119,9 +119,19 @@ class Renderer {
   Status whitelist_faucet(const Json& body);
   Status transfer(const Json& body);
 
-  void put(std::string_view s) { out_.append(s); }
-  void put(double v) { append_fixed8(v, out_); }
-  void put_bool(bool v) { append_bool(v, out_); }
+  // put appends the parts of a line template in order: text as is, doubles
+  // with 8 decimals, booleans as true/false, counts in decimal, an absent
+  // optional number as "-".
+  template <typename... Parts>
+  void put(const Parts&... parts) {
+    (part(parts), ...);
+  }
+  void part(std::string_view s) { out_.append(s); }
+  void part(const char* s) { out_.append(s); }  // not the bool overload
+  void part(double v) { append_fixed8(v, out_); }
+  void part(bool v) { append_bool(v, out_); }
+  void part(uint64_t v) { append_u64(v, out_); }
+  void part(const std::optional<double>& v) { append_optional(v, out_); }
 
   std::string& out_;
 };
@@ -165,20 +175,7 @@ Status Renderer::limit(const Json& body) {
   FYRN_CS_TRY(sz, safe(field(body, "sz")));
   FYRN_CS_TRY(r, boolean(body, "r"));
   FYRN_CS_TRY(i, optional_iso(body));
-  put("Limit ");
-  put(c);
-  put(" ");
-  put(side(b));
-  put(" px=");
-  put(px);
-  put(" sz=");
-  put(sz);
-  put(" tif=");
-  put(tif);
-  put(" ro=");
-  put_bool(r);
-  put(" iso=");
-  put_bool(i);
+  put("Limit ", c, " ", side(b), " px=", px, " sz=", sz, " tif=", tif, " ro=", r, " iso=", i);
   return {};
 }
 
@@ -188,16 +185,7 @@ Status Renderer::market(const Json& body) {
   FYRN_CS_TRY(sz, safe(field(body, "sz")));
   FYRN_CS_TRY(r, boolean(body, "r"));
   FYRN_CS_TRY(i, optional_iso(body));
-  put("Market ");
-  put(c);
-  put(" ");
-  put(side(b));
-  put(" sz=");
-  put(sz);
-  put(" ro=");
-  put_bool(r);
-  put(" iso=");
-  put_bool(i);
+  put("Market ", c, " ", side(b), " sz=", sz, " ro=", r, " iso=", i);
   return optional_slippage(body, "slippage", "slippage", out_);
 }
 
@@ -207,17 +195,7 @@ Status Renderer::conditional(const Json& body, std::string_view label) {
   FYRN_CS_TRY(tr, safe(field(body, "tr")));
   FYRN_CS_TRY(sz, safe(field(body, "sz")));
   FYRN_CS_TRY(lim, optional(field(body, "lim"), true));
-  put(label);
-  put(" ");
-  put(c);
-  put(" ");
-  put(direction(d));
-  put(" thresh=");
-  put(tr);
-  put(" sz=");
-  put(sz);
-  put(" limit=");
-  append_optional(lim, out_);
+  put(label, " ", c, " ", direction(d), " thresh=", tr, " sz=", sz, " limit=", lim);
   return optional_slippage(body, "slippage", "slippage", out_);
 }
 
@@ -229,20 +207,7 @@ Status Renderer::range(const Json& body) {
   FYRN_CS_TRY(sz, safe(field(body, "sz")));
   FYRN_CS_TRY(lmin, optional(field(body, "lmin"), true));
   FYRN_CS_TRY(lmax, optional(field(body, "lmax"), true));
-  put("Range ");
-  put(c);
-  put(" ");
-  put(side(d));
-  put(" min=");
-  put(pmin);
-  put(" max=");
-  put(pmax);
-  put(" sz=");
-  put(sz);
-  put(" lmin=");
-  append_optional(lmin, out_);
-  put(" lmax=");
-  append_optional(lmax, out_);
+  put("Range ", c, " ", side(d), " min=", pmin, " max=", pmax, " sz=", sz, " lmin=", lmin, " lmax=", lmax);
   FYRN_CS_CHECK(optional_slippage(body, "slSlippage", "sl_slippage", out_));
   return optional_slippage(body, "tpSlippage", "tp_slippage", out_);
 }
@@ -254,18 +219,7 @@ Status Renderer::trailing(const Json& body) {
   FYRN_CS_TRY(trb, integer(body, "trb"));
   FYRN_CS_TRY(stb, integer(body, "stb"));
   FYRN_CS_TRY(lim, optional(field(body, "lim"), true));
-  put("Trailing ");
-  put(c);
-  put(" ");
-  put(side(b));
-  put(" sz=");
-  put(sz);
-  put(" trail=");
-  append_u64(trb, out_);
-  put("bps step=");
-  append_u64(stb, out_);
-  put("bps limit=");
-  append_optional(lim, out_);
+  put("Trailing ", c, " ", side(b), " sz=", sz, " trail=", trb, "bps step=", stb, "bps limit=", lim);
   return optional_slippage(body, "slippage", "slippage", out_);
 }
 
@@ -283,24 +237,14 @@ Status Renderer::trigger(const Json& body, unsigned depth) {
   FYRN_CS_TRY(c, text(body, "c"));
   FYRN_CS_TRY(d, boolean(body, "d"));
   FYRN_CS_TRY(tr, safe(field(body, "tr")));
-  put("Trigger ");
-  put(c);
-  put(" ");
-  put(direction(d));
-  put(" thresh=");
-  put(tr);
-  put(" nested=");
-  append_u64(actions->size(), out_);
+  put("Trigger ", c, " ", direction(d), " thresh=", tr, " nested=", actions->size());
   return {};
 }
 
 Status Renderer::cancel(const Json& body) {
   FYRN_CS_TRY(c, text(body, "c"));
   FYRN_CS_TRY(oid, text(body, "oid"));
-  put("Cancel ");
-  put(c);
-  put(" oid=");
-  put(oid);
+  put("Cancel ", c, " oid=", oid);
   return {};
 }
 
@@ -308,12 +252,7 @@ Status Renderer::modify(const Json& body) {
   FYRN_CS_TRY(c, text(body, "c"));
   FYRN_CS_TRY(oid, text(body, "oid"));
   FYRN_CS_TRY(sz, safe(field(body, "sz")));
-  put("Modify ");
-  put(c);
-  put(" oid=");
-  put(oid);
-  put(" sz=");
-  put(sz);
+  put("Modify ", c, " oid=", oid, " sz=", sz);
   return {};
 }
 
@@ -341,20 +280,14 @@ Status Renderer::cancel_all(const Json& body) {
 Status Renderer::faucet(const Json& body) {
   FYRN_CS_TRY(u, text(body, "u"));
   FYRN_CS_TRY(amount, optional(field(body, "amount"), false));
-  put("Faucet user=");
-  put(u);
-  put(" amount=");
-  append_optional(amount, out_);
+  put("Faucet user=", u, " amount=", amount);
   return {};
 }
 
 Status Renderer::agent_wallet(const Json& body) {
   FYRN_CS_TRY(a, text(body, "a"));
   FYRN_CS_TRY(d, boolean(body, "d"));
-  put("AgentWallet agent=");
-  put(a);
-  put(" delete=");
-  put_bool(d);
+  put("AgentWallet agent=", a, " delete=", d);
   return {};
 }
 
@@ -371,9 +304,7 @@ Status Renderer::user_settings(const Json& body) {
     FYRN_CS_TRY(v, number(&value));
     if (!first) put(",");
     first = false;
-    put(name);
-    put(":");
-    put(v);
+    put(name, ":", v);
   }
   return {};
 }
@@ -381,54 +312,40 @@ Status Renderer::user_settings(const Json& body) {
 Status Renderer::create_sub_account(const Json& body) {
   FYRN_CS_TRY(name, text(body, "name"));
   FYRN_CS_TRY(amount, optional(field(body, "marginAmount"), false));
-  put("CreateSubAccount name=");
-  put(name);
-  put(" amt=");
-  append_optional(amount, out_);
+  put("CreateSubAccount name=", name, " amt=", amount);
   return {};
 }
 
 Status Renderer::remove_sub_account(const Json& body) {
   FYRN_CS_TRY(to_remove, text(body, "toRemove"));
-  put("RemoveSubAccount ");
-  put(to_remove);
+  put("RemoveSubAccount ", to_remove);
   return {};
 }
 
 Status Renderer::rename_sub_account(const Json& body) {
   FYRN_CS_TRY(account, text(body, "account"));
   FYRN_CS_TRY(name, text(body, "name"));
-  put("RenameSubAccount account=");
-  put(account);
-  put(" name=");
-  put(name);
+  put("RenameSubAccount account=", account, " name=", name);
   return {};
 }
 
 Status Renderer::approve_fee(const Json& body) {
   FYRN_CS_TRY(to, text(body, "to"));
   FYRN_CS_TRY(fee, integer(body, "fee"));
-  put("ApproveCommissionFee to=");
-  put(to);
-  put(" max_fee=");
-  append_u64(fee, out_);
+  put("ApproveCommissionFee to=", to, " max_fee=", fee);
   return {};
 }
 
 Status Renderer::revoke_fee(const Json& body) {
   FYRN_CS_TRY(to, text(body, "to"));
-  put("RevokeCommissionFee to=");
-  put(to);
+  put("RevokeCommissionFee to=", to);
   return {};
 }
 
 Status Renderer::whitelist_faucet(const Json& body) {
   FYRN_CS_TRY(target, text(body, "target"));
   FYRN_CS_TRY(whitelist, boolean(body, "whitelist"));
-  put("WhitelistFaucet target=");
-  put(target);
-  put(" whitelist=");
-  put_bool(whitelist);
+  put("WhitelistFaucet target=", target, " whitelist=", whitelist);
   return {};
 }
 
@@ -445,14 +362,7 @@ Status Renderer::transfer(const Json& body) {
   FYRN_CS_TRY(from, text(body, "from"));
   FYRN_CS_TRY(to, text(body, "to"));
   FYRN_CS_TRY(amount, number(field(body, "marginAmount")));
-  put("Transfer ");
-  put(kind);
-  put(" from=");
-  put(from);
-  put(" to=");
-  put(to);
-  put(" amt=");
-  put(amount);
+  put("Transfer ", kind, " from=", from, " to=", to, " amt=", amount);
   return {};
 }
 
