@@ -1,0 +1,313 @@
+// Wallet message modes: mode texts, the off-chain envelope byte by byte, the
+// order of the prepared-record checks, and validation by rebuilding.
+//
+// Prepared records are assembled by hand: a payload followed by the signing
+// suffix (nonce little-endian, account, network byte), so every field can be
+// made to disagree with the bytes on purpose.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fyrn/base58.hpp"
+#include "fyrn/clear_sign.hpp"
+#include "fyrn/wallet.hpp"
+
+using namespace fyrn;
+
+namespace {
+
+const Error kDiffers = Error::signing_failed("wallet message differs from selected encoding of the raw preparation");
+const Error kSuffixDiffers = Error::signing_failed("prepared account or nonce differs from raw signing bytes");
+
+Pubkey filled(uint8_t b) {
+  Pubkey p;
+  p.bytes.fill(b);
+  return p;
+}
+Pubkey counting() {
+  Pubkey p;
+  for (int i = 0; i < 32; ++i) p.bytes[i] = static_cast<uint8_t>(i + 1);
+  return p;
+}
+
+// Base58 of the keys above (from the PyPI base58 package).
+const char* const kAccountText = "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2";  // 32 × 0x11
+const char* const kSignerText = "4wBqpZM9xaSheZzJSMawUKKwhdpChKbZ5eu5ky4Vigw";    // 1, 2, …, 32
+
+std::vector<Json> bracket_actions() {
+  return {
+      Json::parse(R"({"l": {"b": true, "c": "BTC-USD", "i": false, "px": 65000, "r": false, "sz": 0.1, "tif": "GTC"}})"),
+      Json::parse(R"({"st": {"c": "BTC-USD", "d": false, "i": false, "lim": null, "slippage": 0.01, "sz": 0.1, "tr": 63000}})"),
+      Json::parse(R"({"tp": {"c": "BTC-USD", "d": true, "i": false, "lim": 70000, "sz": 0.1, "tr": 69500}})"),
+  };
+}
+
+PreparedMessage make_prepared(uint8_t domain_byte = 2, uint64_t nonce = 0x0102030405060708ull,
+                              std::vector<Json> actions = bracket_actions()) {
+  PreparedMessage p;
+  p.message_bytes = {0x09, 0x00, 0xfe, 0x41};  // stands in for the encoded actions
+  for (int i = 0; i < 8; ++i) p.message_bytes.push_back(static_cast<uint8_t>(nonce >> (8 * i)));
+  const Pubkey account = filled(0x11);
+  p.message_bytes.insert(p.message_bytes.end(), account.bytes.begin(), account.bytes.end());
+  p.message_bytes.push_back(domain_byte);
+  p.actions = std::move(actions);
+  p.account = kAccountText;
+  p.signer = kSignerText;
+  p.order_ids = std::vector<std::string>{"id0", "id1"};
+  p.nonce = nonce;
+  return p;
+}
+
+bool same_prepared(const PreparedMessage& a, const PreparedMessage& b) {
+  return a.message_bytes == b.message_bytes && a.actions == b.actions && a.account == b.account &&
+         a.signer == b.signer && a.order_id == b.order_id && a.order_ids == b.order_ids && a.nonce == b.nonce;
+}
+
+}  // namespace
+
+TEST(SignatureMode, Texts) {
+  const std::pair<const char*, SignatureMode> known[] = {
+      {"raw", SignatureMode::Raw}, {"base58", SignatureMode::Base58}, {"offchain", SignatureMode::Offchain}};
+  for (const auto& [text, mode] : known) {
+    auto parsed = signature_mode_from_str(text);
+    ASSERT_TRUE(parsed.ok()) << text;
+    EXPECT_EQ(*parsed, mode);
+    EXPECT_STREQ(signature_mode_name(mode), text);
+  }
+  EXPECT_EQ(static_cast<int>(SignatureMode::Raw), 0);
+  EXPECT_EQ(static_cast<int>(SignatureMode::Base58), 1);
+  EXPECT_EQ(static_cast<int>(SignatureMode::Offchain), 2);
+  for (const char* text : {"Raw", "base64", "", "raw ", "OFFCHAIN", "offchain\n"}) {
+    EXPECT_EQ(signature_mode_from_str(text).error().display(),
+              "signing failed: signature mode must be raw, base58 or offchain")
+        << text;
+  }
+}
+
+TEST(WalletMessage, RawAndBase58) {
+  const PreparedMessage original = make_prepared();
+  auto raw = prepare_wallet_message(original, SignatureMode::Raw);
+  ASSERT_TRUE(raw.ok()) << raw.error().display();
+  EXPECT_EQ(raw->message, original.message_bytes);
+  EXPECT_FALSE(raw->clear_sign_message.has_value());
+  EXPECT_EQ(raw->signature_mode, SignatureMode::Raw);
+  EXPECT_TRUE(same_prepared(raw->prepared, original));
+
+  auto b58 = prepare_wallet_message(original, SignatureMode::Base58);
+  ASSERT_TRUE(b58.ok());
+  EXPECT_FALSE(b58->clear_sign_message.has_value());
+  EXPECT_TRUE(same_prepared(b58->prepared, original));
+  const std::string text(b58->message.begin(), b58->message.end());
+  EXPECT_EQ(text.find_first_not_of(base58::kAlphabet), std::string::npos);
+  auto decoded = base58::decode(text);
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(*decoded, original.message_bytes);
+}
+
+TEST(WalletMessage, OffchainEnvelopeLayout) {
+  const PreparedMessage original = make_prepared(2);
+  auto wallet = prepare_wallet_message(original, SignatureMode::Offchain);
+  ASSERT_TRUE(wallet.ok()) << wallet.error().display();
+  ASSERT_TRUE(wallet->clear_sign_message.has_value());
+  const std::string& text = *wallet->clear_sign_message;
+  EXPECT_EQ(text, *build_clear_sign_text(original, SignatureDomain::Testnet));
+  EXPECT_NE(text.find("\n[2] TakeProfit BTC-USD Above thresh=69500.00000000 sz=0.10000000 limit=70000.00000000\n"),
+            std::string::npos);
+  ASSERT_GT(text.size(), 255u);  // both length bytes carry something
+
+  const std::vector<uint8_t>& m = wallet->message;
+  ASSERT_EQ(m.size(), 85 + text.size());
+  const uint8_t domain[16] = {0xff, 0x73, 0x6f, 0x6c, 0x61, 0x6e, 0x61, 0x20, 0x6f, 0x66, 0x66, 0x63, 0x68, 0x61, 0x69, 0x6e};
+  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(m[i], domain[i]) << i;
+  EXPECT_EQ(m[16], 0);  // header version
+  EXPECT_EQ(m[17], 2);  // testnet
+  for (size_t i = 18; i <= 48; ++i) EXPECT_EQ(m[i], 0) << i;
+  EXPECT_EQ(m[49], 1);  // the text has line feeds: limited UTF-8
+  EXPECT_EQ(m[50], 1);  // one signer
+  for (size_t i = 0; i < 32; ++i) EXPECT_EQ(m[51 + i], i + 1) << i;
+  EXPECT_EQ(m[83], text.size() % 256);
+  EXPECT_EQ(m[84], text.size() / 256);
+  EXPECT_EQ(std::string(m.begin() + 85, m.end()), text);
+  EXPECT_TRUE(same_prepared(wallet->prepared, original));
+
+  // The application domain follows the network byte of the message.
+  for (uint8_t code : {1, 3}) {
+    auto other = prepare_wallet_message(make_prepared(code), SignatureMode::Offchain);
+    ASSERT_TRUE(other.ok());
+    EXPECT_EQ(other->message[17], code);
+    EXPECT_EQ(other->clear_sign_message->find(code == 1 ? "\nNetwork: mainnet\n" : "\nNetwork: devnet\n"), 25u);
+  }
+}
+
+TEST(WalletMessage, FormatByte) {
+  const std::pair<std::string, uint8_t> cases[] = {
+      {"", 0}, {" ", 0}, {"~", 0}, {"Fyrn Exchange Transaction", 0}, {"a\n", 1},
+      {std::string(1, '\x1f'), 1}, {std::string(1, '\x7f'), 1}, {"\xc3\xa9", 1}, {std::string(1, '\0'), 1},
+  };
+  for (const auto& [text, format] : cases) {
+    auto m = offchain_message(text, SignatureDomain::Mainnet, counting());
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ((*m)[49], format) << text;
+    EXPECT_EQ(m->size(), 85 + text.size());
+  }
+}
+
+TEST(WalletMessage, TextLengthLimit) {
+  // Pad one field until the whole text is exactly 65535 bytes, then one more.
+  auto with_oid = [](size_t len) {
+    return make_prepared(1, 7, {Json{{"cx", Json{{"c", "BTC-USD"}, {"oid", std::string(len, 'x')}}}}});
+  };
+  const size_t base = build_clear_sign_text(with_oid(0), SignatureDomain::Mainnet)->size();
+  const size_t fill = 65535 - base;
+  auto at_limit = prepare_wallet_message(with_oid(fill), SignatureMode::Offchain);
+  ASSERT_TRUE(at_limit.ok()) << at_limit.error().display();
+  EXPECT_EQ(at_limit->clear_sign_message->size(), 65535u);
+  EXPECT_EQ(at_limit->message.size(), 85u + 65535u);
+  EXPECT_EQ(at_limit->message[83], 0xff);
+  EXPECT_EQ(at_limit->message[84], 0xff);
+  const Error too_long = Error::signing_failed("offchain message exceeds 65535 bytes");
+  EXPECT_EQ(prepare_wallet_message(with_oid(fill + 1), SignatureMode::Offchain).error(), too_long);
+  EXPECT_EQ(offchain_message(std::string(65536, 'a'), SignatureDomain::Mainnet, counting()).error(), too_long);
+  // The limit is the envelope's: other modes do not render text at all.
+  EXPECT_TRUE(prepare_wallet_message(with_oid(fill + 1), SignatureMode::Raw).ok());
+}
+
+TEST(PreparedDomain, ChecksInOrder) {
+  const Error missing_suffix = Error::signing_failed("prepared message is missing its signing suffix");
+  const Error bad_domain = Error::signing_failed("prepared message has an invalid network domain");
+  const Error bad_text = Pubkey::from_base58("0OIl").error();  // not base58
+  const Error short_key = Pubkey::from_base58("1111").error();
+  ASSERT_EQ(bad_text.kind(), ErrorKind::InvalidBase58);
+  ASSERT_EQ(short_key.kind(), ErrorKind::InvalidKeyLength);
+
+  struct Case {
+    const char* what;
+    void (*mutate)(PreparedMessage&);
+    Error expected;
+  };
+  // Each case breaks one check and everything after it, so only the
+  // earliest check can produce the expected error.
+  const Case cases[] = {
+      {"no actions, short bytes",
+       [](PreparedMessage& p) {
+         p.actions.clear();
+         p.message_bytes.resize(40);
+         p.account = "0OIl";
+       },
+       Error::empty_orders()},
+      {"40 bytes, wrong nonce",
+       [](PreparedMessage& p) {
+         p.message_bytes.erase(p.message_bytes.begin(), p.message_bytes.end() - 40);
+         p.nonce = 1;
+         p.signer = "0OIl";
+       },
+       missing_suffix},
+      {"nonce differs, account not base58",
+       [](PreparedMessage& p) {
+         p.nonce += 1;
+         p.account = "0OIl";
+         p.message_bytes.back() = 9;
+       },
+       kSuffixDiffers},
+      {"account not base58, signer not base58",
+       [](PreparedMessage& p) {
+         p.account = "0OIl";
+         p.signer = "1111";
+       },
+       bad_text},
+      {"account too short", [](PreparedMessage& p) { p.account = "1111"; }, short_key},
+      {"account another key, signer not base58",
+       [](PreparedMessage& p) {
+         p.account = kSignerText;
+         p.signer = "0OIl";
+       },
+       kSuffixDiffers},
+      {"signer too short, domain 0",
+       [](PreparedMessage& p) {
+         p.signer = "1111";
+         p.message_bytes.back() = 0;
+       },
+       short_key},
+      {"domain 0", [](PreparedMessage& p) { p.message_bytes.back() = 0; }, bad_domain},
+      {"domain 4", [](PreparedMessage& p) { p.message_bytes.back() = 4; }, bad_domain},
+  };
+  for (const Case& c : cases) {
+    PreparedMessage p = make_prepared();
+    c.mutate(p);
+    auto got = prepared_domain(p);
+    ASSERT_FALSE(got.ok()) << c.what;
+    EXPECT_EQ(got.error(), c.expected) << c.what << ": " << got.error().display();
+    // Every mode checks the record first.
+    for (SignatureMode mode : {SignatureMode::Raw, SignatureMode::Base58, SignatureMode::Offchain}) {
+      EXPECT_EQ(prepare_wallet_message(p, mode).error(), c.expected) << c.what;
+    }
+  }
+
+  const std::pair<uint8_t, SignatureDomain> domains[] = {
+      {1, SignatureDomain::Mainnet}, {2, SignatureDomain::Testnet}, {3, SignatureDomain::Devnet}};
+  for (const auto& [code, domain] : domains) {
+    EXPECT_EQ(*prepared_domain(make_prepared(code)), domain);
+  }
+  // The suffix alone is enough, and the signer may differ from the account.
+  PreparedMessage bare = make_prepared(3, 0);
+  bare.message_bytes.erase(bare.message_bytes.begin(), bare.message_bytes.begin() + 4);
+  ASSERT_EQ(bare.message_bytes.size(), kSigningSuffixLen);
+  EXPECT_EQ(*prepared_domain(bare), SignatureDomain::Devnet);
+}
+
+TEST(WalletMessage, ValidateRebuilds) {
+  for (SignatureMode mode : {SignatureMode::Raw, SignatureMode::Base58, SignatureMode::Offchain}) {
+    SCOPED_TRACE(signature_mode_name(mode));
+    auto built = prepare_wallet_message(make_prepared(), mode);
+    ASSERT_TRUE(built.ok());
+    auto valid = validate_wallet_message(*built);
+    ASSERT_TRUE(valid.ok()) << valid.error().display();
+    EXPECT_EQ(valid->message, built->message);
+    EXPECT_EQ(valid->clear_sign_message, built->clear_sign_message);
+    EXPECT_EQ(valid->signature_mode, mode);
+    EXPECT_TRUE(same_prepared(valid->prepared, built->prepared));
+
+    // One changed byte anywhere in the signed bytes: first, middle, last.
+    for (size_t at : {size_t{0}, built->message.size() / 2, built->message.size() - 1}) {
+      WalletMessage changed = *built;
+      changed.message[at] ^= 0x01;
+      EXPECT_EQ(validate_wallet_message(changed).error(), kDiffers) << at;
+    }
+    WalletMessage longer = *built;
+    longer.message.push_back(0);
+    EXPECT_EQ(validate_wallet_message(longer).error(), kDiffers);
+  }
+
+  auto raw = *prepare_wallet_message(make_prepared(), SignatureMode::Raw);
+  raw.clear_sign_message = "";  // present, even empty, is not absent
+  EXPECT_EQ(validate_wallet_message(raw).error(), kDiffers);
+
+  auto offchain = *prepare_wallet_message(make_prepared(), SignatureMode::Offchain);
+  WalletMessage edited = offchain;
+  (*edited.clear_sign_message)[edited.clear_sign_message->size() - 2] ^= 0x01;  // bytes unchanged
+  EXPECT_EQ(validate_wallet_message(edited).error(), kDiffers);
+  WalletMessage dropped = offchain;
+  dropped.clear_sign_message.reset();
+  EXPECT_EQ(validate_wallet_message(dropped).error(), kDiffers);
+  WalletMessage relabelled = offchain;
+  relabelled.signature_mode = SignatureMode::Raw;
+  EXPECT_EQ(validate_wallet_message(relabelled).error(), kDiffers);
+  // A record that no longer matches its own bytes fails before comparing.
+  WalletMessage stale = offchain;
+  stale.prepared.nonce += 1;
+  EXPECT_EQ(validate_wallet_message(stale).error(), kSuffixDiffers);
+}
+
+TEST(WalletMessage, UnsupportedActionOnlyFailsOffchain) {
+  const std::vector<Json> actions = {
+      Json::parse(R"({"rbc": {"to": "K"}})"),
+      Json::parse(R"({"liq": {"instruments": [], "max_total_exposure": 1.0}})"),
+  };
+  const PreparedMessage p = make_prepared(1, 5, actions);
+  EXPECT_EQ(prepare_wallet_message(p, SignatureMode::Offchain).error().display(),
+            "signing failed: unsupported offchain clear-sign action: liq");
+  EXPECT_TRUE(prepare_wallet_message(p, SignatureMode::Raw).ok());
+  EXPECT_TRUE(prepare_wallet_message(p, SignatureMode::Base58).ok());
+}
