@@ -15,8 +15,8 @@ import pytest
 import _native
 from _native import Keypair, Signer
 
-EXPORTS = [  # registration order; the two wallet-message functions join at the front later
-    "export_deposit_transaction", "export_withdraw_intent_transaction", "build_deposit_instruction",
+EXPORTS = [  # registration order
+    "prepare_wallet_message", "finalize_wallet_message", "export_deposit_transaction", "export_withdraw_intent_transaction", "build_deposit_instruction",
     "build_withdraw_intent_instruction", "Keypair", "Signer", "random_hash", "current_timestamp",
     "validate_pubkey", "validate_hash", "compute_order_id", "compute_order_id_from_order",
     "py_prepare_order", "py_prepare_all_orders", "py_prepare_order_group", "py_prepare_agent_wallet_auth",

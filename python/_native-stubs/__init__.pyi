@@ -13,6 +13,17 @@ class _Instruction(TypedDict):
     accounts: list[_AccountMeta]
     data: bytes
 
+# A wallet message: prepared (the prepared dict), signature_mode, message_bytes
+# (the bytes the wallet signs) and clear_sign_message (offchain mode only).
+_WalletMessage = dict[str, Any]
+
+def prepare_wallet_message(prepared: dict[str, Any], mode: str) -> _WalletMessage:
+    """Wrap a prepared message (a prepare_* result) for an external wallet.
+
+    The clear-sign text of "offchain" mode copies caller texts unescaped; a
+    wallet should show its Signable-Hash and Actions lines."""
+
+def finalize_wallet_message(wallet: _WalletMessage, signature: str) -> dict[str, Any]: ...
 def export_deposit_transaction(owner: str, amount: int, recent_blockhash: str) -> str:
     """Export a base64 unsigned mainnet USDC deposit transaction for wallet signing."""
 
@@ -141,6 +152,8 @@ class Signer:
         """Deprecated: Use sign_all() instead"""
     def sign_prepared(self, prepared: _PreparedMessage) -> _SignedTransaction:
         """Sign a prepared message and finalize it into a signed transaction."""
+    def sign_wallet_prepared(self, wallet: _WalletMessage) -> _SignedTransaction:
+        """Sign a wallet mode with this signer's key and configured network."""
 
 def random_hash() -> str:
     """Generate a random hash (for client order IDs)"""

@@ -18,6 +18,8 @@ namespace fyrn::py {
 // wallet messages (wallet_functions.cpp)
 FYRN_FUNCTION_SPEC(kPrepareWalletMessage, "prepare_wallet_message", 2, "prepared", "mode");
 FYRN_FUNCTION_SPEC(kFinalizeWalletMessage, "finalize_wallet_message", 2, "wallet", "signature");
+FYRN_PY_FUNCTION(prepare_wallet_message);
+FYRN_PY_FUNCTION(finalize_wallet_message);
 
 // Solana funding (solana_functions.cpp)
 FYRN_FUNCTION_SPEC(kExportDeposit, "export_deposit_transaction", 3, "owner", "amount", "recent_blockhash");

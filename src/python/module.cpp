@@ -64,12 +64,26 @@ constexpr char kFinalizeDoc[] =
     "    prepared = prepare_order(order, \"account_pubkey\")\n"
     "    signature = wallet.sign_message(prepared[\"message_bytes\"])\n"
     "    signed = finalize_transaction(prepared, signature)";
+// The rendering is a wire format: the exchange rebuilds these exact bytes to
+// check an offchain signature, so caller texts are copied into it unescaped.
+constexpr char kPrepareWalletMessageDoc[] =
+    "Wrap a prepared message (a prepare_* result) for an external wallet.\n\n"
+    "mode is \"raw\" (sign message_bytes), \"base58\" (sign the ASCII of its base58 text)\n"
+    "or \"offchain\" (sign a Solana off-chain message whose body is a human-readable\n"
+    "clear-sign text of the transaction, returned as clear_sign_message).\n\n"
+    "The clear-sign text copies symbols, names and ids as given, line feeds included,\n"
+    "so a crafted symbol can imitate another line. A wallet should show the\n"
+    "Signable-Hash and Actions lines: they bind the text to the exact signing bytes.\n\n"
+    "Returns:\n"
+    "    dict with prepared, signature_mode, message_bytes (the bytes to sign)\n"
+    "    and clear_sign_message (str or None)";
 constexpr char kApproveDoc[] = "Prepare builder-code recipient approval for external signing";
 constexpr char kRevokeDoc[] = "Prepare builder-code recipient revocation for external signing";
 
 // Registration order is fixed; it is part of the module's contract.
 Export g_exports[] = {
-    // Here, in this order: prepare_wallet_message, finalize_wallet_message.
+    FYRN_FUNCTION(kPrepareWalletMessage, prepare_wallet_message, kPrepareWalletMessageDoc),
+    FYRN_FUNCTION(kFinalizeWalletMessage, finalize_wallet_message, ""),
 
     FYRN_FUNCTION(kExportDeposit, export_deposit_transaction,
                   "Export a base64 unsigned mainnet USDC deposit transaction for wallet signing."),

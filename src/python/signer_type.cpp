@@ -28,6 +28,7 @@
 #include "parse_util.hpp"
 #include "prepare_functions.hpp"
 #include "read_prepared.hpp"
+#include "wallet_functions.hpp"
 
 #include "fyrn/batch.hpp"
 #include "fyrn/nonce.hpp"
@@ -386,6 +387,32 @@ FYRN_METHOD(signer_sign_prepared) {
                                });
 }
 
+// sign_wallet_dict signs a wallet dict in its mode, once it proved to be the
+// wallet message of a preparation for this signer's key and network.
+PyObject* sign_wallet_dict(const fyrn::Signer& s, PyObject* dict) {
+  fyrn::WalletMessage wallet;
+  if (!validated_wallet_from_py(dict, wallet)) return nullptr;
+  auto domain = fyrn::prepared_domain(wallet.prepared);
+  if (!domain) return raise_error(domain.error());
+  const auto mismatch = [] {
+    return raise_error(fyrn::Error::signing_failed("prepared wallet signer or network does not match configured signer"));
+  };
+  if (*domain != s.domain()) return mismatch();
+  auto signer = fyrn::Pubkey::from_base58(wallet.prepared.signer);
+  if (!signer) return raise_error(signer.error());
+  if (*signer != s.pubkey()) return mismatch();
+  const std::string signature = s.sign_bytes(wallet.message.data(), wallet.message.size());
+  return finalize_wallet(std::move(wallet), signature);
+}
+
+FYRN_SIGNER_SPEC(kSignWalletPrepared, true, "sign_wallet_prepared", 1, "wallet");
+FYRN_METHOD(signer_sign_wallet_prepared) {
+  return method<kSignWalletPrepared>(self, Use::Shared, args, nargs, kwnames,
+                                     [](fyrn::Signer& s, const auto& argv) -> PyObject* {
+                                       return dict_arg(argv[0], "wallet") ? sign_wallet_dict(s, argv[0]) : nullptr;
+                                     });
+}
+
 #undef FYRN_METHOD
 
 // ---- the class -------------------------------------------------------------
@@ -455,7 +482,8 @@ PyMethodDef g_methods[] = {
                "account and prepared[\"signer\"] is this signer's pubkey.\n\n"
                "Args:\n    prepared: PreparedMessage dict from prepare_* functions\n\n"
                "Returns:\n    SignedTransaction dict ready for API submission"),
-    // sign_wallet_prepared joins here with the wallet message modes.
+    method_def(kSignWalletPrepared, as_cfunction(&signer_sign_wallet_prepared), kFast,
+               "Sign a wallet mode with this signer's key and configured network."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,141 @@
+// wallet_functions.cpp: prepare_wallet_message and finalize_wallet_message,
+// the prepared message in one of the wallet signature modes ("raw", "base58",
+// "offchain" with its clear-sign text) and back.
+#include "wallet_functions.hpp"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "action_args.hpp"
+#include "binder.hpp"
+#include "convert.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "parse_util.hpp"
+#include "read_prepared.hpp"
+
+namespace fyrn::py {
+namespace {
+
+enum Key : size_t { kPrepared, kSignatureMode, kMessageBytes, kClearSignMessage };
+constexpr std::string_view kKeyNames[] = {"prepared", "signature_mode", "message_bytes", "clear_sign_message"};
+KeyTable g_keys(kKeyNames);
+
+bool mode_from(std::string_view text, fyrn::SignatureMode& out) {
+  auto mode = fyrn::signature_mode_from_str(text);
+  if (!mode) return parse::raise_core_error(mode.error());
+  out = *mode;
+  return true;
+}
+
+// prepared_arg reads a prepared dict ("PyDict" TypeError, unprefixed when
+// param is null, for anything else).
+bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out) {
+  if (!PyDict_Check(obj)) return raise_type_mismatch(obj, "PyDict", param);
+  return prepared_from_py(obj, out);
+}
+
+// wallet_to_py returns the wallet dict: "prepared", "signature_mode",
+// "message_bytes", "clear_sign_message", in that order.
+PyObject* wallet_to_py(const fyrn::WalletMessage& wallet) {
+  PyObject* const* k = g_keys.keys();
+  if (k == nullptr) return nullptr;
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return nullptr;
+  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared));
+  PyRef mode = PyRef::steal(PyUnicode_FromString(fyrn::signature_mode_name(wallet.signature_mode)));
+  PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(wallet.message.data()),
+                                                       static_cast<Py_ssize_t>(wallet.message.size())));
+  PyRef text = wallet.clear_sign_message ? PyRef::steal(text_to_py(*wallet.clear_sign_message))
+                                         : PyRef::borrow(Py_None);
+  if (!prepared || !mode || !bytes || !text || PyDict_SetItem(dict.get(), k[kPrepared], prepared.get()) < 0 ||
+      PyDict_SetItem(dict.get(), k[kSignatureMode], mode.get()) < 0 ||
+      PyDict_SetItem(dict.get(), k[kMessageBytes], bytes.get()) < 0 ||
+      PyDict_SetItem(dict.get(), k[kClearSignMessage], text.get()) < 0) {
+    return nullptr;
+  }
+  return dict.release();
+}
+
+// wallet_from_py reads a wallet dict: "prepared" and "signature_mode" present,
+// the mode a str, the prepared dict, the mode's name, "message_bytes", then
+// the optional "clear_sign_message".
+bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
+  PyObject* const* k = g_keys.keys();
+  if (k == nullptr) return false;
+  PyRef prepared;
+  PyRef mode;
+  std::string_view mode_text;
+  fyrn::WalletMessage wallet;
+  if (!parse::require(dict, k[kPrepared], "Missing 'prepared'", prepared) ||
+      !parse::require(dict, k[kSignatureMode], "Missing 'signature_mode'", mode) ||
+      !parse::text_view(mode.get(), mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared) ||
+      !mode_from(mode_text, wallet.signature_mode)) {
+    return false;
+  }
+  PyRef v;
+  if (!parse::require(dict, k[kMessageBytes], "Missing 'message_bytes'", v) || !bytes_from_py(v.get(), wallet.message)) {
+    return false;
+  }
+  if (!parse::get(dict, k[kClearSignMessage], v)) return false;
+  if (v && v.get() != Py_None) {
+    std::string text;
+    if (!parse::text(v.get(), text)) return false;
+    wallet.clear_sign_message = std::move(text);
+  }
+  out = std::move(wallet);
+  return true;
+}
+
+}  // namespace
+
+bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
+  fyrn::WalletMessage given;
+  if (!wallet_from_py(dict, given)) return false;
+  auto rebuilt = fyrn::validate_wallet_message(given);
+  if (!rebuilt) return parse::raise_core_error(rebuilt.error());
+  out = std::move(rebuilt).value();
+  return true;
+}
+
+PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature) {
+  auto tx = fyrn::finalize_with_message(std::move(wallet.prepared), signature, &wallet.message);
+  if (!tx) return raise_error(tx.error());
+  return signed_to_py(*tx);
+}
+
+FYRN_PY_FUNCTION(prepare_wallet_message) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    BoundArgs<kPrepareWalletMessage> argv;
+    std::string_view mode_text;
+    fyrn::PreparedMessage prepared;
+    fyrn::SignatureMode mode;
+    // The mode's type is checked before anything of the prepared dict is read.
+    if (!bind_args(args, nargs, kwnames, argv) || !to_text(argv[1], "mode", mode_text) ||
+        !prepared_arg(argv[0], "prepared", prepared) || !mode_from(mode_text, mode)) {
+      return nullptr;
+    }
+    auto wallet = fyrn::prepare_wallet_message(std::move(prepared), mode);
+    if (!wallet) return raise_error(wallet.error());
+    return wallet_to_py(*wallet);
+  });
+}
+
+FYRN_PY_FUNCTION(finalize_wallet_message) {
+  (void)module;
+  return guarded([&]() -> PyObject* {
+    BoundArgs<kFinalizeWalletMessage> argv;
+    std::string_view signature;
+    fyrn::WalletMessage wallet;
+    if (!bind_args(args, nargs, kwnames, argv) || !dict_arg(argv[0], "wallet") ||
+        !to_text(argv[1], "signature", signature) || !validated_wallet_from_py(argv[0], wallet)) {
+      return nullptr;
+    }
+    return finalize_wallet(std::move(wallet), signature);
+  });
+}
+
+}  // namespace fyrn::py

@@ -1,0 +1,22 @@
+// wallet_functions.hpp: what the wallet-message functions share with the
+// Signer class (the functions themselves are declared in functions.hpp).
+#pragma once
+
+#include "pyref.hpp"
+
+#include <string_view>
+
+#include "fyrn/wallet.hpp"
+
+namespace fyrn::py {
+
+// validated_wallet_from_py reads a wallet dict and checks it against the
+// wallet message its prepared record determines; `out` is the rebuilt record.
+// False with an exception set on failure.
+bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out);
+
+// finalize_wallet finalises a validated wallet message with `signature`, which
+// must verify over the mode's bytes, and returns the signed-transaction dict.
+PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature);
+
+}  // namespace fyrn::py
