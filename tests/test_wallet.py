@@ -1,0 +1,216 @@
+"""Wallet message modes from Python: what each mode asks the wallet to sign,
+finalisation against exactly those bytes, refusals of edited wallet dicts, and
+the clear-sign numbers against Python's decimal arithmetic.
+
+Oracles: PyNaCl signs as the wallet; the off-chain envelope and the header hash
+are rebuilt here with struct and hashlib; numbers with decimal.Decimal."""
+
+import hashlib
+import math
+import re
+import struct
+from decimal import ROUND_HALF_EVEN, ROUND_HALF_UP, Context, Decimal
+
+import base58
+import nacl.signing
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import _native
+from _native import Keypair, Signer
+
+WALLET = nacl.signing.SigningKey(bytes(range(1, 33)))
+ACCOUNT = base58.b58encode(bytes(WALLET.verify_key)).decode()
+ENTRY = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 65000.0, "size": 0.1}
+STOP = {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 0.1, "trigger_price": 60000.0}
+DOMAINS = {"mainnet": 1, "testnet": 2, "devnet": 3}
+
+
+def sign(message, key=WALLET):
+    return base58.b58encode(key.sign(bytes(message)).signature).decode()
+
+
+def envelope(text, domain_code, signer):
+    """The Solana off-chain message (header version 0) as documented, rebuilt here."""
+    body = text.encode()
+    fmt = 0 if all(0x20 <= b <= 0x7E for b in body) else 1
+    return (b"\xffsolana offchain" + b"\x00" + bytes([domain_code]) + bytes(31) + bytes([fmt, 1]) + signer
+            + struct.pack("<H", len(body)) + body)
+
+
+@pytest.mark.parametrize("network", list(DOMAINS))
+@pytest.mark.parametrize("mode", ["raw", "base58", "offchain"])
+def test_each_mode_signs_its_bytes_and_finalises(network, mode):
+    prepared = _native.py_prepare_order_group([ENTRY, STOP], network, ACCOUNT, nonce=77)
+    wallet = _native.prepare_wallet_message(prepared, mode)
+    assert list(wallet) == ["prepared", "signature_mode", "message_bytes", "clear_sign_message"]
+    assert wallet["prepared"] == prepared and wallet["signature_mode"] == mode
+    text = wallet["clear_sign_message"]
+    expected = {
+        "raw": prepared["message_bytes"],
+        "base58": prepared["message_base58"].encode("ascii"),
+        "offchain": text and envelope(text, DOMAINS[network], bytes(WALLET.verify_key)),
+    }[mode]
+    assert wallet["message_bytes"] == expected
+    assert (text is None) == (mode != "offchain")
+    if text is not None:
+        header = (f"Fyrn Exchange Transaction\nNetwork: {network}\nAccount: {ACCOUNT}\nNonce: 77\nActions: 2\n"
+                  f"Signable-Hash: {hashlib.sha256(prepared['message_bytes']).hexdigest()}\n")
+        assert text.startswith(header) and text.count("\n") == 8
+        assert text.endswith("[1] Stop BTC-USD Below thresh=60000.00000000 sz=0.10000000 limit=-\n")
+
+    signature = sign(wallet["message_bytes"])
+    signed = _native.finalize_wallet_message(wallet, signature)
+    assert signed["signature"] == signature and signed["actions"] == prepared["actions"]
+    assert signed["nonce"] == 77 and signed["order_ids"] == prepared["order_ids"]
+    # A signature over the raw bytes verifies only where the mode signs the raw bytes.
+    if mode != "raw":
+        with pytest.raises(ValueError, match="^signing failed: signature does not verify for the prepared signer"):
+            _native.finalize_wallet_message(wallet, sign(prepared["message_bytes"]))
+
+
+DIFFERS = "signing failed: wallet message differs from selected encoding of the raw preparation"
+
+
+def edited(wallet, **changes):
+    return {**wallet, **changes}
+
+
+def flip(data, index):
+    data = bytearray(data)
+    data[index] ^= 1
+    return bytes(data)
+
+
+@pytest.mark.parametrize("mode, edit, error", [
+    ("raw", lambda w: edited(w, message_bytes=flip(w["message_bytes"], 3)), DIFFERS),
+    ("base58", lambda w: edited(w, message_bytes=w["message_bytes"][:-1]), DIFFERS),
+    ("offchain", lambda w: edited(w, message_bytes=flip(w["message_bytes"], 17)), DIFFERS),
+    ("offchain", lambda w: edited(w, clear_sign_message=w["clear_sign_message"].replace("Buy", "Sell")), DIFFERS),
+    ("offchain", lambda w: edited(w, clear_sign_message=None), DIFFERS),
+    ("raw", lambda w: edited(w, clear_sign_message="Fyrn Exchange Transaction\n"), DIFFERS),
+    ("raw", lambda w: edited(w, signature_mode="base58"), DIFFERS),
+    ("raw", lambda w: edited(w, prepared=edited(w["prepared"], nonce=w["prepared"]["nonce"] + 1)),
+     "signing failed: prepared account or nonce differs from raw signing bytes"),
+    ("raw", lambda w: edited(w, signature_mode="Raw"), "signing failed: signature mode must be raw, base58 or offchain"),
+    ("raw", lambda w: {k: v for k, v in w.items() if k != "message_bytes"}, "Missing 'message_bytes'"),
+    ("raw", lambda w: {k: v for k, v in w.items() if k != "prepared"}, "Missing 'prepared'"),
+])
+def test_edited_wallet_dicts_are_refused(mode, edit, error):
+    wallet = _native.prepare_wallet_message(_native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=5), mode)
+    signature = sign(wallet["message_bytes"])
+    tampered = edit(wallet)
+    with pytest.raises(ValueError) as e:
+        _native.finalize_wallet_message(tampered, sign(tampered.get("message_bytes", b"")))
+    assert str(e.value) == error
+    with pytest.raises(ValueError) as e:
+        Signer(Keypair(bytes(32)), "mainnet").sign_wallet_prepared(tampered)
+    assert str(e.value) == error
+    assert _native.finalize_wallet_message(wallet, signature)["signature"] == signature
+
+
+def test_argument_checks_come_in_their_order():
+    prepared = _native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=5)
+    with pytest.raises(TypeError, match="^argument 'mode': 'bytes' object cannot be converted to 'PyString'$"):
+        _native.prepare_wallet_message({}, b"raw")  # the mode's type before the dict's content
+    with pytest.raises(ValueError, match="^Missing 'actions'$"):
+        _native.prepare_wallet_message({}, "base64")  # then the prepared dict, then the mode's name
+    with pytest.raises(ValueError, match="^signing failed: signature mode must be raw, base58 or offchain$"):
+        _native.prepare_wallet_message(prepared, "base64")
+    with pytest.raises(TypeError, match="^argument 'prepared': 'list' object cannot be converted to 'PyDict'$"):
+        _native.prepare_wallet_message([], "raw")
+    with pytest.raises(TypeError, match="^'list' object cannot be converted to 'PyDict'$"):
+        _native.finalize_wallet_message({"prepared": [], "signature_mode": "raw"}, "sig")
+
+
+def test_signer_checks_its_key_and_network():
+    key = Keypair(bytes(range(32)))
+    prepared = _native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, signer=key.pubkey, nonce=9)  # an agent wallet
+    for mode in ("raw", "base58", "offchain"):
+        wallet = _native.prepare_wallet_message(prepared, mode)
+        signed = Signer(key, "mainnet").sign_wallet_prepared(wallet)
+        assert signed["account"] == ACCOUNT and signed["signer"] == key.pubkey
+        nacl.signing.VerifyKey(base58.b58decode(key.pubkey)).verify(
+            wallet["message_bytes"], base58.b58decode(signed["signature"]))
+    wallet = _native.prepare_wallet_message(prepared, "raw")
+    for signer in (Signer(key, "devnet"), Signer(Keypair(), "mainnet")):
+        with pytest.raises(ValueError, match="^signing failed: prepared wallet signer or network does not match"):
+            signer.sign_wallet_prepared(wallet)
+
+
+def test_unsupported_actions_have_no_offchain_text():
+    config = {"instruments": [{"symbol": "BTC-USD", "max_exposure": 1.0}]}
+    prepared = _native.py_prepare_update_liquidator_config(config, "testnet", ACCOUNT, nonce=3)
+    for mode in ("raw", "base58"):
+        assert _native.prepare_wallet_message(prepared, mode)["clear_sign_message"] is None
+    with pytest.raises(ValueError, match="^signing failed: unsupported offchain clear-sign action: liq$"):
+        _native.prepare_wallet_message(prepared, "offchain")
+
+
+# --- numbers in the clear-sign text ----------------------------------------------
+
+BASE = _native.py_prepare_faucet_request("devnet", ACCOUNT, nonce=1)
+EIGHT = Decimal("0.00000001")
+EXACT = Context(prec=400)  # every finite double has at most 309 integer digits
+
+
+def rendered(action, field):
+    """The text of `field=` in the one-action line the offchain mode renders."""
+    text = _native.prepare_wallet_message({**BASE, "actions": [action]}, "offchain")["clear_sign_message"]
+    return re.search(rf" {field}=(\S+)", text.splitlines()[-1]).group(1)
+
+
+def eight_decimals(x):
+    return format(Decimal(x).quantize(EIGHT, rounding=ROUND_HALF_EVEN, context=EXACT), "f")
+
+
+def half_up(x):
+    return int(Decimal(x).quantize(Decimal(1), rounding=ROUND_HALF_UP, context=EXACT))
+
+
+def quantised(x):
+    """The quantisation rule, step by step, in floats as the rule states them."""
+    if not (x > 0 and x * 1e8 < 2.0**64):
+        return eight_decimals(x)
+    n = half_up(x * 1e8)
+    if n == 0:
+        return eight_decimals(x)
+    if n > 2**64 - 2:
+        return eight_decimals(x)
+    y = float(n) / 1e8
+    for _ in range(16):
+        m = half_up(y * 1e8)
+        if m == n:
+            return eight_decimals(y)
+        y = math.nextafter(y, math.inf if m < n else -math.inf)
+    return eight_decimals(float(n) / 1e8)
+
+
+FINITE = st.floats(allow_nan=False, allow_infinity=False)
+
+
+@settings(max_examples=300, deadline=None)
+@given(FINITE)
+def test_plain_numbers_render_the_exact_value_to_eight_decimals(x):
+    assert rendered({"createSubAccount": {"name": "n", "marginAmount": x}}, "amt") == eight_decimals(x)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.one_of(FINITE, st.floats(min_value=1e-9, max_value=1e9), st.integers(0, 10**12).map(lambda n: n / 1e8)))
+def test_quantised_numbers_follow_the_rule(x):
+    assert rendered({"mod": {"c": "S", "oid": "o", "sz": x}}, "sz") == quantised(x)
+
+
+@pytest.mark.parametrize("value, plain, safe", [
+    (0.1 + 0.2, "0.30000000", "0.30000000"),
+    (0.000000025, "0.00000002", "0.00000003"),
+    (0.001953125, "0.00195312", "0.00195313"),
+    (2.5, "2.50000000", "2.50000000"),
+    ("65000.5", "65000.50000000", "65000.50000000"),
+    (2**70, "1180591620717411303424.00000000", "1180591620717411303424.00000000"),
+    (-0.0, "-0.00000000", "-0.00000000"),
+])
+def test_number_examples(value, plain, safe):
+    assert rendered({"createSubAccount": {"name": "n", "marginAmount": value}}, "amt") == plain
+    assert rendered({"mod": {"c": "S", "oid": "o", "sz": value}}, "sz") == safe
