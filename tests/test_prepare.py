@@ -393,10 +393,14 @@ def test_prepare_all_orders_one_bad_item_fails_all(n, bad, text):
 
 LIQ = {"instruments": [{"symbol": "BTC-USD", "max_exposure": 3, "volume_rampup": 7.0}], "toxicity": 0.5}
 GROUP = [limit(), CANCEL, STOP, MARKET]
+TP = dict(STOP, type="tp", trigger_price=53000.0)
 AGREE = [  # py_prepare_<name>(*args, **kwargs, common) against Signer.<method>(*signer_args, nonce), action key
     ("order", (limit(),), {}, "sign", (limit(),), "l"),
     ("order", (MARKET,), {}, "sign", (MARKET,), "m"),
     ("order_group", (GROUP,), {}, "sign_group", (GROUP,), "l"),
+    # "on_fill" attaches to the order only when preparing
+    ("order", (dict(limit(), on_fill={"actions": [TP]}),), {}, "sign",
+     ({"type": "on_fill", "trigger": limit(), "actions": [TP]},), "of"),
     ("agent_wallet_auth", (OTHER, True), {}, "sign_agent_wallet", (OTHER, True), "agentWalletCreation"),
     ("approve_builder_code", (OTHER, 15), {}, "sign_approve_builder_code", (OTHER, 15), "abc"),
     ("approve_commission_fee", (OTHER, 1), {}, "sign_approve_commission_fee", (OTHER, 1), "abc"),
@@ -414,10 +418,14 @@ AGREE = [  # py_prepare_<name>(*args, **kwargs, common) against Signer.<method>(
 ]
 
 
-def without_slippage(actions):
+def without_slippage(value, key=None):
     # The signer's JSON leaves out conditional orders' slippage; the prepared JSON keeps it.
-    return [{k: {f: v for f, v in inner.items() if not (k == "st" and f == "slippage")} for k, inner in a.items()}
-            for a in actions]
+    if isinstance(value, list):
+        return [without_slippage(v) for v in value]
+    if not isinstance(value, dict):
+        return value
+    drop = {"slippage"} if key in ("st", "tp", "trl") else {"slSlippage", "tpSlippage"} if key == "rng" else set()
+    return {k: without_slippage(v, k) for k, v in value.items() if k not in drop}
 
 
 @pytest.mark.parametrize("domain", ["mainnet", "devnet"])
