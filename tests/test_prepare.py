@@ -7,6 +7,7 @@ renderings, and Python's json module (with a strict parse) judges "actions"."""
 import base64
 import json
 import math
+import re
 import struct
 import time
 
@@ -241,7 +242,16 @@ HOSTILE = [
 ]
 
 
-@pytest.mark.parametrize("value", HOSTILE, ids=lambda v: type(v).__name__)
+def case_id(value):
+    try:
+        text = repr(value)
+    except (ValueError, RecursionError):  # too many digits, too deep
+        return type(value).__name__
+    text = re.sub(" at 0x[0-9a-f]+", "", text)
+    return text if len(text) <= 40 else text[:37] + "..."
+
+
+@pytest.mark.parametrize("value", HOSTILE, ids=case_id)
 def test_actions_are_read_as_json_dumps_would(value):
     check_actions(value)
 
