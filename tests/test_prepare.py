@@ -120,6 +120,10 @@ TAMPER = [  # (id, changed keys, signature, exception, exact text or None)
     ("bytes as str", {"message_bytes": MB.decode("latin-1")}, SIG0, TypeError, "Can't extract `str` to `Vec`"),
     ("bytes holding 256", {"message_bytes": [*MB[:-1], 256]}, SIG0, OverflowError, None),
     ("bytes holding -1", {"message_bytes": [-1, *MB[1:]]}, SIG0, OverflowError, None),
+    ("nonce -1", {"nonce": -1}, SIG0, OverflowError, None),
+    ("nonce 2**64", {"nonce": 2**64}, SIG0, OverflowError, None),
+    ("nonce float", {"nonce": 77.0}, SIG0, TypeError, None),
+    ("order_ids as str", {"order_ids": "abc"}, SIG0, TypeError, "Can't extract `str` to `Vec`"),
 ]
 
 
