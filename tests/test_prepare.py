@@ -241,6 +241,10 @@ HOSTILE = [
     [LOOP], LOOP, [SELF], [SHARED, SHARED, {"a": SHARED}],
     nested(10), nested(500), [nested(500, lambda v: {"k": v})], nested(100000),
     ["\ud800"], ["\udfff"], [{"\ud800": 1}], ["ok\udcff"],
+    # Two surrogate code points dump as one escaped pair, which parses as one character.
+    pytest.param(["\ud83d\ude00"], id="surrogate pair"), pytest.param([{"\ud83d\ude00": 1}], id="surrogate pair key"),
+    # An empty list or tuple subclass is still iterated when dumped.
+    pytest.param([Seq()], id="empty Seq"), pytest.param([Tup()], id="empty Tup"), pytest.param(Seq(), id="top empty Seq"),
     [NAN, object()], ["\ud800", {(1,): 2}], [NAN, LOOP], [INF, 10**5000],
     {"a": 1}, "text", 5, None, True, {}, [],
 ]
