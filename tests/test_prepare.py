@@ -1,0 +1,524 @@
+"""The external-wallet flow: py_prepare_*, py_finalize_transaction and
+Signer.sign_prepared. Oracles: PyNaCl signs as the wallet and verifies, the
+message bytes and order identifiers are rebuilt by the independent encoders of
+test_signer and order_id_oracle, `base58`/`base64`/`bytes.hex` check the
+renderings, and Python's json module (with a strict parse) judges "actions"."""
+
+import base64
+import json
+import math
+import re
+import struct
+import time
+
+import base58
+import nacl.exceptions
+import nacl.signing
+import pytest
+from hypothesis import given, strategies as st
+
+import _native as N
+from _native import Keypair, Signer
+from order_id_oracle import fixed_point, limit_encoding as id_limit, market_encoding, order_id as oracle_id
+from test_signer import CANCEL, DOMAIN_BYTE, DOMAIN_ERROR, FEE_ERROR, OTHER, limit, message, u64, verify
+
+KP = Keypair(bytes([7]) * 32)
+ACCOUNT = KP.pubkey
+WALLET = nacl.signing.SigningKey(bytes([7]) * 32)  # the same key, held by an "external wallet"
+STRANGER = nacl.signing.SigningKey(bytes([8]) * 32)
+L = 2**252 + 27742317777372353535851937790883648493  # the order of the Ed25519 base point
+
+MISMATCH = "signing failed: prepared account, nonce, or network domain does not match message bytes"
+NO_VERIFY = "signing failed: signature does not verify for the prepared signer and message"
+TOO_LONG = "signing failed: signature must encode exactly 64 bytes"
+NO_SUFFIX = "signing failed: prepared message is missing its signing suffix"
+EMPTY = "orders array cannot be empty"
+FRONT = ["message_bytes", "message_base58", "message_base64", "message_hex"]
+BACK = ["actions", "account", "signer", "nonce"]
+MARKET = {"type": "order", "symbol": "ETH-USD", "is_buy": False, "price": 0.0, "size": 2.5,
+          "order_type": {"type": "market"}, "slippage": 0.005}
+STOP = {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 1.0, "trigger_price": 48000.0, "slippage": 0.01}
+
+
+def b58(raw):
+    return base58.b58encode(raw).decode()
+
+
+def wallet_sign(data, key=WALLET):
+    return b58(key.sign(bytes(data)).signature)
+
+
+P0 = N.py_prepare_order(limit(), "devnet", ACCOUNT, nonce=77)
+SIG0 = wallet_sign(P0["message_bytes"])
+
+
+def with_byte(data, i, value):
+    out = bytearray(data)
+    out[i] = value
+    return bytes(out)
+
+
+def keys_in_byte_order(value):
+    stack = [value]
+    while stack:
+        v = stack.pop()
+        if isinstance(v, dict):
+            assert list(v) == sorted(v, key=lambda k: k.encode()), list(v)
+            stack.extend(v.values())
+        elif isinstance(v, list):
+            stack.extend(v)
+
+
+# --- finalisation: a tampered prepared dict never becomes a transaction ---------------
+
+
+def non_canonical(sig):
+    raw = base58.b58decode(sig)
+    s = int.from_bytes(raw[32:], "little")
+    bumped = raw[:32] + (s + L).to_bytes(32, "little")
+    assert bumped != raw and int.from_bytes(bumped[32:], "little") % L == s  # same scalar, other encoding
+    with pytest.raises(nacl.exceptions.BadSignatureError):
+        WALLET.verify_key.verify(P0["message_bytes"], bumped)
+    return b58(bumped)
+
+
+MB = P0["message_bytes"]
+SIGNED = object()  # stands for a valid wallet signature over the changed message_bytes
+IDENTITY = b58(b"\x01" + bytes(31))  # the neutral point, a small-order key
+LENGTH = "invalid signature length: expected 64 bytes, got "
+TAMPER = [  # (id, changed keys, signature, exception, exact text or None)
+    ("nonce", {"nonce": 78}, SIG0, ValueError, MISMATCH),
+    ("account", {"account": OTHER}, SIG0, ValueError, MISMATCH),
+    ("network byte, old signature", {"message_bytes": with_byte(MB, -1, 1)}, SIG0, ValueError, NO_VERIFY),
+    ("network byte 0", {"message_bytes": with_byte(MB, -1, 0)}, SIGNED, ValueError, MISMATCH),
+    ("network byte 4", {"message_bytes": with_byte(MB, -1, 4)}, SIGNED, ValueError, MISMATCH),
+    ("nonce byte", {"message_bytes": with_byte(MB, -41, MB[-41] ^ 1)}, SIGNED, ValueError, MISMATCH),
+    ("account byte", {"message_bytes": with_byte(MB, -2, MB[-2] ^ 1)}, SIGNED, ValueError, MISMATCH),
+    ("signer", {"signer": OTHER}, SIG0, ValueError, NO_VERIFY),
+    ("another key", {}, wallet_sign(MB, STRANGER), ValueError, NO_VERIFY),
+    ("non-canonical S", {}, non_canonical(SIG0), ValueError, NO_VERIFY),
+    # R = identity and S = 0 pass the cofactorless equation for the identity key.
+    ("small-order signer", {"signer": IDENTITY}, b58(b"\x01" + bytes(63)), ValueError, NO_VERIFY),
+    ("small-order signer, real signature", {"signer": IDENTITY}, SIG0, ValueError, NO_VERIFY),
+    ("87 chars, 64 bytes", {}, "z" * 87, ValueError, NO_VERIFY),
+    ("87 chars, 87 bytes", {}, "1" * 87, ValueError, LENGTH + "87"),
+    ("88 chars, 64 bytes", {}, b58(b"\xff" * 64), ValueError, NO_VERIFY),
+    ("88 chars, 65 bytes", {}, "z" * 88, ValueError, LENGTH + "65"),
+    ("89 chars", {}, "1" * 89, ValueError, TOO_LONG),
+    ("89 chars, not base58", {}, "0" * 89, ValueError, TOO_LONG),
+    ("empty text", {}, "", ValueError, LENGTH + "0"),
+    ("not base58, before the keys", {"account": "0"}, "0" + SIG0[1:], ValueError, "signing failed: signature must be base58"),
+    ("signer of 31 bytes", {"signer": "1" * 31}, SIG0, ValueError, "invalid key length: expected 32, got 31"),
+    ("40 bytes", {"message_bytes": MB[-40:]}, SIG0, ValueError, NO_SUFFIX),
+    ("41 bytes", {"message_bytes": MB[-41:]}, SIG0, ValueError, NO_VERIFY),
+    ("no bytes", {"message_bytes": b""}, SIG0, ValueError, NO_SUFFIX),
+    ("actions dict", {"actions": P0["actions"][0]}, SIG0, ValueError, None),
+    ("actions str", {"actions": "[]"}, SIG0, ValueError, None),
+    ("actions int", {"actions": 1}, SIG0, ValueError, None),
+    ("actions empty, before decoding", {"actions": []}, "0", ValueError, EMPTY),
+    ("actions empty, 89 chars", {"actions": []}, "0" * 89, ValueError, TOO_LONG),
+    ("bytes as str", {"message_bytes": MB.decode("latin-1")}, SIG0, TypeError, "Can't extract `str` to `Vec`"),
+    ("bytes holding 256", {"message_bytes": [*MB[:-1], 256]}, SIG0, OverflowError, None),
+    ("bytes holding -1", {"message_bytes": [-1, *MB[1:]]}, SIG0, OverflowError, None),
+    ("nonce -1", {"nonce": -1}, SIG0, OverflowError, None),
+    ("nonce 2**64", {"nonce": 2**64}, SIG0, OverflowError, None),
+    ("nonce float", {"nonce": 77.0}, SIG0, TypeError, None),
+    ("order_ids as str", {"order_ids": "abc"}, SIG0, TypeError, "Can't extract `str` to `Vec`"),
+]
+
+
+@pytest.mark.parametrize("changes, sig, exc, text", [pytest.param(*t[1:], id=t[0]) for t in TAMPER])
+def test_finalisation_refuses_tampering(changes, sig, exc, text):
+    p = dict(P0, **changes)
+    with pytest.raises(exc) as e:
+        N.py_finalize_transaction(p, wallet_sign(p["message_bytes"]) if sig is SIGNED else sig)
+    assert type(e.value) is exc and (text is None or str(e.value) == text)
+
+
+@pytest.mark.parametrize("form", [bytes, bytearray, list, tuple])
+def test_finalisation_accepts_byte_sequences_and_keeps_the_signature_text(form):
+    tx = N.py_finalize_transaction(dict(P0, message_bytes=form(MB)), signature=SIG0)
+    assert list(tx) == ["actions", "nonce", "account", "signer", "signature", "order_id"]
+    assert tx["signature"] == SIG0 and verify(tx, MB)
+    assert all(tx[k] == P0[k] for k in ("actions", "nonce", "account", "signer", "order_id"))
+    with pytest.raises(TypeError, match="^argument 'prepared': 'list' object cannot be converted to 'PyDict'$"):
+        N.py_finalize_transaction(list(P0.items()), SIG0)
+
+
+READ_ORDER = ["actions", "message_bytes", "account", "signer", "nonce"]
+
+
+@pytest.mark.parametrize("i", range(len(READ_ORDER)))
+def test_missing_keys_in_read_order(i):
+    broken = {k: v for k, v in P0.items() if k not in READ_ORDER[i:]}
+    with pytest.raises(ValueError) as e:
+        N.py_finalize_transaction(broken, SIG0)
+    assert str(e.value) == f"Missing '{READ_ORDER[i]}'"
+    # Actions that cannot be dumped fail at once; ones that dump but do not parse, after the nonce.
+    with pytest.raises(TypeError):
+        N.py_finalize_transaction(dict(broken, actions=[object()]), SIG0)
+    with pytest.raises(ValueError, match=f"^Missing '{READ_ORDER[max(i, 1)]}'$"):
+        N.py_finalize_transaction(dict(broken, actions=[math.nan]), SIG0)
+
+
+# --- "actions": accepted and refused exactly as json.dumps + a strict JSON parse -------
+
+
+def strict_json(value):
+    """json.dumps, then a JSON parse without NaN or infinities that refuses lone
+    surrogates, and the conversion back to Python: integers outside the signed
+    64-bit range come back as the nearest double (refused beyond its range)."""
+    def number(text):
+        v = int(text)
+        if -2**63 <= v < 2**63:
+            return v
+        if math.isinf(float(text)):
+            raise ValueError("number out of range")
+        return float(text)
+
+    def constant(name):
+        raise ValueError(name)
+
+    loaded = json.loads(json.dumps(value), parse_int=number, parse_constant=constant)
+    json.dumps(loaded, ensure_ascii=False).encode()  # UnicodeEncodeError for a lone surrogate
+    if not isinstance(loaded, list):
+        raise ValueError("not an array")
+    return loaded
+
+
+def outcome(call):
+    try:
+        return None, call()
+    except Exception as e:
+        return next((c for c in (RecursionError, TypeError, ValueError) if isinstance(e, c)), type(e)), None
+
+
+def check_actions(value):
+    want_exc, want = outcome(lambda: strict_json(value))
+    if want == []:
+        want_exc = ValueError  # finalisation refuses an empty list
+    got_exc, tx = outcome(lambda: N.py_finalize_transaction(dict(P0, actions=value), SIG0))
+    assert got_exc == want_exc
+    if tx is not None:
+        assert json.dumps(tx["actions"], sort_keys=True) == json.dumps(want, sort_keys=True)
+        keys_in_byte_order(tx["actions"])
+
+
+Str = type("Str", (str,), {"__str__": lambda self: "other"})
+Int = type("Int", (int,), {"__repr__": lambda self: "999", "__str__": lambda self: "999"})
+Float = type("Float", (float,), {"__repr__": lambda self: "1e999"})
+Items = type("Items", (dict,), {"items": lambda self: [("x", 1)]})
+TripleItems = type("TripleItems", (dict,), {"items": lambda self: [("x", 1, 2)]})
+RaisingItems = type("RaisingItems", (dict,), {"items": lambda self: {}["items"]})
+Seq = type("Seq", (list,), {"__iter__": lambda self: iter([7])})
+Tup = type("Tup", (tuple,), {"__iter__": lambda self: iter([7])})
+Repr = type("Repr", (), {"__repr__": lambda self: "[]"})
+
+
+def nested(depth, wrap=lambda v: [v]):
+    v = 1
+    for _ in range(depth):
+        v = wrap(v)
+    return v
+
+
+LOOP = []
+LOOP.append(LOOP)
+SELF = {}
+SELF["self"] = SELF
+SHARED = [1]
+NAN, INF = math.nan, math.inf
+HOSTILE = [
+    [NAN], [INF], [-INF], [{"px": NAN}], NAN, [1e308, 5e-324, -0.0],
+    [2**63 - 1], [2**63], [2**64 - 1], [2**64], [2**64 + 1], [-2**63], [-2**63 - 1], [-2**70], [2**1100], [-2**1100],
+    [2**1024 - 2**970 - 1], [2**1024 - 2**970], [10**5000], [Int(2**70)],
+    (1, 2), ((1, (2, 3)),), [(1, 2)], (), [Seq([1, 2])], [Tup((1,))],
+    [{1: "a"}], [{1.5: "a"}], [{NAN: 1, INF: 2, -INF: 3, -0.0: 4}], [{True: 1, False: 2, None: 3}], [{(1,): 2}],
+    [{2**70: 1}], [{10**5000: 1}], [{Int(5): 1}], [{Float(2.5): 1}], [{frozenset(): 1}], [{b"k": 1}],
+    [{1: "a", "1": "b"}], [{"1": "a", 1: "b"}], [{True: 1, "true": 2}], [{None: 0, "null": 1}],
+    [Str("abc")], [{Str("k"): Str("v")}], [Int(5)], [Float(2.5)], [Float("nan")], [True, False, None],
+    [Items(a=1)], [Items()], [TripleItems(a=1)], [RaisingItems(a=1)], [Repr()], [b"x"], [{1, 2}], [object()],
+    [LOOP], LOOP, [SELF], [SHARED, SHARED, {"a": SHARED}],
+    nested(10), nested(500), [nested(500, lambda v: {"k": v})], nested(100000),
+    ["\ud800"], ["\udfff"], [{"\ud800": 1}], ["ok\udcff"],
+    # Two surrogate code points dump as one escaped pair, which parses as one character.
+    pytest.param(["\ud83d\ude00"], id="surrogate pair"), pytest.param([{"\ud83d\ude00": 1}], id="surrogate pair key"),
+    # An empty list or tuple subclass is still iterated when dumped.
+    pytest.param([Seq()], id="empty Seq"), pytest.param([Tup()], id="empty Tup"), pytest.param(Seq(), id="top empty Seq"),
+    [NAN, object()], ["\ud800", {(1,): 2}], [NAN, LOOP], [INF, 10**5000],
+    {"a": 1}, "text", 5, None, True, {}, [],
+]
+
+
+def case_id(value):
+    try:
+        text = repr(value)
+    except (ValueError, RecursionError):  # too many digits, too deep
+        return type(value).__name__
+    text = re.sub(" at 0x[0-9a-f]+", "", text)
+    return text if len(text) <= 40 else text[:37] + "..."
+
+
+@pytest.mark.parametrize("value", HOSTILE, ids=case_id)
+def test_actions_are_read_as_json_dumps_would(value):
+    check_actions(value)
+
+
+ALPHABET = st.characters(exclude_categories=("Cs",)) | st.sampled_from(["\ud800", "\udbff"])  # no surrogate pairs
+TEXT = st.text(ALPHABET, max_size=4)
+SCALARS = st.none() | st.booleans() | st.integers() | st.integers(-2**1100, 2**1100) | st.floats() | TEXT
+KEYS = TEXT | st.integers() | st.floats() | st.booleans() | st.none()
+VALUES = st.recursive(SCALARS, lambda inner: st.lists(inner, max_size=4) | st.lists(inner, max_size=4).map(tuple)
+                      | st.dictionaries(KEYS, inner, max_size=4), max_leaves=12)
+
+
+@given(st.lists(VALUES, min_size=1, max_size=3) | VALUES)
+def test_random_actions_are_read_as_json_dumps_would(value):
+    check_actions(value)
+
+
+# --- round trip: prepare, sign with PyNaCl, finalise ---------------------------------
+
+POSITIVE = st.floats(0, 1e12)
+LIMITS = st.fixed_dictionaries(
+    {"type": st.just("order"), "symbol": st.text(max_size=10), "is_buy": st.booleans(), "price": POSITIVE,
+     "size": POSITIVE},
+    optional={"reduce_only": st.booleans(), "iso": st.booleans(),
+              "order_type": st.fixed_dictionaries({"type": st.just("limit"), "tif": st.sampled_from(["GTC", "ioc", "Alo"])})})
+MARKETS = st.fixed_dictionaries(
+    {"type": st.just("order"), "symbol": st.text(max_size=10), "is_buy": st.booleans(), "price": st.floats(),
+     "size": POSITIVE, "order_type": st.just({"type": "market"})},
+    optional={"reduce_only": st.booleans(), "iso": st.booleans(), "slippage": st.floats(0, 1)})
+
+
+def rebuilt(o, nonce, account, domain):
+    """The signed bytes and the order identifier, from the documented layouts."""
+    key = base58.b58decode(account)
+    flags = o.get("reduce_only", False), o.get("iso", False)
+    if o.get("order_type", {}).get("type") != "market":
+        tif = o.get("order_type", {}).get("tif", "GTC").upper()
+        return message([o], nonce, account, domain), oracle_id(id_limit(o["symbol"], o["is_buy"], o["price"], o["size"],
+                                                                          tif, *flags), nonce, key)
+    enc = market_encoding(o["symbol"], o["is_buy"], o["size"], *flags)
+    head = b""
+    if "slippage" in o:  # level 2: header, then no builder code and the slippage option
+        head, enc = b"\xff" * 8 + b"fyrn-actions\x02", enc + b"\x00\x01" + struct.pack("<Q", fixed_point(o["slippage"]))
+    ident = oracle_id(market_encoding(o["symbol"], o["is_buy"], o["size"], *flags, slippage=o.get("slippage")), nonce, key)
+    return head + u64(1) + enc + u64(nonce) + key + bytes([DOMAIN_BYTE[domain]]), ident
+
+
+@given(order=LIMITS | MARKETS, domain=st.sampled_from(sorted(DOMAIN_BYTE)), nonce=st.integers(0, 2**64 - 1),
+       seed=st.binary(min_size=32, max_size=32), account=st.none() | st.binary(min_size=32, max_size=32),
+       flip=st.tuples(st.integers(0, 10**6), st.integers(0, 7)))
+def test_prepare_sign_finalise_round_trip(order, domain, nonce, seed, account, flip):
+    wallet = nacl.signing.SigningKey(seed)
+    signer = b58(wallet.verify_key.encode())
+    account = signer if account is None else b58(account)  # else an agent wallet signs for the account
+    p = N.py_prepare_order(order, domain, account, signer=None if account == signer else signer, nonce=nonce)
+    msg, ident = rebuilt(order, nonce, account, domain)
+    assert p["message_bytes"] == msg and p["signer"] == signer and p["order_id"] == ident
+    sig = wallet_sign(msg, wallet)
+    tx = N.py_finalize_transaction(p, sig)
+    assert tx["signature"] == sig and verify(tx, msg) and tx["order_id"] == ident and tx["account"] == account
+    i = flip[0] % len(msg)
+    with pytest.raises(ValueError, match="^signing failed: "):
+        N.py_finalize_transaction(dict(p, message_bytes=with_byte(msg, i, msg[i] ^ 1 << flip[1])), sig)
+
+
+# --- the prepared dict ----------------------------------------------------------------
+
+
+@pytest.mark.parametrize("make, ids", [
+    (lambda: N.py_prepare_order(limit(), "mainnet", ACCOUNT, nonce=5), ["order_id"]),
+    (lambda: N.py_prepare_order(MARKET, "testnet", ACCOUNT, nonce=5), ["order_id"]),  # 0xff header
+    (lambda: N.py_prepare_order_group([CANCEL, limit()], "testnet", ACCOUNT, nonce=5), ["order_ids"]),
+    (lambda: N.py_prepare_order_group([CANCEL, STOP], "devnet", ACCOUNT, nonce=5), []),
+    (lambda: N.py_prepare_order(CANCEL, "devnet", ACCOUNT, nonce=0), []),
+    (lambda: N.py_prepare_faucet_request("devnet", ACCOUNT, nonce=2**64 - 1), []),
+    (lambda: N.py_prepare_order_group([{"type": "cancel_all"}] * 256, "mainnet", ACCOUNT, nonce=9), []),  # count 256: 00 01
+    (lambda: N.py_prepare_transfer(ACCOUNT, OTHER, 1.5, "mainnet", ACCOUNT, "external", nonce=3), []),
+])
+def test_prepared_dict_layout_and_renderings(make, ids):
+    p = make()
+    msg = p["message_bytes"]
+    assert list(p) == FRONT + ids + BACK and type(msg) is bytes
+    assert p["message_base58"] == b58(msg) and base58.b58decode(p["message_base58"]) == msg
+    zeros = len(msg) - len(msg.lstrip(b"\x00"))
+    assert len(p["message_base58"]) - len(p["message_base58"].lstrip("1")) == zeros
+    assert p["message_base64"] == base64.b64encode(msg).decode() and len(p["message_base64"]) == 4 * -(-len(msg) // 3)
+    assert p["message_hex"] == msg.hex()
+    assert msg[-41:-1] == u64(p["nonce"]) + base58.b58decode(p["account"]) and p["signer"] == p["account"]
+    keys_in_byte_order(p["actions"])
+    if "order_ids" in p:  # the cancel in front still counts: sequence number 1
+        assert p["order_ids"] == [oracle_id(id_limit("BTC-USD", True, 50000.5, 0.25), 5, base58.b58decode(ACCOUNT), 1)]
+
+
+def test_leading_zero_bytes_render_as_ones():
+    p = N.py_prepare_order_group([{"type": "cancel_all"}] * 256, "mainnet", ACCOUNT, nonce=9)
+    assert p["message_bytes"][:2] == b"\x00\x01"
+    assert p["message_base58"].startswith("1") and not p["message_base58"].startswith("11")
+
+
+def test_default_nonces_follow_the_clock():
+    t0 = time.time_ns()
+    a = N.py_prepare_faucet_request("devnet", ACCOUNT)["nonce"]
+    between = N.current_timestamp()
+    b = N.py_prepare_order(limit(), "devnet", ACCOUNT)["nonce"]
+    batch = [p["nonce"] for p in N.py_prepare_all_orders([limit()] * 3, "devnet", ACCOUNT)]
+    assert t0 <= a < between < b < batch[0] <= time.time_ns() + 10**9
+    assert batch == [batch[0], batch[0] + 1, batch[0] + 2]
+
+
+@pytest.mark.parametrize("n", [3, 12])
+def test_prepare_all_orders_matches_one_by_one(n):
+    orders = [limit(50000.0 + i, 1.0 + i, is_buy=i % 2 == 0) for i in range(n)]
+    got = N.py_prepare_all_orders(orders, "testnet", ACCOUNT, signer=OTHER, base_nonce=1000)
+    one_by_one = [N.py_prepare_order(o, "testnet", ACCOUNT, signer=OTHER, nonce=1000 + i) for i, o in enumerate(orders)]
+    assert [list(p.items()) for p in got] == [list(p.items()) for p in one_by_one]
+    assert [p["nonce"] for p in got] == list(range(1000, 1000 + n))
+    assert N.py_prepare_all_orders([], "testnet", ACCOUNT, base_nonce=2**64 - 1) == []
+
+
+@pytest.mark.parametrize("n, base, ok", [(3, 2**64 - 3, True), (3, 2**64 - 1, False), (12, 2**64 - 5, False)])
+def test_prepare_all_orders_nonce_range(n, base, ok):
+    call = lambda: N.py_prepare_all_orders([limit()] * n, "devnet", ACCOUNT, base_nonce=base)  # noqa: E731
+    if ok:
+        assert call()[-1]["nonce"] == 2**64 - 1
+        return
+    with pytest.raises(ValueError) as e:
+        call()
+    assert str(e.value) == f"invalid nonce '{base + n - 1}'; expected an unsigned 64-bit decimal string"
+
+
+@pytest.mark.parametrize("n", [9, 20])
+@pytest.mark.parametrize("bad, text", [
+    ({"type": "order", "symbol": "BTC-USD", "is_buy": True, "size": 1.0}, "Missing 'price'"),
+    (limit(slippage=0.1), "invalid order: slippage is only supported on market orders"),  # fails while preparing
+])
+def test_prepare_all_orders_one_bad_item_fails_all(n, bad, text):
+    orders = [limit()] * n
+    orders[7] = bad
+    with pytest.raises(ValueError) as e:
+        N.py_prepare_all_orders(orders, "devnet", ACCOUNT, base_nonce=1)
+    assert str(e.value) == text
+    orders[2] = limit(order_type={"type": "trigger", "is_market": False})
+    with pytest.raises(ValueError) as e:
+        N.py_prepare_all_orders(orders, "devnet", ACCOUNT, base_nonce=1)
+    assert str(e.value) in {text, "invalid order: trigger orders are not supported by FYRN API; use market"}
+
+
+# --- each prepare function agrees with the matching Signer method ---------------------
+
+LIQ = {"instruments": [{"symbol": "BTC-USD", "max_exposure": 3, "volume_rampup": 7.0}], "toxicity": 0.5}
+GROUP = [limit(), CANCEL, STOP, MARKET]
+TP = dict(STOP, type="tp", trigger_price=53000.0)
+AGREE = [  # py_prepare_<name>(*args, **kwargs, common) against Signer.<method>(*signer_args, nonce), action key
+    ("order", (limit(),), {}, "sign", (limit(),), "l"),
+    ("order", (MARKET,), {}, "sign", (MARKET,), "m"),
+    ("order_group", (GROUP,), {}, "sign_group", (GROUP,), "l"),
+    # "on_fill" attaches to the order only when preparing
+    ("order", (dict(limit(), on_fill={"actions": [TP]}),), {}, "sign",
+     ({"type": "on_fill", "trigger": limit(), "actions": [TP]},), "of"),
+    ("agent_wallet_auth", (OTHER, True), {}, "sign_agent_wallet", (OTHER, True), "agentWalletCreation"),
+    ("approve_builder_code", (OTHER, 15), {}, "sign_approve_builder_code", (OTHER, 15), "abc"),
+    ("approve_commission_fee", (OTHER, 1), {}, "sign_approve_commission_fee", (OTHER, 1), "abc"),
+    ("revoke_builder_code", (OTHER,), {}, "sign_revoke_builder_code", (OTHER,), "rbc"),
+    ("revoke_commission_fee", (OTHER,), {}, "sign_revoke_commission_fee", (OTHER,), "rbc"),
+    ("update_liquidator_config", (LIQ,), {}, "sign_update_liquidator_config", (LIQ,), "liq"),
+    ("faucet_request", (), {}, "sign_faucet", (), "faucet"),
+    ("create_sub_account", ("desk",), {"margin_amount": 100}, "sign_create_sub_account", ("desk", 100.0),
+     "createSubAccount"),
+    ("create_sub_account", ("desk",), {}, "sign_create_sub_account", ("desk", None), "createSubAccount"),
+    ("remove_sub_account", (OTHER,), {}, "sign_remove_sub_account", (OTHER,), "removeSubAccount"),
+    ("transfer", (OTHER, ACCOUNT, 10.5), {}, "sign_transfer", (OTHER, ACCOUNT, 10.5, None), "transfer"),
+    ("transfer", (OTHER, ACCOUNT, 2), {"kind": "external"}, "sign_transfer", (OTHER, ACCOUNT, 2.0, "external"),
+     "transfer"),
+]
+
+
+def without_slippage(value, key=None):
+    # The signer's JSON leaves out conditional orders' slippage; the prepared JSON keeps it.
+    if isinstance(value, list):
+        return [without_slippage(v) for v in value]
+    if not isinstance(value, dict):
+        return value
+    drop = {"slippage"} if key in ("st", "tp", "trl") else {"slSlippage", "tpSlippage"} if key == "rng" else set()
+    return {k: without_slippage(v, k) for k, v in value.items() if k not in drop}
+
+
+@pytest.mark.parametrize("domain", ["mainnet", "devnet"])
+@pytest.mark.parametrize("name, args, kwargs, method, signer_args, key", AGREE)
+def test_prepare_and_sign_agree(name, args, kwargs, method, signer_args, key, domain):
+    prepare = getattr(N, "py_prepare_" + name)
+    p = prepare(*args, signature_domain=domain, account=ACCOUNT, nonce=424242, **kwargs)
+    assert list(p["actions"][0]) == [key] and p["signer"] == p["account"] == ACCOUNT
+    agent = prepare(*args, signature_domain=domain, account=ACCOUNT, signer=OTHER, nonce=424242, **kwargs)
+    assert agent == dict(p, signer=OTHER)  # the signer is recorded, never signed over
+    signer = Signer(KP, domain)
+    signer.set_compute_batch_order_ids(True)
+    tx = N.py_finalize_transaction(p, wallet_sign(p["message_bytes"]))
+    assert signer.sign_prepared(p) == tx and verify(tx, p["message_bytes"])
+    expected = getattr(signer, method)(*signer_args, 424242)
+    tx["actions"] = without_slippage(tx["actions"])
+    assert json.dumps(list(tx.items())) == json.dumps(list(expected.items()))  # also tells 100 from 100.0
+
+
+@pytest.mark.parametrize("call, exc, text", [
+    (lambda: N.py_prepare_faucet_request("main", "0bad"), ValueError, DOMAIN_ERROR),
+    (lambda: N.py_prepare_faucet_request("main", 5), TypeError,
+     "argument 'account': 'int' object cannot be converted to 'PyString'"),
+    (lambda: N.py_prepare_faucet_request("main", ACCOUNT, nonce=-1), OverflowError, None),
+    (lambda: N.py_prepare_agent_wallet_auth("1" * 31, False, "devnet", "0bad"), ValueError,
+     "invalid key length: expected 32, got 31"),
+    (lambda: N.py_prepare_approve_builder_code(OTHER, 16, "devnet", "0bad"), ValueError, "invalid base58: "),
+    (lambda: N.py_prepare_approve_builder_code(OTHER, 16, "devnet", ACCOUNT, signer="0bad"), ValueError,
+     "invalid base58: "),
+    (lambda: N.py_prepare_approve_builder_code(OTHER, 16, "devnet", ACCOUNT), ValueError, FEE_ERROR),
+    (lambda: N.py_prepare_approve_commission_fee(OTHER, 256, "main", "0bad"), OverflowError, None),
+    (lambda: N.py_prepare_transfer(OTHER, OTHER, 1.0, "devnet", ACCOUNT, kind="External"), ValueError,
+     "Invalid transfer kind: External"),
+    (lambda: N.py_prepare_transfer(OTHER, OTHER, 1.0, "devnet", ACCOUNT, "External", "1" * 31), ValueError,
+     "invalid key length: expected 32, got 31"),
+    (lambda: N.py_prepare_transfer(OTHER, "1" * 31, 1.0, "devnet", "0bad"), ValueError,
+     "invalid key length: expected 32, got 31"),
+    # order lists and configuration dicts right after the network; the order dict last
+    (lambda: N.py_prepare_order_group([{"type": "order"}], "devnet", "0bad"), ValueError, "Missing 'symbol'"),
+    (lambda: N.py_prepare_all_orders([{"type": "order"}], "devnet", "0bad"), ValueError, "Missing 'symbol'"),
+    (lambda: N.py_prepare_update_liquidator_config({"instruments": [{}]}, "devnet", "0bad"), ValueError,
+     "Missing 'symbol'"),
+    (lambda: N.py_prepare_order({"type": "order"}, "devnet", "0bad"), ValueError, "invalid base58: "),
+    (lambda: N.py_prepare_order({"type": "order"}, "devnet", ACCOUNT), ValueError, "Missing 'symbol'"),
+    (lambda: N.py_prepare_order_group([], "devnet", ACCOUNT), ValueError, EMPTY),
+])
+def test_conversion_order(call, exc, text):
+    with pytest.raises(exc) as e:
+        call()
+    assert type(e.value) is exc and (text is None or str(e.value).startswith(text))
+
+
+# --- Signer.sign_prepared --------------------------------------------------------------
+
+
+def test_sign_prepared_checks_signer_and_network_then_finalises():
+    signer = Signer(KP, "devnet")
+    for_other = N.py_prepare_faucet_request("devnet", ACCOUNT, signer=OTHER, nonce=1)
+    with pytest.raises(ValueError) as e:
+        signer.sign_prepared(for_other)
+    assert str(e.value) == f"Prepared message signer {OTHER} does not match signer pubkey {ACCOUNT}"
+    for p in [N.py_prepare_faucet_request("testnet", ACCOUNT, nonce=1), dict(P0, message_bytes=b"")]:
+        with pytest.raises(ValueError, match="^Prepared message network domain does not match signer$"):
+            signer.sign_prepared(p)
+    with pytest.raises(ValueError, match=f"^{MISMATCH}$"):  # the full finalisation still runs
+        signer.sign_prepared(dict(P0, nonce=78))
+    for key in ["signer", "message_bytes"]:
+        with pytest.raises(ValueError, match=f"^Missing '{key}'$"):
+            signer.sign_prepared({k: v for k, v in P0.items() if k != key})
+    with pytest.raises(TypeError, match="^argument 'prepared': 'list' object cannot be converted to 'PyDict'$"):
+        signer.sign_prepared([])
+
+    # Agent wallet: the trading account is another key, this signer signs for it.
+    p = N.py_prepare_order(limit(), "devnet", OTHER, signer=ACCOUNT, nonce=99)
+    tx = signer.sign_prepared(prepared=p)
+    assert (tx["account"], tx["signer"], tx["nonce"]) == (OTHER, ACCOUNT, 99)
+    assert verify(tx, message([limit()], 99, OTHER, "devnet"))
+    assert tx == N.py_finalize_transaction(p, wallet_sign(p["message_bytes"]))
