@@ -7,7 +7,10 @@ Floors, measured in the same run:
 - py_finalize_transaction: PyNaCl's VerifyKey.verify of the same bytes (strict
   verification is the floor; everything else must nearly vanish); target <= 1.15x;
 - py_prepare_all_orders of 10,000 orders: per-order cost against one
-  py_prepare_order call; target <= 1.0x (the pool must not make it slower)."""
+  py_prepare_order call; target <= 1.0x (the pool must not make it slower);
+- prepare_wallet_message(prepared bracket, "offchain"): PyNaCl sign of the
+  envelope's length; target <= 0.3x;
+- finalize_wallet_message: PyNaCl verify of the envelope; target <= 1.2x."""
 
 import time
 
@@ -68,12 +71,51 @@ def batch(account, n=10_000, rounds=10):
     return ratio
 
 
+BRACKET = [
+    ORDER,
+    {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 0.25, "trigger_price": 48000.0},
+    {"type": "take_profit", "symbol": "BTC-USD", "is_buy": False, "size": 0.25, "trigger_price": 53000.0},
+]
+
+
+def wallet_modes(wallet, account):
+    prepared = _native.py_prepare_order_group(BRACKET, "mainnet", account, nonce=1)
+    message = _native.prepare_wallet_message(prepared, "offchain")
+    envelope = message["message_bytes"]
+    signed = wallet.sign(envelope)
+    signature = base58.b58encode(signed.signature).decode()
+    verify_key = wallet.verify_key
+    names = [
+        f"floor: PyNaCl sign, {len(envelope)} bytes",
+        "prepare_wallet_message(bracket, offchain)",
+        f"floor: PyNaCl verify, {len(envelope)} bytes",
+        "finalize_wallet_message",
+    ]
+    fns = [
+        lambda: wallet.sign(envelope),
+        lambda: _native.prepare_wallet_message(prepared, "offchain"),
+        lambda: verify_key.verify(envelope, signed.signature),
+        lambda: _native.finalize_wallet_message(message, signature),
+    ]
+    best = interleaved(dict(zip(names, fns)))
+    rows = [(name, best[name]) for name in names]
+    print_table("Off-chain wallet message of a three-order bracket", rows[0][0], rows)
+    prepare_ratio = rows[1][1] / rows[0][1]
+    finalize_ratio = rows[3][1] / rows[2][1]
+    print(f"  prepare_wallet_message / PyNaCl sign = {prepare_ratio:.3f}  (target <= 0.3)")
+    print(f"  finalize_wallet_message / PyNaCl verify = {finalize_ratio:.3f}  (target <= 1.2)")
+    return prepare_ratio, finalize_ratio
+
+
 def run():
     wallet = nacl.signing.SigningKey(bytes(range(32)))
     account = base58.b58encode(bytes(wallet.verify_key)).decode()
     prepare_ratio, finalize_ratio = single(wallet, account)
     batch_ratio = batch(account)
-    return {"prepare_vs_sign": prepare_ratio, "finalize_vs_verify": finalize_ratio, "prepare_all_per_order": batch_ratio}
+    wallet_prepare, wallet_finalize = wallet_modes(wallet, account)
+    return {"prepare_vs_sign": prepare_ratio, "finalize_vs_verify": finalize_ratio,
+            "prepare_all_per_order": batch_ratio, "offchain_prepare_vs_sign": wallet_prepare,
+            "offchain_finalize_vs_verify": wallet_finalize}
 
 
 if __name__ == "__main__":

@@ -164,6 +164,36 @@ def external_wallet():
             print(f"  refused, {label + ':':25} {e}")
 
 
+def clear_sign():
+    section("Wallet modes: a clear-sign text the wallet can show")
+    # A wallet that can display text signs a Solana off-chain message whose body
+    # names the network, account, nonce, a SHA-256 binding it to the exact
+    # signing bytes, and one line per action.
+    wallet = nacl.signing.SigningKey.generate()
+    account = base58.b58encode(bytes(wallet.verify_key)).decode()
+    bracket = [
+        {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 65000.0, "size": 0.1},
+        {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 0.1, "trigger_price": 60000.0},
+        {"type": "take_profit", "symbol": "BTC-USD", "is_buy": False, "size": 0.1, "trigger_price": 70000.0},
+    ]
+    prepared = _native.py_prepare_order_group(bracket, "mainnet", account)
+    message = _native.prepare_wallet_message(prepared, "offchain")
+    print(message["clear_sign_message"], end="")
+    print(f"off-chain message: {len(message['message_bytes'])} bytes "
+          f"(85-byte header + {len(message['clear_sign_message'].encode())}-byte text)")
+
+    signature = base58.b58encode(wallet.sign(message["message_bytes"]).signature).decode()
+    signed = _native.finalize_wallet_message(message, signature)
+    print(f"finalised:         {len(signed['actions'])} actions, order_ids {len(signed['order_ids'])}, "
+          f"signature over the off-chain message {signature[:16]}...")
+    edited = dict(message, clear_sign_message=message["clear_sign_message"].replace("Buy", "Sell"))
+    try:
+        _native.finalize_wallet_message(edited, signature)
+        raise AssertionError("an edited text was accepted")
+    except ValueError as e:
+        print("  refused, edited text:", e)
+
+
 def solana_funding(kp):
     section("Solana USDC funding")
     show_deposit(owner=kp.pubkey, usdc=25)
@@ -175,6 +205,7 @@ def main():
     clock()
     signing()
     external_wallet()
+    clear_sign()
     solana_funding(kp)
 
 

@@ -106,6 +106,8 @@ TAMPER = [  # (id, changed keys, signature, exception, exact text or None)
     ("88 chars, 65 bytes", {}, "z" * 88, ValueError, LENGTH + "65"),
     ("89 chars", {}, "1" * 89, ValueError, TOO_LONG),
     ("89 chars, not base58", {}, "0" * 89, ValueError, TOO_LONG),
+    # The bound counts characters: 45 two-byte ones reach the decoder.
+    ("45 chars, 90 bytes", {}, "\u00e9" * 45, ValueError, "signing failed: signature must be base58"),
     ("empty text", {}, "", ValueError, LENGTH + "0"),
     ("not base58, before the keys", {"account": "0"}, "0" + SIG0[1:], ValueError, "signing failed: signature must be base58"),
     ("signer of 31 bytes", {"signer": "1" * 31}, SIG0, ValueError, "invalid key length: expected 32, got 31"),

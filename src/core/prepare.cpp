@@ -26,6 +26,14 @@ uint64_t read_u64_le(const uint8_t* p) {
   return v;
 }
 
+// code_points counts the characters of UTF-8 text (every byte that does not
+// continue a multi-byte sequence).
+size_t code_points(std::string_view text) {
+  size_t n = 0;
+  for (const char c : text) n += (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+  return n;
+}
+
 // assemble builds the prepared record from what encode_transaction produced.
 PreparedMessage assemble(std::vector<uint8_t> message, TransactionBody body, const Pubkey& account,
                          const std::optional<Pubkey>& signer, uint64_t nonce) {
@@ -122,7 +130,7 @@ Result<std::vector<PreparedMessage>> prepare_all(std::vector<OrderItem> items, S
 
 Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::string_view signature,
                                                 const std::vector<uint8_t>* signed_bytes) {
-  if (signature.size() > kMaxSignatureText) {
+  if (code_points(signature) > kMaxSignatureText) {
     return Error::signing_failed("signature must encode exactly 64 bytes");
   }
   if (prepared.actions.empty()) return Error::empty_orders();

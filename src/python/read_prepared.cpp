@@ -16,16 +16,31 @@ constexpr std::string_view kKeyNames[] = {"actions", "message_bytes", "account",
                                           "nonce",   "order_id",      "order_ids"};
 KeyTable g_keys(kKeyNames);
 
-// utf8 views a str as UTF-8; false (nothing raised) for lone surrogates, which
-// have no UTF-8 form and which a JSON parser refuses in their escaped form.
-bool utf8(PyObject* str, std::string_view& out) {
+// json_text reads a str as the JSON text it dumps to: escaped UTF-16, which a
+// parser joins back, so that a high surrogate directly followed by a low one
+// is one character. False (nothing raised) for a lone surrogate, which the
+// parser refuses.
+bool json_text(PyObject* str, std::string& out) {
   Py_ssize_t len = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(str, &len);
+  if (const char* data = PyUnicode_AsUTF8AndSize(str, &len)) {
+    out.assign(data, static_cast<size_t>(len));
+    return true;
+  }
+  PyErr_Clear();
+  PyRef units = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-16-le", "surrogatepass"));
+  if (!units) {
+    PyErr_Clear();
+    return false;
+  }
+  int byteorder = -1;
+  PyRef joined = PyRef::steal(
+      PyUnicode_DecodeUTF16(PyBytes_AS_STRING(units.get()), PyBytes_GET_SIZE(units.get()), "strict", &byteorder));
+  const char* data = joined ? PyUnicode_AsUTF8AndSize(joined.get(), &len) : nullptr;
   if (data == nullptr) {
     PyErr_Clear();
     return false;
   }
-  out = std::string_view(data, static_cast<size_t>(len));
+  out.assign(data, static_cast<size_t>(len));
   return true;
 }
 
@@ -34,9 +49,10 @@ bool utf8(PyObject* str, std::string_view& out) {
 bool repr_text(PyObject* obj, reprfunc repr, std::string& out) {
   PyRef text = PyRef::steal(repr(obj));
   if (!text) return false;
-  std::string_view view;
-  if (!utf8(text.get(), view)) return false;
-  out.assign(view);
+  Py_ssize_t len = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.get(), &len);
+  if (data == nullptr) return false;
+  out.assign(data, static_cast<size_t>(len));
   return true;
 }
 
@@ -68,9 +84,7 @@ bool JsonReader::array(std::vector<fyrn::Json>& out) {
 
 bool JsonReader::key(PyObject* obj, std::string& out) {
   if (PyUnicode_Check(obj)) {
-    std::string_view text;
-    if (!utf8(obj, text)) defer("a lone surrogate in a key");
-    out.assign(text);
+    if (!json_text(obj, out)) defer("a lone surrogate in a key");
     return true;
   }
   if (PyFloat_Check(obj)) {
@@ -99,9 +113,9 @@ bool JsonReader::value(PyObject* obj, fyrn::Json& out) {
   } else if (obj == Py_True || obj == Py_False) {
     out = obj == Py_True;
   } else if (PyUnicode_Check(obj)) {
-    std::string_view text;
-    if (!utf8(obj, text)) defer("a lone surrogate in a text");
-    out = std::string(text);
+    std::string text;
+    if (!json_text(obj, text)) defer("a lone surrogate in a text");
+    out = std::move(text);
   } else if (PyLong_Check(obj)) {
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
@@ -150,9 +164,19 @@ bool JsonReader::value(PyObject* obj, fyrn::Json& out) {
   return true;
 }
 
+// container reads a list, tuple or dict in the dumping's order of checks: an
+// empty one at once (a list or tuple counted after iterating a subclass,
+// which may override __iter__), then a cycle, then the recursion limit.
 bool JsonReader::container(PyObject* obj, fyrn::Json& out, bool is_dict) {
   out = is_dict ? fyrn::Json::object() : fyrn::Json::array();
-  if (is_dict ? PyDict_GET_SIZE(obj) == 0 : PySequence_Fast_GET_SIZE(obj) == 0) return true;
+  PyRef fast;
+  if (is_dict) {
+    if (PyDict_GET_SIZE(obj) == 0) return true;
+  } else {
+    fast = PyRef::steal(PySequence_Fast(obj, "_iterencode_list needs a sequence"));
+    if (!fast) return false;
+    if (PySequence_Fast_GET_SIZE(fast.get()) == 0) return true;
+  }
   for (PyObject* open : open_) {
     if (open == obj) {
       PyErr_SetString(PyExc_ValueError, "Circular reference detected");
@@ -161,32 +185,57 @@ bool JsonReader::container(PyObject* obj, fyrn::Json& out, bool is_dict) {
   }
   if (Py_EnterRecursiveCall(" while encoding a JSON object")) return false;
   open_.push_back(obj);
-  // A dict is read through its items() (a subclass may override it), as the
-  // dumping does; every element is held while it is read.
-  PyRef items = PyRef::steal(is_dict ? PyMapping_Items(obj) : PySequence_List(obj));
-  bool ok = static_cast<bool>(items);
-  for (Py_ssize_t i = 0; ok && i < PyList_GET_SIZE(items.get()); ++i) {
-    PyRef item = PyRef::borrow(PyList_GET_ITEM(items.get(), i));
-    if (!is_dict) {
-      fyrn::Json element;
-      ok = value(item.get(), element);
-      if (ok) out.get_ref<fyrn::Json::array_t&>().push_back(std::move(element));
-      continue;
-    }
-    if (!PyTuple_Check(item.get()) || PyTuple_GET_SIZE(item.get()) != 2) {
-      PyErr_SetString(PyExc_ValueError, "items must return 2-tuples");
-      ok = false;
-      break;
-    }
-    std::string name;
-    fyrn::Json member;
-    ok = key(PyTuple_GET_ITEM(item.get(), 0), name) && value(PyTuple_GET_ITEM(item.get(), 1), member);
-    // A repeated name keeps its last value, as parsing the text would.
-    if (ok) out[name] = std::move(member);
-  }
+  const bool ok = is_dict ? members(obj, out.get_ref<fyrn::Json::object_t&>())
+                          : elements(fast.get(), out.get_ref<fyrn::Json::array_t&>());
   open_.pop_back();
   Py_LeaveRecursiveCall();
   return ok;
+}
+
+// Every element is held by a strong reference while it is read: reading a
+// dict subclass runs its items(), which may change any container. `seq` is a
+// list or tuple.
+bool JsonReader::elements(PyObject* seq, fyrn::Json::array_t& out) {
+  std::vector<PyRef> items;
+  items.reserve(static_cast<size_t>(PySequence_Fast_GET_SIZE(seq)));
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
+    items.push_back(PyRef::borrow(PySequence_Fast_GET_ITEM(seq, i)));
+  }
+  out.reserve(items.size());
+  for (const PyRef& item : items) {
+    if (!value(item.get(), out.emplace_back())) return false;
+  }
+  return true;
+}
+
+bool JsonReader::members(PyObject* dict, fyrn::Json::object_t& out) {
+  std::vector<std::pair<PyRef, PyRef>> items;
+  if (PyDict_CheckExact(dict)) {
+    items.reserve(static_cast<size_t>(PyDict_GET_SIZE(dict)));
+    PyObject* k = nullptr;
+    PyObject* v = nullptr;
+    for (Py_ssize_t pos = 0; PyDict_Next(dict, &pos, &k, &v);) items.emplace_back(PyRef::borrow(k), PyRef::borrow(v));
+  } else {
+    // A subclass is read through its items(), as the dumping does.
+    PyRef list = PyRef::steal(PyMapping_Items(dict));
+    if (!list) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) {
+      PyObject* item = PyList_GET_ITEM(list.get(), i);
+      if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+        PyErr_SetString(PyExc_ValueError, "items must return 2-tuples");
+        return false;
+      }
+      items.emplace_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)), PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
+    }
+  }
+  for (const auto& [k, v] : items) {
+    std::string name;
+    fyrn::Json member;
+    if (!key(k.get(), name) || !value(v.get(), member)) return false;
+    // A repeated name keeps its last value, as parsing the text would.
+    out.insert_or_assign(std::move(name), std::move(member));
+  }
+  return true;
 }
 
 bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out) {

@@ -36,6 +36,8 @@ class JsonReader {
   bool value(PyObject* obj, fyrn::Json& out);
   bool key(PyObject* obj, std::string& out);
   bool container(PyObject* obj, fyrn::Json& out, bool is_dict);
+  bool elements(PyObject* seq, fyrn::Json::array_t& out);
+  bool members(PyObject* dict, fyrn::Json::object_t& out);
   void defer(const char* problem);
 
   fyrn::Json value_;
