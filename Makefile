@@ -67,13 +67,17 @@ clean:
 
 # --- Packaging: the installed C++ package and the self-contained wheel ---
 
-# `cmake --install` of the dev build into a build-local prefix; a separate CMake
-# project (examples/cpp) finds it with find_package(fyrn_keychain), links
-# fyrn::core and signs an order, which tests/test_cpp_package.py verifies.
+# The core alone (FYRN_BUILD_PYTHON=OFF: no Python anywhere in it) is built and
+# installed into a build-local prefix; a separate CMake project (examples/cpp)
+# finds it with find_package(fyrn_keychain), links fyrn::core and signs an
+# order, which tests/test_cpp_package.py verifies.
 CPP_PREFIX := $(abspath $(BUILD))/cpp-prefix
 check-cpp-package: build
+	$(VENV)/bin/cmake -S . -B $(BUILD)/cpp-core -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DFYRN_BUILD_PYTHON=OFF -DFYRN_BUILD_TESTS=OFF -DFYRN_WERROR=ON >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD)/cpp-core
 	@rm -rf $(CPP_PREFIX)
-	$(VENV)/bin/cmake --install $(BUILD) --prefix $(CPP_PREFIX) >/dev/null
+	$(VENV)/bin/cmake --install $(BUILD)/cpp-core --prefix $(CPP_PREFIX) >/dev/null
 	$(VENV)/bin/cmake -S examples/cpp -B $(BUILD)/cpp-example -G Ninja \
 	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DCMAKE_PREFIX_PATH=$(CPP_PREFIX) \
 	  -DCMAKE_CXX_FLAGS="-Wall -Wextra" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
