@@ -21,6 +21,12 @@ ORDER = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 65000.0,
          "order_type": {"type": "limit", "tif": "GTC"}}
 
 
+def require(condition, failure):
+    # Not `assert`: the check must hold under `python -O` too.
+    if not condition:
+        raise SystemExit(f"check_wheel: {failure}")
+
+
 def mapped_files():
     with open("/proc/self/maps") as maps:
         return sorted({line.split(None, 5)[5].strip() for line in maps
@@ -29,18 +35,18 @@ def mapped_files():
 
 def main():
     native = os.path.realpath(_native.__file__)
-    assert native.startswith(SITE + os.sep), f"_native imported from {native}, not from {SITE}"
+    require(native.startswith(SITE + os.sep), f"_native imported from {native}, not from {SITE}")
 
     signer = _native.Signer(_native.Keypair(), "mainnet")
     txs = signer.sign_all([ORDER] * 50)
-    assert len(txs) == 50 and len({t["signature"] for t in txs}) == 50, "batch did not sign 50 distinct nonces"
+    require(len(txs) == 50 and len({t["signature"] for t in txs}) == 50, "batch did not sign 50 distinct nonces")
 
     files = mapped_files()
     sodium = [f for f in files if "libsodium" in os.path.basename(f)]
     tbb = [f for f in files if os.path.basename(f).startswith(("libtbb", "libtcm", "libhwloc"))]
     foreign = sodium + [f for f in tbb if not os.path.realpath(f).startswith(SITE + os.sep)]
-    assert not foreign, f"libraries loaded from outside the wheel: {foreign}"
-    assert tbb, "no oneTBB library is mapped: did the batch run on the pool?"
+    require(not foreign, f"libraries loaded from outside the wheel: {foreign}")
+    require(tbb, "no oneTBB library is mapped: did the batch run on the pool?")
 
     system_sodium = sorted(glob.glob("/usr/lib/*/libsodium.so*"))
     system_tbb = sorted(glob.glob("/usr/lib/*/libtbb*.so*"))
