@@ -9,8 +9,7 @@ BUILD := build
 DEB_PACKAGES := libsodium-dev libtbb-dev nlohmann-json3-dev libgtest-dev pkg-config g++
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all setup system-packages venv build test test-cpp test-py check-install demo bench clean \
-        check-cpp-package wheel check-wheel
+.PHONY: all setup system-packages venv build test test-cpp test-py check-install demo bench clean
 
 all: build
 
@@ -54,7 +53,7 @@ check-install: setup
 	cd tests/stubs && $(abspath $(PY)) -m mypy --strict --cache-dir=/dev/null \
 	  --python-executable $(abspath $(BUILD))/install-venv/bin/python usage_ok.py
 
-test: test-cpp test-py check-install check-cpp-package wheel
+test: test-cpp test-py check-install
 
 demo: build
 	PYTHONPATH=$(BUILD) $(PY) examples/quickstart.py
@@ -66,6 +65,11 @@ clean:
 	rm -rf $(BUILD)
 
 # --- Packaging: the installed C++ package and the self-contained wheel ---
+
+.PHONY: check-cpp-package wheel check-wheel
+
+# `make test` runs these after the suites and the install check.
+test: check-cpp-package wheel
 
 # The core alone (FYRN_BUILD_PYTHON=OFF: no Python anywhere in it) is built and
 # installed into a build-local prefix; a separate CMake project (examples/cpp)
