@@ -63,3 +63,65 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# --- Packaging: the installed C++ package and the self-contained wheel ---
+
+.PHONY: check-cpp-package wheel check-wheel
+
+# `make test` runs these after the suites and the install check.
+test: check-cpp-package wheel
+
+# The core alone (FYRN_BUILD_PYTHON=OFF: no Python anywhere in it) is built and
+# installed into a build-local prefix; a separate CMake project (examples/cpp)
+# finds it with find_package(fyrn_keychain), links fyrn::core and signs an
+# order, which tests/test_cpp_package.py verifies.
+CPP_PREFIX := $(abspath $(BUILD))/cpp-prefix
+check-cpp-package: build
+	$(VENV)/bin/cmake -S . -B $(BUILD)/cpp-core -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DFYRN_BUILD_PYTHON=OFF -DFYRN_BUILD_TESTS=OFF -DFYRN_WERROR=ON >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD)/cpp-core
+	@rm -rf $(CPP_PREFIX)
+	$(VENV)/bin/cmake --install $(BUILD)/cpp-core --prefix $(CPP_PREFIX) >/dev/null
+	$(VENV)/bin/cmake -S examples/cpp -B $(BUILD)/cpp-example -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DCMAKE_PREFIX_PATH=$(CPP_PREFIX) \
+	  -DCMAKE_CXX_FLAGS="-Wall -Wextra" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD)/cpp-example
+	FYRN_SIGN_ORDER=$(abspath $(BUILD))/cpp-example/sign_order PYTHONPATH=$(BUILD) \
+	  $(PY) -m pytest -q tests/test_cpp_package.py
+
+# The wheel links Debian's static libsodium (ISC) and grafts Debian's oneTBB
+# runtime (Apache-2.0) with auditwheel. PyPI's oneTBB binaries are not used: they
+# come under Intel's binary-only licence, which forbids the modification that
+# grafting is (auditwheel rewrites the library's SONAME). The grafted oneTBB is
+# then also the 2021.8 that the dev build tests. The tools live in their own
+# venv.
+WHEEL_TOOLS := $(BUILD)/wheel-tools
+WHEEL_VENV  := $(BUILD)/wheel-venv
+$(WHEEL_TOOLS)/.stamp: packaging/requirements-wheel.txt
+	@rm -rf $(WHEEL_TOOLS) && python3 -m venv $(WHEEL_TOOLS)
+	$(WHEEL_TOOLS)/bin/pip install -q -r $<
+	@touch $@
+
+wheel: system-packages $(WHEEL_TOOLS)/.stamp
+	@rm -rf $(BUILD)/wheel-raw $(BUILD)/wheel-notices dist/fyrn_keychain-*.whl
+	@mkdir -p $(BUILD)/wheel-notices
+	cp /usr/share/doc/libsodium-dev/copyright $(BUILD)/wheel-notices/libsodium.copyright
+	cp /usr/share/doc/libtbb12/copyright $(BUILD)/wheel-notices/oneTBB.copyright
+	cp /usr/share/common-licenses/Apache-2.0 $(BUILD)/wheel-notices/Apache-2.0
+	$(WHEEL_TOOLS)/bin/pip wheel -q --no-deps --no-build-isolation -w $(BUILD)/wheel-raw \
+	  -Cbuild-dir=$(BUILD)/wheel-cmake -Ccmake.define.FYRN_STATIC_SODIUM=ON \
+	  -Ccmake.define.FYRN_BUNDLED_NOTICES_DIR=$(abspath $(BUILD))/wheel-notices .
+	PATH=$(abspath $(WHEEL_TOOLS))/bin:$$PATH $(WHEEL_TOOLS)/bin/auditwheel repair -w dist $(BUILD)/wheel-raw/*.whl
+	@ls -l dist/fyrn_keychain-*.whl
+	$(MAKE) --no-print-directory check-wheel
+
+# A fresh venv installs the wheel and its test extras; check_wheel.py signs a
+# parallel batch and reads /proc/self/maps. Then the whole Python suite (its
+# fork and exit subprocess tests included) runs against the installed wheel:
+# the module is built differently there (static libsodium, a grafted and
+# renamed oneTBB).
+check-wheel:
+	@rm -rf $(WHEEL_VENV) && python3 -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/pip install -q "$$(ls dist/fyrn_keychain-*.whl)[test]"
+	cd / && $(abspath $(WHEEL_VENV))/bin/python $(abspath packaging/check_wheel.py)
+	cd tests && $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider .
