@@ -20,7 +20,7 @@ constexpr uint8_t kSeed[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 1
 constexpr uint64_t kNonce = 1700000000000000000;
 
 int fail(const fyrn::Error& error) {
-  std::fprintf(stderr, "sign_order: %s\n", error.text().c_str());
+  std::fprintf(stderr, "sign_order: %s\n", error.display().c_str());
   return 1;
 }
 
