@@ -35,10 +35,11 @@ Result<std::vector<uint8_t>> decode(std::string_view text);
 // is at most `capacity`. Text with more than 2 · capacity + 8 digits after its
 // leading '1's cannot fit and costs work linear in its length: the leading
 // '1's and the digit count fix the length to within one byte and the leading
-// digits settle that byte. Where they cannot (a value within a relative 10^-9
-// or so of a power of 256), text of up to 8192 such digits is decoded in full;
-// longer text (reachable only by crafting it) then gets the nearer of the two
-// lengths, which may be one off the exact one.
+// digits settle that byte. Where they cannot (a value within about
+// 10^-9 + d · 10^-14, relative, of a power of 256, d the digit count), text of
+// up to 8192 such digits is decoded in full; longer text (reachable only by
+// crafting it) then gets the length the middle of the leading digits' range
+// gives, which may be one off the exact one.
 Result<size_t> decode_into(std::string_view text, uint8_t* out, size_t capacity);
 
 }  // namespace fyrn::base58
