@@ -136,7 +136,3 @@ def test_a_million_characters_with_a_bad_last_one(bad, message):
     reported = errors(text)
     assert reported["keypair"] == reported["pubkey"][1] == reported["hash"][1] == "invalid base58: " + message
     assert reported["pubkey"][0] is reported["hash"][0] is False
-
-
-def test_only_ones():
-    assert errors("1" * 1_000_000) == expected(1_000_000)
