@@ -88,7 +88,7 @@ int main(void) {
 }"""
 
 
-def test_import_after_the_interpreter_was_finalized_is_refused(tmp_path):
+def test_import_after_the_interpreter_was_finalized_is_refused(tmp_path, sanitizer_env):
     # An embedding process may finalize and start a new interpreter; the first
     # one's module, classes and strings are gone, so a second import must fail.
     if not sysconfig.get_config_var("Py_ENABLE_SHARED") or not shutil.which("cc"):
@@ -98,7 +98,7 @@ def test_import_after_the_interpreter_was_finalized_is_refused(tmp_path):
     subprocess.run(["cc", "embed.c", "-I" + sysconfig.get_paths()["include"], "-L" + libdir, "-Wl,-rpath," + libdir,
                     "-lpython" + sysconfig.get_config_var("LDVERSION")], cwd=tmp_path, check=True, timeout=120)
     out = subprocess.run([tmp_path / "a.out"], capture_output=True, text=True, timeout=60,
-                         env={"PYTHONPATH": str(Path(_native.__file__).parent)})
+                         env={**sanitizer_env, "PYTHONPATH": str(Path(_native.__file__).parent)})
     assert out.stdout.splitlines() == ["True", "ImportError: _native cannot be imported again after the "
                                        "interpreter that first imported it was finalized"], out.stderr
 

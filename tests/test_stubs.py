@@ -23,21 +23,21 @@ def stub_dir(tmp_path_factory):
     return path
 
 
-def run(cmd, stub_dir, cwd):
+def run(cmd, stub_dir, cwd, env):
     import _native
 
-    env = {"MYPYPATH": str(stub_dir), "PYTHONPATH": str(Path(_native.__file__).parent)}
+    env = {**env, "MYPYPATH": str(stub_dir), "PYTHONPATH": str(Path(_native.__file__).parent)}
     return subprocess.run([sys.executable, "-m", *cmd], capture_output=True, text=True, timeout=300, cwd=cwd, env=env)
 
 
-def test_stubs_match_the_runtime_module(stub_dir):
-    result = run(["mypy.stubtest", "--mypy-config-file", "/dev/null", "_native"], stub_dir, stub_dir)
+def test_stubs_match_the_runtime_module(stub_dir, sanitizer_env):
+    result = run(["mypy.stubtest", "--mypy-config-file", "/dev/null", "_native"], stub_dir, stub_dir, sanitizer_env)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
-def test_mypy_accepts_typed_use_and_flags_wrong_calls(stub_dir, tmp_path):
+def test_mypy_accepts_typed_use_and_flags_wrong_calls(stub_dir, tmp_path, sanitizer_env):
     result = run(["mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path), "usage_ok.py", "usage_bad.py"],
-                 stub_dir, EXAMPLES)
+                 stub_dir, EXAMPLES, sanitizer_env)
     flagged = set(re.findall(r"^(usage_\w+\.py):(\d+): error: .*\[([\w-]+)\]$", result.stdout, re.M))
     lines = (EXAMPLES / "usage_bad.py").read_text().splitlines()
     expected = {("usage_bad.py", str(n), m.group(1)) for n, line in enumerate(lines, 1)

@@ -25,6 +25,21 @@ std::string encode_64(const uint8_t* data);
 // decode parses base58 text. On failure the error is InvalidBase58 carrying the
 // decoder's description ("provided string contained invalid character 'c' at
 // byte N" or "provided string contained non-ascii character starting at byte N").
+// Its cost grows with the square of the text's length: text from callers that
+// must decode to a fixed size goes through decode_into.
 Result<std::vector<uint8_t>> decode(std::string_view text);
+
+// decode_into decodes text meant to hold at most `capacity` bytes (a key, a
+// hash, a keypair, a signature). It returns what decode would, but as the
+// decoded length, and writes the bytes to out[0, length) only when the length
+// is at most `capacity`. Text with more than 2 · capacity + 8 digits after its
+// leading '1's cannot fit and costs work linear in its length: the leading
+// '1's and the digit count fix the length to within one byte and the leading
+// digits settle that byte. Where they cannot (a value within about
+// 10^-9 + d · 10^-14, relative, of a power of 256, d the digit count), text of
+// up to 8192 such digits is decoded in full; longer text (reachable only by
+// crafting it) then gets the length the middle of the leading digits' range
+// gives, which may be one off the exact one.
+Result<size_t> decode_into(std::string_view text, uint8_t* out, size_t capacity);
 
 }  // namespace fyrn::base58

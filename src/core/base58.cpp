@@ -1,6 +1,8 @@
 #include "fyrn/base58.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include <sodium.h>
 
@@ -246,10 +248,11 @@ std::string encode_64(const uint8_t* data) {
   return out;
 }
 
-Result<std::vector<uint8_t>> decode(std::string_view text) {
-  size_t ones = 0;
-  while (ones < text.size() && text[ones] == '1') ++ones;
-  // Validate first, so the error names the first bad character from the left.
+namespace {
+
+// check_digits validates text[ones ..) so that the error names the first bad
+// character from the left.
+Status check_digits(std::string_view text, size_t ones) {
   for (size_t i = ones; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
@@ -261,45 +264,126 @@ Result<std::vector<uint8_t>> decode(std::string_view text) {
                                    std::to_string(i));
     }
   }
-  // The value accumulates in little-endian 32-bit limbs, five digits at a time
-  // (58^5 < 2^32), so a 44-character key costs ~9 × 9 multiply-adds instead of
-  // one byte-wise pass per character. log(58)/log(256) < 0.733 bounds the size.
-  const size_t n_limbs = ((text.size() - ones) * 733 / 1000 + 1) / 4 + 2;
-  uint32_t stack_limbs[24];
-  std::vector<uint32_t> heap_limbs;
-  uint32_t* limbs = stack_limbs;
-  if (n_limbs > std::size(stack_limbs)) {
-    heap_limbs.resize(n_limbs);
-    limbs = heap_limbs.data();
-  }
-  size_t used = 0;
-  for (size_t i = ones; i < text.size();) {
-    uint64_t chunk = 0;
-    uint64_t scale = 1;
-    for (int k = 0; k < 5 && i < text.size(); ++k, ++i) {
-      chunk = chunk * 58 + static_cast<uint64_t>(kIndex[static_cast<unsigned char>(text[i])]);
-      scale *= 58;
+  return {};
+}
+
+// Value is the number written by the checked digits text[from ..), as
+// little-endian 32-bit limbs. Its cost grows with the square of the digit
+// count, so callers bound that count where the text comes from outside.
+class Value {
+ public:
+  Value(std::string_view text, size_t from) {
+    // Five digits at a time (58^5 < 2^32), so a 44-character key costs ~9 × 9
+    // multiply-adds instead of one byte-wise pass per character.
+    // log(58)/log(256) < 0.733 bounds the size.
+    const size_t n_limbs = ((text.size() - from) * 733 / 1000 + 1) / 4 + 2;
+    if (n_limbs > std::size(stack_)) {
+      heap_.resize(n_limbs);
+      limbs_ = heap_.data();
     }
-    uint64_t carry = chunk;
-    for (size_t j = 0; j < used; ++j) {
-      const uint64_t t = static_cast<uint64_t>(limbs[j]) * scale + carry;
-      limbs[j] = static_cast<uint32_t>(t);
-      carry = t >> 32;
+    for (size_t i = from; i < text.size();) {
+      uint64_t chunk = 0;
+      uint64_t scale = 1;
+      for (int k = 0; k < 5 && i < text.size(); ++k, ++i) {
+        chunk = chunk * 58 + static_cast<uint64_t>(kIndex[static_cast<unsigned char>(text[i])]);
+        scale *= 58;
+      }
+      uint64_t carry = chunk;
+      for (size_t j = 0; j < used_; ++j) {
+        const uint64_t t = static_cast<uint64_t>(limbs_[j]) * scale + carry;
+        limbs_[j] = static_cast<uint32_t>(t);
+        carry = t >> 32;
+      }
+      while (carry > 0) {
+        limbs_[used_++] = static_cast<uint32_t>(carry);
+        carry >>= 32;
+      }
     }
-    while (carry > 0) {
-      limbs[used++] = static_cast<uint32_t>(carry);
-      carry >>= 32;
-    }
-  }
-  size_t value_len = used * 4;
-  while (value_len > 0 && ((limbs[(value_len - 1) / 4] >> (8 * ((value_len - 1) % 4))) & 0xff) == 0) --value_len;
-  std::vector<uint8_t> out(ones + value_len, 0);
-  for (size_t b = 0; b < value_len; ++b) {
-    out[ones + value_len - 1 - b] = static_cast<uint8_t>(limbs[b / 4] >> (8 * (b % 4)));
+    size_ = used_ * 4;
+    while (size_ > 0 && byte(size_ - 1) == 0) --size_;
   }
   // Keypair text decodes through here: leave no copy of the secret behind.
-  sodium_memzero(limbs, used * sizeof *limbs);
+  ~Value() { sodium_memzero(limbs_, used_ * sizeof *limbs_); }
+  Value(const Value&) = delete;
+  Value& operator=(const Value&) = delete;
+
+  // size is the value's length in bytes, without leading zero bytes.
+  size_t size() const { return size_; }
+  // write_be writes the size() bytes, most significant first.
+  void write_be(uint8_t* out) const {
+    for (size_t b = 0; b < size_; ++b) out[size_ - 1 - b] = byte(b);
+  }
+
+ private:
+  uint8_t byte(size_t b) const { return static_cast<uint8_t>(limbs_[b / 4] >> (8 * (b % 4))); }
+
+  uint32_t stack_[24];
+  std::vector<uint32_t> heap_;
+  uint32_t* limbs_ = stack_;
+  size_t used_ = 0;
+  size_t size_ = 0;
+};
+
+// Up to kExactDigits digits (about a millisecond), a length the estimate leaves
+// open is settled by decoding in full.
+constexpr size_t kExactDigits = 8192;
+
+// value_size_estimate returns the byte length of the value of the d checked
+// digits at `digits` (the first one not '1'), or 0 when the leading digits
+// leave two lengths open; `central` then receives the one nearer the middle
+// of the open range. The value V lies in [P, P + 1) · 58^(d − t), P the number
+// of the first t digits, so log2 V lies in [lo, hi) and V has floor(log2 V / 8)
+// + 1 bytes. The margin covers the rounding of long double arithmetic with
+// room to spare; only values within a relative 10^-9 + d · 10^-14 or so of a
+// power of 256 are left open.
+size_t value_size_estimate(const char* digits, size_t d, size_t& central) {
+  constexpr long double kLog2_58 = 5.857980995127572432194633552248628L;
+  const size_t t = std::min<size_t>(d, 10);  // 58^10 < 2^59
+  uint64_t p = 0;
+  for (size_t i = 0; i < t; ++i) p = p * 58 + static_cast<uint64_t>(kIndex[static_cast<unsigned char>(digits[i])]);
+  const long double rest = static_cast<long double>(d - t) * kLog2_58;
+  const long double margin = 1e-9L + static_cast<long double>(d) * 1e-14L;
+  const long double lo = std::log2(static_cast<long double>(p)) + rest;
+  const long double hi = std::log2(static_cast<long double>(p) + 1) + rest;
+  const auto bytes = [](long double log2v) { return static_cast<size_t>(std::floor(log2v / 8)) + 1; };
+  const size_t low = bytes(lo - margin);
+  if (bytes(hi + margin) == low) return low;
+  central = bytes((lo + hi) / 2);
+  return 0;
+}
+
+}  // namespace
+
+Result<std::vector<uint8_t>> decode(std::string_view text) {
+  size_t ones = 0;
+  while (ones < text.size() && text[ones] == '1') ++ones;
+  if (Status s = check_digits(text, ones); !s) return std::move(s).error();
+  const Value value(text, ones);
+  std::vector<uint8_t> out(ones + value.size(), 0);
+  value.write_be(out.data() + ones);
   return out;
+}
+
+Result<size_t> decode_into(std::string_view text, uint8_t* out, size_t capacity) {
+  size_t ones = 0;
+  while (ones < text.size() && text[ones] == '1') ++ones;
+  if (Status s = check_digits(text, ones); !s) return std::move(s).error();
+  const size_t d = text.size() - ones;
+  // More than 2 · capacity + 8 digits cannot fit: 58^(d − 1) > 256^capacity.
+  // Such text gets its length from the leading digits.
+  if (d <= 2 * capacity + 8) {
+    const Value value(text, ones);
+    const size_t len = ones + value.size();
+    if (len <= capacity) {
+      std::fill(out, out + ones, uint8_t{0});
+      value.write_be(out + ones);
+    }
+    return len;
+  }
+  size_t central = 0;
+  if (const size_t size = value_size_estimate(text.data() + ones, d, central); size != 0) return ones + size;
+  if (d <= kExactDigits) return ones + Value(text, ones).size();
+  return ones + central;
 }
 
 }  // namespace fyrn::base58

@@ -1,5 +1,6 @@
 #include "fyrn/batch.hpp"
 
+#include <cxxabi.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -127,11 +128,19 @@ struct PoolLease {
   ~PoolLease() { Pool::instance().leave(); }
 };
 
+// Every catch (...) here lets the forced unwind of a thread ended by
+// pthread_exit() (a daemon thread at interpreter exit, inside a callback run by
+// the sink) pass untouched: swallowing it aborts the process, and it cannot be
+// carried in an exception_ptr (current_exception() gives an empty one).
+
 // rethrow_carried rethrows an exception caught in batch work on the caller:
 // Panic and bad_alloc as themselves, anything else as Panic.
 [[noreturn]] void rethrow_carried(const std::exception_ptr& carried) {
+  if (!carried) throw Panic("unknown failure in batch work");  // rethrowing an empty one is undefined
   try {
     std::rethrow_exception(carried);
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (const Panic&) {
     throw;
   } catch (const std::bad_alloc&) {
@@ -170,6 +179,8 @@ Status run_sequential(size_t n, const IndexBody& body, const IndexSink* sink) {
       if (!s) return s;
       if (sink != nullptr && !(*sink)(i)) return {};
     }
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (...) {
     rethrow_carried(std::current_exception());
   }
@@ -191,6 +202,8 @@ class ParallelRun {
           Status s = body_(i);
           if (s) continue;
           first_.record(std::move(s).error());
+        } catch (abi::__forced_unwind&) {
+          throw;
         } catch (...) {
           first_.record(std::current_exception());
         }
@@ -268,6 +281,11 @@ Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& s
       }
       group.wait();
     }
+  } catch (abi::__forced_unwind&) {
+    // The sink's thread is being ended; the workers still use this frame.
+    run.stop();
+    group.wait();
+    throw;
   } catch (...) {
     // Only the sink can throw here; no worker may outlive this frame.
     run.stop();

@@ -8,6 +8,8 @@
 
 #include "pyref.hpp"
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 #include <string_view>
@@ -34,15 +36,22 @@ bool init_panic_type();
 
 // guarded runs body (returning a new reference or nullptr with an exception
 // set) and turns any escaping C++ exception into a Python exception, so that
-// nothing unwinds through the interpreter.
+// nothing unwinds through the interpreter. The one exception is the forced
+// unwind of a thread ended by pthread_exit() (a daemon thread at interpreter
+// exit): it must go on through the interpreter's frames, untouched and without
+// touching Python (the thread no longer holds the lock), so guarded is not
+// noexcept (that would turn the unwind into std::terminate).
 template <typename Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* guarded(Body&& body) {
+  note_call_thread();
   try {
     PyObject* result = body();
     if (result == nullptr && !PyErr_Occurred()) {
       PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
     return result;
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::exception& e) {

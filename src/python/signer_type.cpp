@@ -65,6 +65,8 @@ PyObject* new_signer(PyTypeObject* type, Args&&... args) {
   SignerObject* s = as_signer(self);
   try {
     new (&s->signer) fyrn::Signer(std::forward<Args>(args)...);
+  } catch (abi::__forced_unwind&) {
+    throw;  // the thread is ending without the lock: touch nothing
   } catch (...) {
     // tp_free only: the signer member was never constructed.
     type->tp_free(self);
@@ -536,7 +538,8 @@ SignerBorrow::SignerBorrow(PyObject* self, Use use) : use_(use) {
 }
 
 SignerBorrow::~SignerBorrow() {
-  if (signer_ == nullptr) return;
+  // Ended by a forced unwind without the lock: the object is left as it is.
+  if (signer_ == nullptr || !python_usable()) return;
   SignerObject* s = as_signer(self_);
   if (use_ == Use::Exclusive) {
     s->borrow = 0;

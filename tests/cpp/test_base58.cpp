@@ -104,3 +104,81 @@ TEST(Base58, DecodeRoundTripsEveryLength) {
     }
   }
 }
+
+namespace {
+
+// expect_same_as_decode checks decode_into against the full decode: the same
+// error text, or the same length and (when it fits) the same bytes.
+void expect_same_as_decode(const std::string& text, size_t capacity) {
+  SCOPED_TRACE(text.size() > 200 ? text.substr(0, 200) + "... (" + std::to_string(text.size()) + " chars)" : text);
+  SCOPED_TRACE("capacity " + std::to_string(capacity));
+  const auto full = decode(text);
+  std::vector<uint8_t> out(capacity + 1, 0xAA);
+  const auto len = fyrn::base58::decode_into(text, out.data(), capacity);
+  ASSERT_EQ(len.ok(), full.ok());
+  if (!full.ok()) {
+    EXPECT_EQ(len.error().display(), full.error().display());
+    return;
+  }
+  ASSERT_EQ(*len, full->size());
+  if (*len <= capacity) {
+    EXPECT_TRUE(std::equal(full->begin(), full->end(), out.begin()));
+  }
+  EXPECT_EQ(out[capacity], 0xAA);  // never past the capacity
+}
+
+// power_text is base58 of 256^k + delta (delta in -1..1): the values whose
+// byte length the leading digits cannot settle.
+std::string power_text(size_t k, int delta) {
+  std::vector<uint8_t> bytes(k + 1, 0);
+  bytes[0] = 1;
+  if (delta > 0) bytes[k] = 1;
+  if (delta < 0) bytes.assign(k, 0xFF);
+  return encode(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+TEST(Base58DecodeInto, RandomTextsAroundTheFixedSizes) {
+  static constexpr char kAlphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+  std::mt19937_64 rng(0xdec0de);
+  for (int round = 0; round < 20000; ++round) {
+    const size_t len = rng() % 150;
+    std::string text(len, '1');
+    const size_t ones = round % 3 == 0 ? rng() % (len + 1) : 0;
+    for (size_t i = ones; i < len; ++i) text[i] = kAlphabet[rng() % 58];
+    if (round % 11 == 0 && len > 0) text[rng() % len] = "0OIl \xc3"[rng() % 6];
+    for (size_t capacity : {32, 64}) expect_same_as_decode(text, capacity);
+  }
+}
+
+TEST(Base58DecodeInto, Extremes) {
+  for (size_t n = 0; n <= 300; ++n) {
+    for (size_t capacity : {32, 64}) {
+      expect_same_as_decode(std::string(n, 'z'), capacity);
+      expect_same_as_decode(std::string(n, '1'), capacity);
+      expect_same_as_decode(std::string(n, '1') + std::string(90, 'z'), capacity);
+      expect_same_as_decode(std::string(n, '1') + "2" + std::string(80, '1'), capacity);
+    }
+  }
+  expect_same_as_decode(std::string(20000, 'z'), 32);
+  expect_same_as_decode(std::string(5000, '1') + std::string(9000, '2'), 64);
+}
+
+// Next to a power of 256 the leading digits leave the length open; up to 8192
+// digits the full decode settles it.
+TEST(Base58DecodeInto, NextToPowersOf256) {
+  std::vector<size_t> ks;
+  for (size_t k = 1; k <= 200; ++k) ks.push_back(k);
+  for (size_t k : {5990, 5995, 5997}) ks.push_back(k);  // 256^5997 has 8191 digits
+  for (size_t k : ks) {
+    for (int delta : {-1, 0, 1}) {
+      const std::string text = power_text(k, delta);
+      if (text.size() > 8192) continue;
+      for (size_t capacity : {32, 64}) {
+        expect_same_as_decode(text, capacity);
+        expect_same_as_decode("11" + text, capacity);
+      }
+    }
+  }
+}
