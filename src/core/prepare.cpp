@@ -134,9 +134,13 @@ Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::s
     return Error::signing_failed("signature must encode exactly 64 bytes");
   }
   if (prepared.actions.empty()) return Error::empty_orders();
-  Result<std::vector<uint8_t>> decoded = base58::decode(signature);
-  if (!decoded) return Error::signing_failed("signature must be base58");
-  if (decoded->size() != 64) return Error::invalid_signature_length(decoded->size());
+  Signature sig;
+  Result<size_t> decoded = base58::decode_into(signature, sig.data(), sig.size());
+  if (!decoded) {
+    if (decoded.error().kind() == ErrorKind::InvalidBase58) return Error::signing_failed("signature must be base58");
+    return std::move(decoded).error();
+  }
+  if (*decoded != 64) return Error::invalid_signature_length(*decoded);
 
   Result<Pubkey> account = Pubkey::from_base58(prepared.account);
   if (!account) return std::move(account).error();
@@ -154,8 +158,6 @@ Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::s
     return Error::signing_failed("prepared account, nonce, or network domain does not match message bytes");
   }
 
-  Signature sig;
-  std::copy(decoded->begin(), decoded->end(), sig.begin());
   const std::vector<uint8_t>& verified = signed_bytes != nullptr ? *signed_bytes : message;
   if (!verify_signature(sig, verified.data(), verified.size(), *signer)) {
     return Error::signing_failed("signature does not verify for the prepared signer and message");
