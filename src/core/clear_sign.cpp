@@ -1,13 +1,13 @@
 #include "fyrn/clear_sign.hpp"
 
-#include <sodium.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <locale.h>
 #include <type_traits>
+
+#include "sha256.hpp"
 
 // The whole text is appended to one std::string reserved up front; field
 // values are read as views into the JSON, numbers go through a stack buffer.
@@ -516,8 +516,8 @@ constexpr char kHex[] = "0123456789abcdef";
 }  // namespace
 
 Result<std::string> build_clear_sign_text(const PreparedMessage& prepared, SignatureDomain domain) {
-  uint8_t digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256(digest, prepared.message_bytes.data(), prepared.message_bytes.size());
+  uint8_t digest[32];
+  Sha256::hash(digest, prepared.message_bytes.data(), prepared.message_bytes.size());
 
   std::string out;
   // Header ~160 bytes plus the account; a typical order line is under 120.

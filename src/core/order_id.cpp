@@ -1,8 +1,7 @@
 #include "fyrn/order_id.hpp"
 
-#include <sodium.h>
-
 #include "byte_writer.hpp"
+#include "sha256.hpp"
 #include "fyrn/base58.hpp"
 #include "fyrn/wire.hpp"
 
@@ -55,14 +54,13 @@ std::optional<Hash> compute_order_item_id_with_seqno(const OrderItem& item, uint
   uint8_t nonce_le[8];
   for (int i = 0; i < 8; ++i) nonce_le[i] = static_cast<uint8_t>(nonce >> (8 * i));
 
-  crypto_hash_sha256_state st;
-  crypto_hash_sha256_init(&st);
-  crypto_hash_sha256_update(&st, seq_le, sizeof seq_le);
-  crypto_hash_sha256_update(&st, scratch.data(), scratch.size());
-  crypto_hash_sha256_update(&st, account.data(), 32);
-  crypto_hash_sha256_update(&st, nonce_le, sizeof nonce_le);
+  Sha256 h;
+  h.update(seq_le, sizeof seq_le);
+  h.update(scratch.data(), scratch.size());
+  h.update(account.data(), 32);
+  h.update(nonce_le, sizeof nonce_le);
   Hash id;
-  crypto_hash_sha256_final(&st, id.bytes.data());
+  h.final(id.bytes.data());
   return id;
 }
 
