@@ -7,6 +7,7 @@
 #include "fyrn/encoding.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -33,7 +34,7 @@ constexpr std::string_view kJsonKeyNames[] = {
 static_assert(std::adjacent_find(std::begin(kJsonKeyNames), std::end(kJsonKeyNames),
                                  [](std::string_view a, std::string_view b) { return a >= b; }) ==
                   std::end(kJsonKeyNames),
-              "the key vocabulary must be strictly ascending for binary search");
+              "the key vocabulary is kept sorted and free of repeats");
 
 KeyTable g_json_keys(kJsonKeyNames);
 
@@ -71,14 +72,40 @@ PyObject* text_value_to_py(const std::string& text) {
   return text_to_py(text);
 }
 
+// The key vocabulary as an open-addressing hash table built at compile time:
+// every result dict looks up each of its keys here, and a hash plus one
+// comparison beats a binary search of string comparisons.
+constexpr uint32_t key_hash(std::string_view name) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (const char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  return h;
+}
+
+constexpr size_t kKeySlots = 256;  // a power of two, well above the vocabulary's size
+static_assert(std::size(kJsonKeyNames) * 2 < kKeySlots);
+
+constexpr std::array<int16_t, kKeySlots> make_key_slots() {
+  std::array<int16_t, kKeySlots> slots{};
+  for (auto& slot : slots) slot = -1;
+  for (size_t i = 0; i < std::size(kJsonKeyNames); ++i) {
+    size_t at = key_hash(kJsonKeyNames[i]) & (kKeySlots - 1);
+    while (slots[at] >= 0) at = (at + 1) & (kKeySlots - 1);
+    slots[at] = static_cast<int16_t>(i);
+  }
+  return slots;
+}
+constexpr std::array<int16_t, kKeySlots> kKeySlotsTable = make_key_slots();
+
 // object_key returns a new reference to the dict key for `name`.
 PyObject* object_key(PyObject* const* vocabulary, const std::string& name) {
-  const std::string_view* end = std::end(kJsonKeyNames);
-  const std::string_view* it = std::lower_bound(std::begin(kJsonKeyNames), end, std::string_view(name));
-  if (it != end && *it == name) {
-    PyObject* key = vocabulary[it - std::begin(kJsonKeyNames)];
-    Py_INCREF(key);
-    return key;
+  for (size_t at = key_hash(name) & (kKeySlots - 1);; at = (at + 1) & (kKeySlots - 1)) {
+    const int16_t index = kKeySlotsTable[at];
+    if (index < 0) break;
+    if (kJsonKeyNames[index] == name) {
+      PyObject* key = vocabulary[index];
+      Py_INCREF(key);
+      return key;
+    }
   }
   return text_to_py(name);
 }
