@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -266,6 +267,14 @@ PyObject* BatchList::finish(const fyrn::Status& status) {
   return list_.release();
 }
 
+// ascii_to_py returns a new str of text known to be ASCII (the renderings of
+// message bytes), without the UTF-8 decoder's pass over it.
+PyObject* ascii_to_py(const std::string& text) {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+  if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+  return str;
+}
+
 PyObject* prepared_to_py(const PreparedMessage& prepared) {
   PyObject* const* k = g_prepared_keys.keys();
   if (k == nullptr) return nullptr;
@@ -276,9 +285,9 @@ PyObject* prepared_to_py(const PreparedMessage& prepared) {
   if (!put(d, k[kMessageBytes],
            PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
                                      static_cast<Py_ssize_t>(bytes.size()))) ||
-      !put(d, k[kMessageBase58], text_to_py(base58::encode(bytes.data(), bytes.size()))) ||
-      !put(d, k[kMessageBase64], text_to_py(base64_encode(bytes.data(), bytes.size()))) ||
-      !put(d, k[kMessageHex], text_to_py(hex_encode(bytes.data(), bytes.size())))) {
+      !put(d, k[kMessageBase58], ascii_to_py(base58::encode(bytes.data(), bytes.size()))) ||
+      !put(d, k[kMessageBase64], ascii_to_py(base64_encode(bytes.data(), bytes.size()))) ||
+      !put(d, k[kMessageHex], ascii_to_py(hex_encode(bytes.data(), bytes.size())))) {
     return nullptr;
   }
   if (prepared.order_id && !put(d, k[kPOrderId], text_to_py(*prepared.order_id))) return nullptr;
