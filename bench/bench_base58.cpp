@@ -7,24 +7,13 @@
 #include <vector>
 
 #include "fyrn/base58.hpp"
+#include "native_bench.hpp"
 
 namespace {
 
-volatile size_t g_sink;
-
 template <typename F>
 double ns_per_call(const std::vector<uint8_t>& inputs, size_t width, F&& encode) {
-  const size_t count = inputs.size() / width;
-  double best = 1e300;
-  for (int repeat = 0; repeat < 5; ++repeat) {
-    const auto start = std::chrono::steady_clock::now();
-    size_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += encode(inputs.data() + i * width).size();
-    const auto stop = std::chrono::steady_clock::now();
-    g_sink = total;
-    best = std::min(best, std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(count));
-  }
-  return best;
+  return bench::ns_per_input(inputs, width, 5, encode);
 }
 
 void row(size_t width, std::string (*fast)(const uint8_t*)) {

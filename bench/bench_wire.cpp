@@ -10,26 +10,9 @@
 
 #include "fyrn/order_id.hpp"
 #include "fyrn/wire.hpp"
+#include "native_bench.hpp"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// best_ns returns the fastest per-call time of `fn` over `samples` runs of
-// `reps` calls each.
-template <typename Fn>
-double best_ns(int samples, int reps, Fn&& fn) {
-  double best = 1e300;
-  for (int s = 0; s < samples; ++s) {
-    const auto t0 = Clock::now();
-    for (int r = 0; r < reps; ++r) fn();
-    const auto t1 = Clock::now();
-    best = std::min(best, std::chrono::duration<double, std::nano>(t1 - t0).count() / reps);
-  }
-  return best;
-}
-
-}  // namespace
+using bench::best_ns;
 
 int main() {
   if (sodium_init() < 0) return 1;

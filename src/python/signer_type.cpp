@@ -287,11 +287,13 @@ PyObject* signer_repr(PyObject* self) {
 
 FYRN_SIGNER_SPEC(kSignBytes, true, "sign_bytes", 1, "message");
 FYRN_METHOD(signer_sign_bytes) {
-  return method<kSignBytes>(self, Use::Shared, args, nargs, kwnames, [](fyrn::Signer& s, const auto& argv) -> PyObject* {
-    std::string_view message;
-    if (!to_bytes(argv[0], "message", message)) return nullptr;
-    return text_to_py(s.sign_bytes(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
-  });
+  return method<kSignBytes>(self, Use::Shared, args, nargs, kwnames,
+                            [](fyrn::Signer& s, const auto& argv) -> PyObject* {
+                              std::string_view message;
+                              if (!to_bytes(argv[0], "message", message)) return nullptr;
+                              const auto* data = reinterpret_cast<const uint8_t*>(message.data());
+                              return text_to_py(s.sign_bytes(data, message.size()));
+                            });
 }
 
 // ---- orders ----------------------------------------------------------------
@@ -397,7 +399,8 @@ PyObject* sign_wallet_dict(const fyrn::Signer& s, PyObject* dict) {
   auto domain = fyrn::prepared_domain(wallet.prepared);
   if (!domain) return raise_error(domain.error());
   const auto mismatch = [] {
-    return raise_error(fyrn::Error::signing_failed("prepared wallet signer or network does not match configured signer"));
+    return raise_error(
+        fyrn::Error::signing_failed("prepared wallet signer or network does not match configured signer"));
   };
   if (*domain != s.domain()) return mismatch();
   auto signer = fyrn::Pubkey::from_base58(wallet.prepared.signer);
@@ -451,7 +454,8 @@ PyMethodDef g_methods[] = {
                "all orders must succeed or fail together.\n\n"
                "Example:\n    bracket = [entry, stop_loss, take_profit]\n"
                "    signed = signer.sign_group(bracket)  # Single transaction"),
-    method_def(kSignFaucet, as_cfunction(&one_transaction<kSignFaucet, FaucetArgs>), kFast, "Sign a faucet request (testnet only)"),
+    method_def(kSignFaucet, as_cfunction(&one_transaction<kSignFaucet, FaucetArgs>), kFast,
+               "Sign a faucet request (testnet only)"),
     method_def(kSignAgentWallet, as_cfunction(&one_transaction<kSignAgentWallet, AgentWalletArgs>), kFast,
                "Sign agent wallet creation/deletion"),
     method_def(kApproveBuilderCode, as_cfunction(&one_transaction<kApproveBuilderCode, ApproveArgs>), kFast,
@@ -462,13 +466,16 @@ PyMethodDef g_methods[] = {
                "Sign builder-code recipient revocation (`rbc`)"),
     method_def(kRevokeCommissionFee, as_cfunction(&one_transaction<kRevokeCommissionFee, RevokeArgs>), kFast,
                "Sign builder-code recipient revocation (`rbc`)"),
-    method_def(kUserSettings, as_cfunction(&one_transaction<kUserSettings, UserSettingsArgs>), kFast, "Sign user settings update"),
+    method_def(kUserSettings, as_cfunction(&one_transaction<kUserSettings, UserSettingsArgs>), kFast,
+               "Sign user settings update"),
     method_def(kLiquidatorConfig, as_cfunction(&one_transaction<kLiquidatorConfig, LiquidatorConfigArgs>), kFast,
                "Sign a liquidator config update (`liq`)"),
     method_def(kOraclePrices, as_cfunction(&one_transaction<kOraclePrices, OraclePricesArgs>), kFast,
                "Sign one or more oracle price updates (`px`)"),
-    method_def(kPythOracle, as_cfunction(&one_transaction<kPythOracle, PythOracleArgs>), kFast, "Sign a batch Pyth oracle update (`o`)"),
-    method_def(kRemoveSubAccount, as_cfunction(&one_transaction<kRemoveSubAccount, RemoveSubAccountArgs>), kFast, "Sign a sub-account removal"),
+    method_def(kPythOracle, as_cfunction(&one_transaction<kPythOracle, PythOracleArgs>), kFast,
+               "Sign a batch Pyth oracle update (`o`)"),
+    method_def(kRemoveSubAccount, as_cfunction(&one_transaction<kRemoveSubAccount, RemoveSubAccountArgs>), kFast,
+               "Sign a sub-account removal"),
     method_def(kTransfer, as_cfunction(&one_transaction<kTransfer, TransferArgs>), kFast,
                "Sign a margin transfer between accounts.\n\n`kind` is \"internal\" (default) or \"external\"."),
     method_def(kCreateSubAccount, as_cfunction(&one_transaction<kCreateSubAccount, CreateSubAccountArgs>), kFast,

@@ -76,7 +76,8 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
     return false;
   }
   PyRef v;
-  if (!parse::require(dict, k[kMessageBytes], "Missing 'message_bytes'", v) || !bytes_from_py(v.get(), wallet.message)) {
+  if (!parse::require(dict, k[kMessageBytes], "Missing 'message_bytes'", v) ||
+      !bytes_from_py(v.get(), wallet.message)) {
     return false;
   }
   if (!parse::get(dict, k[kClearSignMessage], v)) return false;
