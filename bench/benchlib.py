@@ -40,3 +40,33 @@ def print_table(title, floor_name, rows):
     for name, ns in rows:
         marker = "  (floor)" if name == floor_name else ""
         print(f"  {name:{width}}  {ns:10.1f}  {ns / floor:8.2f}{marker}")
+
+
+def interleaved_wall(fns, rounds=7, min_round=0.03):
+    """Best wall-clock seconds per call of each fn, timed in alternating rounds
+    like interleaved(). Wall clock, not CPU time, because these calls run on
+    several threads (worker pools) and what counts is when the caller gets its
+    result back. Each round of a fn repeats it until at least min_round seconds
+    have passed (calibrated once), so short calls are not timer-bound."""
+    number = {}
+    for name, fn in fns.items():
+        fn()  # warm up: pools started, caches and allocator pools filled
+        n = 1
+        while True:
+            t = time.perf_counter()
+            for _ in range(n):
+                fn()
+            elapsed = time.perf_counter() - t
+            if elapsed >= min_round / 4:
+                number[name] = max(1, round(n * min_round / elapsed))
+                break
+            n *= 4
+    best = {name: float("inf") for name in fns}
+    for _ in range(rounds):
+        for name, fn in fns.items():
+            n = number[name]
+            t = time.perf_counter()
+            for _ in range(n):
+                fn()
+            best[name] = min(best[name], (time.perf_counter() - t) / n)
+    return best

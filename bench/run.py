@@ -2,9 +2,12 @@
 
 - each bench/bench_*.py module's run() (each prints its own small table of
   ratios against a floor measured in the same run);
-- each native benchmark executable build/bench_* (built from bench/*.cpp).
+- each native benchmark executable build/bench_* (built from bench/*.cpp);
+- last, alone on the machine, bench/report.py, which writes bench/results.md
+  and bench/results.png (the tables and plot the README shows).
 
-Usage: bench/run.py [name-filter ...]  e.g. `bench/run.py base58`."""
+Usage: bench/run.py [name-filter ...]  e.g. `bench/run.py base58`, or
+`bench/run.py report` for the report alone."""
 
 import importlib
 import os
@@ -42,6 +45,15 @@ def main(filters):
         if subprocess.run([str(exe)]).returncode != 0:
             failures += 1
             print(f"  FAILED: {exe.name} exited with an error")
+    if selected("report", filters):
+        print("\n=== report: bench/results.md, bench/results.png ===", flush=True)
+        started = time.perf_counter()
+        try:
+            importlib.import_module("report").run()
+        except Exception as e:
+            failures += 1
+            print(f"  FAILED: {type(e).__name__}: {e}")
+        print(f"  ({time.perf_counter() - started:.1f} s)")
     return 1 if failures else 0
 
 
