@@ -14,7 +14,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 all: build
 
 system-packages:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+	@missing=""; for p in $(DEB_PACKAGES) $(EXTRA_DEB_PACKAGES); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing Debian packages:$$missing"; \
