@@ -398,8 +398,8 @@ class Gen:
                 k = self.pick(keys)
                 if isinstance(d[k], dict):
                     self.mutate_dict(d[k], depth + 1)
-                elif isinstance(d[k], list) and d[k] and isinstance(d[k][0], dict):
-                    self.mutate_dict(d[k][self.n(len(d[k]) - 1)], depth + 1)
+                elif isinstance(d[k], list) and d[k] and isinstance(d[k][-1], dict):
+                    self.mutate_dict(d[k][-1], depth + 1)
                 else:
                     d[k] = self.value(depth)
             elif op == 3:
