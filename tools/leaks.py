@@ -184,12 +184,42 @@ def run(fn, n, must_raise):
         raise SystemExit(f"expected success, {raised} of {n} raised")
 
 
+def uncovered(cases):
+    """Public functions and methods of _native that no case calls (seen as C calls)."""
+    called = set()
+
+    def profile(frame, event, arg):
+        if event == "c_call":
+            owner = getattr(arg, "__self__", None)
+            prefix = type(owner).__name__ + "." if isinstance(owner, (N.Keypair, N.Signer)) else ""
+            if owner is N or prefix:
+                called.add(prefix + arg.__name__)
+            elif owner is None:  # static methods
+                called.add(arg.__qualname__)
+
+    sys.setprofile(profile)
+    try:
+        for _, fn in cases:
+            try:
+                fn()
+            except (ValueError, TypeError, OverflowError, RuntimeError, Boom):
+                pass
+    finally:
+        sys.setprofile(None)
+    public = {n for n in dir(N) if not n.startswith("_") and callable(getattr(N, n)) and not isinstance(getattr(N, n), type)}
+    for cls in (N.Keypair, N.Signer):
+        public |= {f"{cls.__name__}.{n}" for n, v in vars(cls).items() if not n.startswith("_") and callable(v)}
+    return sorted(public - called)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--count", type=int, default=100_000)
     ap.add_argument("--only")
     args = ap.parse_args()
     cases = [c for c in CASES if not args.only or args.only in c[0]]
+    if not args.only and (missing := uncovered(cases)):
+        raise SystemExit(f"entry points without a case: {missing}")
     print(f"{len(cases)} cases x {args.count} calls; rss in KiB, blocks, gc objects (after - before)")
     # Warm-up: free lists, interned strings, the worker pool, lazily built tables.
     for _, fn in cases:
