@@ -209,7 +209,9 @@ class DictSub(dict):
 
 class ListSub(list):
     def __iter__(self):
-        raise HookError("list iter")
+        if IN_CALL[0]:
+            raise HookError("list iter")
+        return list.__iter__(self)
 
 
 HUGE_INTS = [2**63, 2**64, 2**64 - 1, -(2**63) - 1, -1, 2**1000, -(2**1000), 10**4300 // 10**4200, 2**32, 2**31 - 1]
