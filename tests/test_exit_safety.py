@@ -66,6 +66,27 @@ SCENARIOS = {
     "sign_orders_batch_streamed": (
         "bs = [[order(i), order(i + 1)] for i in range(300)]; start(lambda: signer.sign_orders_batch(bs))"
     ),
+    # Preparation on the pool, and the wallet functions (no signer involved).
+    "py_prepare_all_orders_pool": (
+        "os_ = [order(i) for i in range(12)]; start(lambda: _native.py_prepare_all_orders(os_, 'devnet', signer.pubkey))"
+    ),
+    "py_prepare_all_orders_streamed": (
+        "os_ = [order(i) for i in range(400)]; "
+        "start(lambda: _native.py_prepare_all_orders(os_, 'devnet', signer.pubkey, base_nonce=1))"
+    ),
+    "prepare_wallet_message": (
+        "p = _native.py_prepare_order_group([order(0), order(1)], 'devnet', signer.pubkey, nonce=1); "
+        "start(lambda: _native.prepare_wallet_message(p, 'offchain'))"
+    ),
+    "finalize_wallet_message": (
+        "w = _native.prepare_wallet_message(_native.py_prepare_order(order(0), 'devnet', signer.pubkey, nonce=1), "
+        "'offchain'); sig = signer.sign_bytes(w['message_bytes']); "
+        "start(lambda: _native.finalize_wallet_message(w, sig))"
+    ),
+    "sign_wallet_prepared": (
+        "w = _native.prepare_wallet_message(_native.py_prepare_order(order(0), 'devnet', signer.pubkey, nonce=1), "
+        "'base58'); start(lambda: signer.sign_wallet_prepared(w))"
+    ),
 }
 
 

@@ -185,6 +185,28 @@ bool to_text(PyObject* obj, const char* param, std::string_view& out) {
   return true;
 }
 
+bool to_secret_text(PyObject* obj, const char* param, std::string_view& out) {
+  if (to_text(obj, param, out)) return true;
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+  PyErr_Clear();
+  // The codec's span: the first run of consecutive surrogates.
+  const Py_ssize_t n = PyUnicode_GET_LENGTH(obj);
+  Py_ssize_t start = 0;
+  while (start < n && !Py_UNICODE_IS_SURROGATE(PyUnicode_READ_CHAR(obj, start))) ++start;
+  Py_ssize_t end = start;
+  while (end < n && Py_UNICODE_IS_SURROGATE(PyUnicode_READ_CHAR(obj, end))) ++end;
+  PyRef shown = PyRef::steal(PyUnicode_New(n, 0xFFFF));
+  if (!shown) return false;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    const Py_UCS4 c = (i >= start && i < end) ? PyUnicode_READ_CHAR(obj, i) : '*';
+    if (PyUnicode_WriteChar(shown.get(), i, c) < 0) return false;
+  }
+  PyRef error = PyRef::steal(PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", shown.get(), start,
+                                                   end, "surrogates not allowed"));
+  if (error) PyErr_SetObject(PyExc_UnicodeEncodeError, error.get());
+  return false;
+}
+
 bool to_bytes(PyObject* obj, const char* param, std::string_view& out) {
   if (!PyBytes_Check(obj)) return raise_type_mismatch(obj, "PyBytes", param);
   out = std::string_view(PyBytes_AS_STRING(obj), static_cast<size_t>(PyBytes_GET_SIZE(obj)));

@@ -79,6 +79,11 @@ bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Bound
 // to_text: str or a subclass; the view is UTF-8 and lives as long as obj.
 // Mismatch: "'<type>' object cannot be converted to 'PyString'".
 bool to_text(PyObject* obj, const char* param, std::string_view& out);
+// to_secret_text: to_text for key material. A text without a UTF-8 form fails
+// with the UnicodeEncodeError the codec raises (same span, reason and message),
+// but its `object` shows '*' for every character outside the offending span, so
+// that no repr, argument or attribute of the error carries the secret.
+bool to_secret_text(PyObject* obj, const char* param, std::string_view& out);
 // to_bytes: bytes or a subclass only (no bytearray, no memoryview).
 // Mismatch: "'<type>' object cannot be converted to 'PyBytes'".
 bool to_bytes(PyObject* obj, const char* param, std::string_view& out);

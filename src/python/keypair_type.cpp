@@ -58,7 +58,7 @@ PyObject* keypair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* key = PyTuple_GET_ITEM(args, 0);
     if (PyUnicode_Check(key)) {
       std::string_view text;
-      if (!to_text(key, nullptr, text)) return nullptr;
+      if (!to_secret_text(key, nullptr, text)) return nullptr;
       return wrap_result(type, fyrn::Keypair::from_base58(text));
     }
     if (PyBytes_Check(key)) {
@@ -87,7 +87,7 @@ PyObject* keypair_from_base58(PyObject*, PyObject* const* args, Py_ssize_t nargs
   return guarded([&]() -> PyObject* {
     BoundArgs<kFromBase58> bound;
     std::string_view text;
-    if (!bind_args(args, nargs, kwnames, bound) || !to_text(bound[0], "s", text)) return nullptr;
+    if (!bind_args(args, nargs, kwnames, bound) || !to_secret_text(bound[0], "s", text)) return nullptr;
     return wrap_result(g_keypair_type, fyrn::Keypair::from_base58(text));
   });
 }

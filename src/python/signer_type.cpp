@@ -136,7 +136,7 @@ PyObject* signer_from_base58(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     BoundArgs<kFromBase58> argv;
     std::string_view text;
     std::string_view domain_text;
-    if (!bind_args(args, nargs, kwnames, argv) || !to_text(argv[0], "s", text) ||
+    if (!bind_args(args, nargs, kwnames, argv) || !to_secret_text(argv[0], "s", text) ||
         !to_text(argv[1], "signature_domain", domain_text)) {
       return nullptr;
     }

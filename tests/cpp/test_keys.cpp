@@ -1,6 +1,9 @@
 // Network-name parsing and the base58 decoder's descriptions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <new>
 #include <string>
 
 #include "fyrn/base58.hpp"
@@ -37,5 +40,27 @@ TEST(Base58, DecoderDescriptionsNameTheFirstBadByte) {
   };
   for (const auto& [text, description] : cases) {
     EXPECT_EQ(base58::decode(text).error().display(), "invalid base58: provided string contained " + description);
+  }
+}
+
+// A destroyed keypair leaves neither its seed nor its expanded secret behind:
+// built in a buffer, destroyed explicitly, the buffer is inspected.
+TEST(Keys, DestroyedKeypairWipesItsSecret) {
+  std::array<uint8_t, 32> seed;
+  for (size_t i = 0; i < seed.size(); ++i) seed[i] = static_cast<uint8_t>(0xA0 + i);
+  auto made = Keypair::from_bytes(seed.data(), seed.size());
+  ASSERT_TRUE(made.ok());
+  const auto full = made->to_bytes();  // seed || public key
+  auto holds = [](const unsigned char* buf, size_t n, const uint8_t* needle, size_t len) {
+    return std::search(buf, buf + n, needle, needle + len) != buf + n;
+  };
+  for (int how = 0; how < 2; ++how) {
+    alignas(Keypair) unsigned char buf[sizeof(Keypair)];
+    Keypair* kp = how == 0 ? new (buf) Keypair(*made) : new (buf) Keypair(*Keypair::from_bytes(seed.data(), 32));
+    if (how == 1) *kp = *made;  // assignment over an existing key
+    ASSERT_TRUE(holds(buf, sizeof buf, seed.data(), 32));  // the probe sees a live key
+    kp->~Keypair();
+    EXPECT_FALSE(holds(buf, sizeof buf, seed.data(), 8)) << "seed left behind (" << how << ")";
+    EXPECT_TRUE(holds(buf, sizeof buf, full.data() + 32, 32)) << "the public key is not secret";
   }
 }
