@@ -64,11 +64,12 @@ def test_markdown_tables(tmp_path, parallel, busy):
     assert "Test CPU" in text and "![Benchmark plot](results.png)" in text
 
 
-def test_plot_is_a_png(tmp_path):
+@pytest.mark.parametrize("busy", [False, True])
+def test_plot_is_a_png(tmp_path, busy):
     pytest.importorskip("matplotlib")
     info, single, batches, _ = synthetic(0.95)
     png = tmp_path / "results.png"
-    report.write_plot(png, info, single, batches)
+    report.write_plot(png, info, single, batches, busy=busy)
     data = png.read_bytes()
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
     width, height = struct.unpack(">II", data[16:24])
