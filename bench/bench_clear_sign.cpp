@@ -22,13 +22,8 @@ int main() {
   if (sodium_init() < 0) return 1;
   using namespace fyrn;
 
-  uint8_t seed[32];
-  for (int i = 0; i < 32; ++i) seed[i] = static_cast<uint8_t>(i + 1);
-  uint8_t pk[crypto_sign_PUBLICKEYBYTES];
   uint8_t sk[crypto_sign_SECRETKEYBYTES];
-  crypto_sign_seed_keypair(pk, sk, seed);
-  Pubkey account;
-  std::copy(pk, pk + 32, account.bytes.begin());
+  const Pubkey account = bench::seeded_account(sk);
 
   // The bracket as the preparation builds it: real message bytes and the
   // preparation-flavour JSON.

@@ -23,32 +23,36 @@ from benchlib import interleaved, print_table
 ORDER = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 50000.5, "size": 0.25}
 
 
-def single(wallet, account):
-    prepared = _native.py_prepare_order(ORDER, "mainnet", account, nonce=1)
-    message = prepared["message_bytes"]
+def against_sign_and_verify(title, wallet, message, prepare, finalize, targets):
+    """Times prepare() against a PyNaCl signature of `message` and finalize()
+    against a PyNaCl verification of it; prints both ratios with their targets."""
     signed = wallet.sign(message)
-    signature = base58.b58encode(signed.signature).decode()
     verify_key = wallet.verify_key
-    names = [
-        f"floor: PyNaCl sign, {len(message)} bytes",
-        "py_prepare_order(limit order)",
-        f"floor: PyNaCl verify, {len(message)} bytes",
-        "py_finalize_transaction",
-    ]
-    fns = [
-        lambda: wallet.sign(message),
-        lambda: _native.py_prepare_order(ORDER, "mainnet", account, nonce=1),
-        lambda: verify_key.verify(message, signed.signature),
-        lambda: _native.py_finalize_transaction(prepared, signature),
-    ]
+    prepare_name, finalize_name = prepare.__name__, finalize.__name__
+    names = [f"floor: PyNaCl sign, {len(message)} bytes", prepare_name,
+             f"floor: PyNaCl verify, {len(message)} bytes", finalize_name]
+    fns = [lambda: wallet.sign(message), prepare, lambda: verify_key.verify(message, signed.signature), finalize]
     best = interleaved(dict(zip(names, fns)))
     rows = [(name, best[name]) for name in names]
-    print_table("Preparing and finalising one order", rows[0][0], rows)
-    prepare_ratio = rows[1][1] / rows[0][1]
-    finalize_ratio = rows[3][1] / rows[2][1]
-    print(f"  py_prepare_order / PyNaCl sign = {prepare_ratio:.3f}  (target <= 0.25)")
-    print(f"  py_finalize_transaction / PyNaCl verify = {finalize_ratio:.3f}  (target <= 1.15)")
-    return prepare_ratio, finalize_ratio
+    print_table(title, rows[0][0], rows)
+    ratios = (rows[1][1] / rows[0][1], rows[3][1] / rows[2][1])
+    print(f"  {prepare_name} / PyNaCl sign = {ratios[0]:.3f}  (target <= {targets[0]})")
+    print(f"  {finalize_name} / PyNaCl verify = {ratios[1]:.3f}  (target <= {targets[1]})")
+    return ratios
+
+
+def single(wallet, account):
+    prepared = _native.py_prepare_order(ORDER, "mainnet", account, nonce=1)
+    signature = base58.b58encode(wallet.sign(prepared["message_bytes"]).signature).decode()
+
+    def py_prepare_order():
+        return _native.py_prepare_order(ORDER, "mainnet", account, nonce=1)
+
+    def py_finalize_transaction():
+        return _native.py_finalize_transaction(prepared, signature)
+
+    return against_sign_and_verify("Preparing and finalising one order", wallet, prepared["message_bytes"],
+                                   py_prepare_order, py_finalize_transaction, (0.25, 1.15))
 
 
 def batch(account, n=10_000, rounds=10):
@@ -81,30 +85,17 @@ BRACKET = [
 def wallet_modes(wallet, account):
     prepared = _native.py_prepare_order_group(BRACKET, "mainnet", account, nonce=1)
     message = _native.prepare_wallet_message(prepared, "offchain")
-    envelope = message["message_bytes"]
-    signed = wallet.sign(envelope)
-    signature = base58.b58encode(signed.signature).decode()
-    verify_key = wallet.verify_key
-    names = [
-        f"floor: PyNaCl sign, {len(envelope)} bytes",
-        "prepare_wallet_message(bracket, offchain)",
-        f"floor: PyNaCl verify, {len(envelope)} bytes",
-        "finalize_wallet_message",
-    ]
-    fns = [
-        lambda: wallet.sign(envelope),
-        lambda: _native.prepare_wallet_message(prepared, "offchain"),
-        lambda: verify_key.verify(envelope, signed.signature),
-        lambda: _native.finalize_wallet_message(message, signature),
-    ]
-    best = interleaved(dict(zip(names, fns)))
-    rows = [(name, best[name]) for name in names]
-    print_table("Off-chain wallet message of a three-order bracket", rows[0][0], rows)
-    prepare_ratio = rows[1][1] / rows[0][1]
-    finalize_ratio = rows[3][1] / rows[2][1]
-    print(f"  prepare_wallet_message / PyNaCl sign = {prepare_ratio:.3f}  (target <= 0.3)")
-    print(f"  finalize_wallet_message / PyNaCl verify = {finalize_ratio:.3f}  (target <= 1.2)")
-    return prepare_ratio, finalize_ratio
+    signature = base58.b58encode(wallet.sign(message["message_bytes"]).signature).decode()
+
+    def prepare_wallet_message():
+        return _native.prepare_wallet_message(prepared, "offchain")
+
+    def finalize_wallet_message():
+        return _native.finalize_wallet_message(message, signature)
+
+    return against_sign_and_verify("Off-chain wallet message of a three-order bracket", wallet,
+                                   message["message_bytes"], prepare_wallet_message, finalize_wallet_message,
+                                   (0.3, 1.2))
 
 
 def run():

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+#include <sodium.h>
+
+#include "fyrn/keys.hpp"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -23,6 +27,18 @@ double best_ns(int samples, int reps, Fn&& fn) {
     best = std::min(best, std::chrono::duration<double, std::nano>(t1 - t0).count() / reps);
   }
   return best;
+}
+
+// seeded_account fills a libsodium secret key from the fixed seed 1..32 and
+// returns its public key as an account.
+inline fyrn::Pubkey seeded_account(uint8_t (&sk)[crypto_sign_SECRETKEYBYTES]) {
+  uint8_t seed[32];
+  for (int i = 0; i < 32; ++i) seed[i] = static_cast<uint8_t>(i + 1);
+  uint8_t pk[crypto_sign_PUBLICKEYBYTES];
+  crypto_sign_seed_keypair(pk, sk, seed);
+  fyrn::Pubkey account;
+  std::copy(pk, pk + 32, account.bytes.begin());
+  return account;
 }
 
 inline volatile size_t g_sink;
