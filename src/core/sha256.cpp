@@ -103,6 +103,7 @@ void Sha256::update(const uint8_t* data, size_t len) {
     crypto_hash_sha256_update(&sodium_, data, len);
     return;
   }
+  if (len == 0) return;  // data may be null then (an empty vector's data())
   n_.length += len;
   if (n_.buffered > 0) {
     const size_t take = len < 64 - n_.buffered ? len : 64 - n_.buffered;
