@@ -63,11 +63,6 @@ inline void sq(Fe51& h, const Fe51& f) {
   carry(h, t0, t1, t2, t3, t4);
 }
 
-inline void sq_n(Fe51& h, const Fe51& f, int n) {
-  sq(h, f);
-  for (int i = 1; i < n; ++i) sq(h, h);
-}
-
 // reduce_full brings f to its canonical value < p.
 inline void reduce_full(uint64_t r[5], const Fe51& f) {
   uint64_t t[5];
@@ -157,31 +152,153 @@ void fe51_sub(Fe51& h, const Fe51& f, const Fe51& g) {
 void fe51_mul(Fe51& h, const Fe51& f, const Fe51& g) { mul(h, f, g); }
 void fe51_sq(Fe51& h, const Fe51& f) { sq(h, f); }
 
+// Inversion by Bernstein and Yang's constant-time divsteps ("safegcd"), in
+// batches of 59 on the low 64 bits, applied to 62-bit signed limbs: about a
+// third of the time of the 254-squaring exponentiation, which is one long
+// chain of dependent multiplications. 590 divsteps (ten batches) suffice for
+// every modulus and input below 2^256, starting from delta = 1/2.
+namespace {
+
+using i128 = __int128;
+constexpr uint64_t kMask62 = ~uint64_t{0} >> 2;
+
+// p = -19 + 128 * 2^248 in signed 62-bit limbs; the zero limbs are skipped.
+constexpr int64_t kP0 = -19, kP4 = 128;
+constexpr uint64_t kPInv62 = 0x39435e50d79435e5;  // p^-1 mod 2^62
+
+struct Signed62 {
+  int64_t v[5];
+};
+
+struct Transition {
+  int64_t u, v, q, r;
+};
+
+// divsteps_59 runs 59 divsteps on the low bits of f and g; the transition
+// matrix comes out scaled by 2^62 (it starts at 8 = 2^3).
+int64_t divsteps_59(int64_t zeta, uint64_t f, uint64_t g, Transition& t) {
+  uint64_t u = 8, v = 0, q = 0, r = 8;
+  for (int i = 3; i < 62; ++i) {
+    uint64_t c1 = static_cast<uint64_t>(zeta >> 63);  // all ones when delta > 0
+    const uint64_t x = (f ^ c1) - c1, y = (u ^ c1) - c1, z = (v ^ c1) - c1;
+    const uint64_t c2 = -(g & 1);  // all ones when g is odd
+    g += x & c2;
+    q += y & c2;
+    r += z & c2;
+    c1 &= c2;  // both: (f, g) <- (g, (g - f) / 2)
+    zeta = static_cast<int64_t>((static_cast<uint64_t>(zeta) ^ c1) - 1);
+    f += g & c1;
+    u += q & c1;
+    v += r & c1;
+    g >>= 1;
+    u <<= 1;
+    v <<= 1;
+  }
+  t = Transition{static_cast<int64_t>(u), static_cast<int64_t>(v), static_cast<int64_t>(q), static_cast<int64_t>(r)};
+  return zeta;
+}
+
+// update_de: [d, e] <- (t [d, e] + p [md, me]) / 2^62 with md, me chosen to
+// make the division exact; keeps d and e in (-2p, p).
+void update_de(Signed62& d, Signed62& e, const Transition& t) {
+  const int64_t sd = d.v[4] >> 63, se = e.v[4] >> 63;
+  int64_t md = (t.u & sd) + (t.v & se);
+  int64_t me = (t.q & sd) + (t.r & se);
+  i128 cd = i128(t.u) * d.v[0] + i128(t.v) * e.v[0];
+  i128 ce = i128(t.q) * d.v[0] + i128(t.r) * e.v[0];
+  md -= static_cast<int64_t>((kPInv62 * static_cast<uint64_t>(cd) + static_cast<uint64_t>(md)) & kMask62);
+  me -= static_cast<int64_t>((kPInv62 * static_cast<uint64_t>(ce) + static_cast<uint64_t>(me)) & kMask62);
+  cd += i128(kP0) * md;
+  ce += i128(kP0) * me;
+  cd >>= 62;  // the low 62 bits are zero now
+  ce >>= 62;
+  for (int i = 1; i < 5; ++i) {
+    cd += i128(t.u) * d.v[i] + i128(t.v) * e.v[i];
+    ce += i128(t.q) * d.v[i] + i128(t.r) * e.v[i];
+    if (i == 4) {
+      cd += i128(kP4) * md;
+      ce += i128(kP4) * me;
+    }
+    d.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cd) & kMask62);
+    e.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(ce) & kMask62);
+    cd >>= 62;
+    ce >>= 62;
+  }
+  d.v[4] = static_cast<int64_t>(cd);
+  e.v[4] = static_cast<int64_t>(ce);
+}
+
+// update_fg: [f, g] <- t [f, g] / 2^62 (exact).
+void update_fg(Signed62& f, Signed62& g, const Transition& t) {
+  i128 cf = i128(t.u) * f.v[0] + i128(t.v) * g.v[0];
+  i128 cg = i128(t.q) * f.v[0] + i128(t.r) * g.v[0];
+  cf >>= 62;
+  cg >>= 62;
+  for (int i = 1; i < 5; ++i) {
+    cf += i128(t.u) * f.v[i] + i128(t.v) * g.v[i];
+    cg += i128(t.q) * f.v[i] + i128(t.r) * g.v[i];
+    f.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cf) & kMask62);
+    g.v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cg) & kMask62);
+    cf >>= 62;
+    cg >>= 62;
+  }
+  f.v[4] = static_cast<int64_t>(cf);
+  g.v[4] = static_cast<int64_t>(cg);
+}
+
+// normalize: r in (-2p, p), times the sign of `sign`, into [0, p).
+void normalize(Signed62& r, int64_t sign) {
+  auto add_p_if_negative = [&r] {
+    const int64_t neg = r.v[4] >> 63;
+    r.v[0] += kP0 & neg;
+    r.v[4] += kP4 & neg;
+  };
+  auto propagate = [&r] {
+    for (int i = 0; i < 4; ++i) {
+      r.v[i + 1] += r.v[i] >> 62;
+      r.v[i] = static_cast<int64_t>(static_cast<uint64_t>(r.v[i]) & kMask62);
+    }
+  };
+  add_p_if_negative();  // (-p, p)
+  const int64_t negate = sign >> 63;
+  for (auto& limb : r.v) limb = (limb ^ negate) - negate;
+  propagate();
+  add_p_if_negative();  // [0, p)
+  propagate();
+}
+
+}  // namespace
+
 void fe51_invert(Fe51& out, const Fe51& z) {
-  // z^(2^255 - 21) by the usual addition chain: 254 squarings, 11 multiplications.
-  Fe51 z2, z9, z11, z2_5_0, z2_10_0, z2_20_0, z2_50_0, z2_100_0, t;
-  sq(z2, z);
-  sq_n(t, z2, 2);
-  mul(z9, t, z);
-  mul(z11, z9, z2);
-  sq(t, z11);
-  mul(z2_5_0, t, z9);
-  sq_n(t, z2_5_0, 5);
-  mul(z2_10_0, t, z2_5_0);
-  sq_n(t, z2_10_0, 10);
-  mul(z2_20_0, t, z2_10_0);
-  sq_n(t, z2_20_0, 20);
-  mul(t, t, z2_20_0);
-  sq_n(t, t, 10);
-  mul(z2_50_0, t, z2_10_0);
-  sq_n(t, z2_50_0, 50);
-  mul(z2_100_0, t, z2_50_0);
-  sq_n(t, z2_100_0, 100);
-  mul(t, t, z2_100_0);
-  sq_n(t, t, 50);
-  mul(t, t, z2_50_0);
-  sq_n(t, t, 5);
-  mul(out, t, z11);
+  uint8_t bytes[32];
+  fe51_to_bytes(bytes, z);
+  const uint64_t w0 = load64(bytes), w1 = load64(bytes + 8), w2 = load64(bytes + 16), w3 = load64(bytes + 24);
+  Signed62 g{{static_cast<int64_t>(w0 & kMask62), static_cast<int64_t>(((w0 >> 62) | (w1 << 2)) & kMask62),
+              static_cast<int64_t>(((w1 >> 60) | (w2 << 4)) & kMask62),
+              static_cast<int64_t>(((w2 >> 58) | (w3 << 6)) & kMask62), static_cast<int64_t>(w3 >> 56)}};
+  Signed62 f{{kP0, 0, 0, 0, kP4}}, d{{0, 0, 0, 0, 0}}, e{{1, 0, 0, 0, 0}};
+  int64_t zeta = -1;  // delta = 1/2
+  for (int i = 0; i < 10; ++i) {
+    Transition t;
+    zeta = divsteps_59(zeta, static_cast<uint64_t>(f.v[0]), static_cast<uint64_t>(g.v[0]), t);
+    update_de(d, e, t);
+    update_fg(f, g, t);
+  }
+  // g = 0 and f = +-1 (for z != 0): d = +-1/z.
+  normalize(d, f.v[4]);
+  const uint64_t r0 = static_cast<uint64_t>(d.v[0]), r1 = static_cast<uint64_t>(d.v[1]),
+                 r2 = static_cast<uint64_t>(d.v[2]), r3 = static_cast<uint64_t>(d.v[3]),
+                 r4 = static_cast<uint64_t>(d.v[4]);
+  store64(bytes, r0 | (r1 << 62));
+  store64(bytes + 8, (r1 >> 2) | (r2 << 60));
+  store64(bytes + 16, (r2 >> 4) | (r3 << 58));
+  store64(bytes + 24, (r3 >> 6) | (r4 << 56));
+  fe51_from_bytes(out, bytes);
+  sodium_memzero(bytes, sizeof bytes);
+  sodium_memzero(&d, sizeof d);
+  sodium_memzero(&e, sizeof e);
+  sodium_memzero(&f, sizeof f);
+  sodium_memzero(&g, sizeof g);
 }
 
 void encode_points(uint8_t (*out)[32], const uint64_t x[5][8], const uint64_t y[5][8], const uint64_t z[5][8],

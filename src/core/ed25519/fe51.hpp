@@ -29,7 +29,7 @@ void fe51_add(Fe51& h, const Fe51& f, const Fe51& g);
 void fe51_sub(Fe51& h, const Fe51& f, const Fe51& g);
 void fe51_mul(Fe51& h, const Fe51& f, const Fe51& g);
 void fe51_sq(Fe51& h, const Fe51& f);
-// fe51_invert writes f^(p-2), i.e. 1/f (0 for f = 0).
+// fe51_invert writes 1/f (0 for f = 0).
 void fe51_invert(Fe51& h, const Fe51& f);
 
 // encode_points writes the 32-byte encodings of the 1 <= n <= 8 projective points
