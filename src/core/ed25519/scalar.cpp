@@ -60,10 +60,12 @@ inline void subtract_order_if_ge(uint64_t r[4]) {
   for (int i = 0; i < 4; ++i) r[i] = (r[i] & keep) | (d[i] & ~keep);
 }
 
-// reduce writes x mod L for x < 2^512 (Barrett, base 2^64, k = 4): the
-// quotient estimate q = floor(floor(x / 2^192) * mu / 2^320) falls short of
-// floor(x / L) by at most 2, so x - q*L lies in [0, 3L), below 2^255: its low
-// four limbs are exact, and two conditional subtractions make it canonical.
+// reduce writes x mod L for x < 2^512 (Barrett, base 2^64, k = 4). With
+// x1 = floor(x / 2^192) and mu = 2^512 / L - e (e = 0.2249...), the estimate
+// q = floor(x1 * mu / 2^320) is at least x / L - x e / 2^512 - mu / 2^320,
+// above x / L - 0.23: it falls short of floor(x / L) by at most 1. So x - q*L
+// lies in [0, 2L), below 2^254: its low four limbs are exact, and one
+// conditional subtraction makes it canonical.
 void reduce(uint8_t out[32], const uint64_t x[8]) {
   uint64_t q2[10];
   mul<5, 5, 10>(q2, x + 3, kMu);
@@ -76,7 +78,6 @@ void reduce(uint8_t out[32], const uint64_t x[8]) {
     r[i] = static_cast<uint64_t>(t);
     borrow = static_cast<uint64_t>(t >> 64) & 1;
   }
-  subtract_order_if_ge(r);
   subtract_order_if_ge(r);
   for (int i = 0; i < 4; ++i) store_le64(out + 8 * i, r[i]);
   wipe(q2, sizeof q2);
