@@ -231,10 +231,30 @@ FYRN_AVX512 inline __m512i byte_swap64(__m512i v) {
   return _mm512_shuffle_epi8(v, order);
 }
 
-// xor3, choose and majority are one vpternlogq each.
+// xor3, choose and majority are one vpternlogq each. MemorySanitizer (clang
+// 14) cannot follow vpternlogq and would report its every secret operand, so
+// its builds spell the same functions with and/or/xor, whose flow of data it
+// tracks bit by bit; neither form has a branch or an address.
+#if defined(__has_feature)
+#if __has_feature(memory_sanitizer)
+#define FYRN_SHA512_PLAIN_LOGIC 1
+#endif
+#endif
+#if defined(FYRN_SHA512_PLAIN_LOGIC)
+FYRN_AVX512 inline __m512i xor3(__m512i a, __m512i b, __m512i c) {
+  return _mm512_xor_si512(a, _mm512_xor_si512(b, c));
+}
+FYRN_AVX512 inline __m512i choose(__m512i e, __m512i f, __m512i g) {
+  return _mm512_xor_si512(g, _mm512_and_si512(e, _mm512_xor_si512(f, g)));
+}
+FYRN_AVX512 inline __m512i majority(__m512i a, __m512i b, __m512i c) {
+  return _mm512_or_si512(_mm512_and_si512(a, b), _mm512_and_si512(c, _mm512_or_si512(a, b)));
+}
+#else
 FYRN_AVX512 inline __m512i xor3(__m512i a, __m512i b, __m512i c) { return _mm512_ternarylogic_epi64(a, b, c, 0x96); }
 FYRN_AVX512 inline __m512i choose(__m512i e, __m512i f, __m512i g) { return _mm512_ternarylogic_epi64(e, f, g, 0xCA); }
 FYRN_AVX512 inline __m512i majority(__m512i a, __m512i b, __m512i c) { return _mm512_ternarylogic_epi64(a, b, c, 0xE8); }
+#endif
 
 // compress_x8 runs the 80 rounds in all eight lanes and adds the result to
 // the state of the lanes in `active` only: a lane whose message has ended
