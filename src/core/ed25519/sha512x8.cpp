@@ -61,8 +61,8 @@ inline uint64_t ror(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 // sixteen-word schedule lives in a ring; sixteen rounds per loop turn keep the
 // working variables' names fixed.
 void compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
+  uint64_t w[16];
   for (; blocks > 0; --blocks, data += 128) {
-    uint64_t w[16];
     for (int i = 0; i < 16; ++i) w[i] = load_be64(data + 8 * i);
     uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
@@ -105,6 +105,7 @@ void compress(uint64_t state[8], const uint8_t* data, size_t blocks) {
     state[6] += g;
     state[7] += h;
   }
+  wipe(w, sizeof w);
 }
 
 // block_count is the number of 128-byte blocks of a padded message of `total`
@@ -306,6 +307,26 @@ FYRN_AVX512 void compress_x8(__m512i state[8], __m512i w[16], __mmask8 active) {
   state[7] = _mm512_mask_add_epi64(state[7], active, state[7], h);
 }
 
+// clear_vector_registers zeroes all 32 vector registers, which held message
+// words and states (the nonce hash's are secret).
+FYRN_AVX512 inline void clear_vector_registers() {
+  __asm__ __volatile__(
+      "vzeroall\n\t"
+      "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
+      "vpxord %%zmm18, %%zmm18, %%zmm18\n\tvpxord %%zmm19, %%zmm19, %%zmm19\n\t"
+      "vpxord %%zmm20, %%zmm20, %%zmm20\n\tvpxord %%zmm21, %%zmm21, %%zmm21\n\t"
+      "vpxord %%zmm22, %%zmm22, %%zmm22\n\tvpxord %%zmm23, %%zmm23, %%zmm23\n\t"
+      "vpxord %%zmm24, %%zmm24, %%zmm24\n\tvpxord %%zmm25, %%zmm25, %%zmm25\n\t"
+      "vpxord %%zmm26, %%zmm26, %%zmm26\n\tvpxord %%zmm27, %%zmm27, %%zmm27\n\t"
+      "vpxord %%zmm28, %%zmm28, %%zmm28\n\tvpxord %%zmm29, %%zmm29, %%zmm29\n\t"
+      "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31"
+      :
+      :
+      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
+        "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22",
+        "xmm23", "xmm24", "xmm25", "xmm26", "xmm27", "xmm28", "xmm29", "xmm30", "xmm31");
+}
+
 bool detect_avx512() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0) return false;
@@ -350,11 +371,10 @@ FYRN_AVX512 void sha512_x8_avx512(uint8_t (*out)[64], const Sha512Input* in, siz
   }
   transpose8(state);
   for (size_t i = 0; i < n; ++i) _mm512_storeu_si512(out[i], byte_swap64(state[i]));
-  for (auto& v : w) v = _mm512_setzero_si512();
-  for (auto& v : state) v = _mm512_setzero_si512();
   wipe(block, sizeof block);
   wipe(w, sizeof w);
   wipe(state, sizeof state);
+  clear_vector_registers();
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
