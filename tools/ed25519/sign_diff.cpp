@@ -7,6 +7,7 @@
 //
 // Usage: sign_diff [count [seed]]   (count: signatures per backend and form)
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@ using fyrn_tools::Message;
 std::atomic<uint64_t> g_signed{0};
 std::atomic<uint64_t> g_compared{0};
 std::atomic<uint64_t> g_differences{0};
+std::atomic<unsigned> g_finished{0};
 std::mutex g_print;
 
 void report(const char* backend, const char* form, const Key& key, const Message& m) {
@@ -96,6 +98,7 @@ void worker(uint64_t count, uint64_t seed, const std::vector<Backend>* backends)
     g_signed += n;
   }
   sodium_memzero(sk.data(), sk.size());
+  ++g_finished;
 }
 
 }  // namespace
@@ -121,6 +124,20 @@ int main(int argc, char** argv) {
   for (unsigned t = 0; t < threads; ++t) {
     const uint64_t share = count / threads + (t < count % threads ? 1 : 0);
     pool.emplace_back(worker, share, seed + 0x9e3779b97f4a7c15ULL * (t + 1), &backends);
+  }
+  // A progress line a minute: a run of 10^7 takes a while on a shared machine.
+  const auto start = std::chrono::steady_clock::now();
+  auto next_report = start + std::chrono::minutes(1);
+  while (g_signed.load() < count && g_finished.load() < threads) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= next_report) {
+      next_report += std::chrono::minutes(1);
+      const double seconds = std::chrono::duration<double>(now - start).count();
+      std::printf("sign-diff: %" PRIu64 " of %" PRIu64 " signatures after %.0f s, %" PRIu64 " differences\n",
+                  g_signed.load(), count, seconds, g_differences.load());
+      std::fflush(stdout);
+    }
   }
   for (auto& t : pool) t.join();
   std::printf("sign-diff: %" PRIu64 " signatures, %" PRIu64 " compared signatures, %" PRIu64 " differences\n",
