@@ -384,7 +384,8 @@ FYRN_AVX512 void sha512_x8_avx512(uint8_t (*out)[64], const Sha512Input* in, siz
 bool sha512_x8_has_avx512() { return g_avx512; }
 
 void sha512_x8(uint8_t (*out)[64], const Sha512Input* in, size_t n) {
-  if (g_avx512) {
+  // Eight lanes cost about twice one scalar hash: from two messages on they win.
+  if (g_avx512 && n > 1) {
     sha512_x8_avx512(out, in, n);
   } else {
     sha512_x8_portable(out, in, n);

@@ -23,7 +23,8 @@ struct Sha512Input {
 
 // sha512_x8 writes the digest of in[i] to out[i] for i < n, 1 <= n <= 8; the
 // messages may differ in length. It runs the eight lanes of AVX-512 where the
-// CPU and the OS support them, and one message after another elsewhere.
+// CPU and the OS support them (for n >= 2), and one message after another
+// elsewhere.
 void sha512_x8(uint8_t (*out)[64], const Sha512Input* in, size_t n);
 
 // sha512_1 writes the digest of one message.
