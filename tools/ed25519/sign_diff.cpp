@@ -35,7 +35,7 @@ void report(const char* backend, const char* form, const Key& key, const Message
   if (g_differences.fetch_add(1) >= 10) return;
   std::lock_guard<std::mutex> lock(g_print);
   char seed_hex[65];
-  sodium_bin2hex(seed_hex, sizeof seed_hex, key.seed, 32);
+  sodium_bin2hex(seed_hex, sizeof seed_hex, key.seed(), 32);
   std::fprintf(stderr, "DIFFERENCE: %s, %s, seed %s, message of %zu bytes:", backend, form, seed_hex, m.len);
   for (size_t i = 0; i < m.len; ++i) std::fprintf(stderr, "%02x", m.data[i]);
   std::fprintf(stderr, "\n");
@@ -63,30 +63,23 @@ void worker(uint64_t count, uint64_t seed, const std::vector<Backend>* backends)
   std::vector<Key> keys(40);
   std::vector<const Key*> key_ptrs(40);
   std::vector<Message> msgs(40);
-  std::vector<uint8_t> sk(64);
   uint8_t expected[40][64], got[40][64];
   for (uint64_t done = 0; done < count;) {
     const size_t n = std::min<uint64_t>(1 + rng() % 40, count - done);
     for (auto& b : pool) b = static_cast<uint8_t>(rng());
     for (size_t i = 0; i < n; ++i) {
-      fill_seed(rng, keys[i].seed);
-      fyrn_tools::expand_key(keys[i]);
+      fill_seed(rng, keys[i].seed());
+      fyrn_tools::make_key(keys[i]);
       key_ptrs[i] = &keys[i];
       msgs[i] = {pool.data() + 1200 * i, message_length(rng)};
-      std::memcpy(sk.data(), keys[i].seed, 32);
-      std::memcpy(sk.data() + 32, keys[i].pk, 32);
-      crypto_sign_detached(expected[i], nullptr, msgs[i].data, msgs[i].len, sk.data());
+      crypto_sign_detached(expected[i], nullptr, msgs[i].data, msgs[i].len, keys[i].secret);
     }
-    void (*last_single)(uint8_t*, const Key&, const uint8_t*, size_t) = nullptr;
     for (const Backend& backend : *backends) {
-      if (backend.sign != last_single) {  // backends may share their one-message path
-        for (size_t i = 0; i < n; ++i) {
-          backend.sign(got[i], keys[i], msgs[i].data, msgs[i].len);
-          if (std::memcmp(got[i], expected[i], 64) != 0) report(backend.name, "single", keys[i], msgs[i]);
-        }
-        g_compared += n;
-        last_single = backend.sign;
+      for (size_t i = 0; i < n; ++i) {
+        backend.sign(got[i], keys[i], msgs[i].data, msgs[i].len);
+        if (std::memcmp(got[i], expected[i], 64) != 0) report(backend.name, "single", keys[i], msgs[i]);
       }
+      g_compared += n;
       std::memset(got, 0, sizeof got);
       backend.sign_many(got, key_ptrs.data(), msgs.data(), n);
       for (size_t i = 0; i < n; ++i) {
@@ -97,7 +90,7 @@ void worker(uint64_t count, uint64_t seed, const std::vector<Backend>* backends)
     done += n;
     g_signed += n;
   }
-  sodium_memzero(sk.data(), sk.size());
+  sodium_memzero(keys.data(), keys.size() * sizeof(Key));
   ++g_finished;
 }
 
@@ -112,7 +105,7 @@ int main(int argc, char** argv) {
   } else {
     randombytes_buf(&seed, sizeof seed);
   }
-  const std::vector<Backend> backends = fyrn_tools::backends();
+  const std::vector<Backend> backends = fyrn_tools::library_backends();
   std::printf("sign-diff: %" PRIu64 " signatures against crypto_sign_detached, seed %" PRIu64 "; backends:", count,
               seed);
   for (const Backend& b : backends) std::printf(" [%s]", b.name);

@@ -1,12 +1,13 @@
 // signers.hpp: the Ed25519 signing backends that the checking tools (make ct,
 // make sign-diff) drive, behind one small table.
 //
-// The signing path assembled here is the library's own SHA-512 and
-// arithmetic mod L around libsodium's fixed-base multiplication R = r*B:
+// The library's backends come from fyrn/ed25519.hpp, each called explicitly.
+// Beside them, for valgrind, which cannot decode AVX-512, the "parts" signer
+// assembles the signing path without IFMA: the library's SHA-512 and
+// arithmetic mod L around libsodium's fixed-base multiplication R = r*B,
 //   (a, prefix) = clamp(SHA-512(seed)),  r = SHA-512(prefix ‖ M) mod L,
-//   R = r*B,  k = SHA-512(R ‖ A ‖ M) mod L,  S = k*a + r mod L.
-// The batch form hashes up to eight messages per SHA-512 call. A backend
-// that owns the whole signature plugs in as one more table row.
+//   R = r*B,  k = SHA-512(R ‖ A ‖ M) mod L,  S = k*a + r mod L,
+// its batch form hashing up to eight messages per SHA-512 call.
 #pragma once
 
 #include <cstddef>
@@ -18,27 +19,30 @@
 
 #include "../../src/core/ed25519/scalar.hpp"
 #include "../../src/core/ed25519/sha512x8.hpp"
+#include "fyrn/ed25519.hpp"
 
 namespace fyrn_tools {
 
-// Key is what a signer holds: the seed, its expansion (clamped scalar a,
-// then the nonce prefix) and the public key.
+// Key is what a signer holds: seed ‖ public key (libsodium's layout) and the
+// expansion of the seed (clamped scalar a, then the nonce prefix).
 struct Key {
-  uint8_t seed[32];
+  uint8_t secret[64];
   uint8_t expanded[64];
-  uint8_t pk[32];
+
+  uint8_t* seed() { return secret; }
+  const uint8_t* seed() const { return secret; }
+  const uint8_t* pk() const { return secret + 32; }
+  fyrn::ed25519::SigningKey signing_key() const { return {secret, expanded}; }
 };
 
-// expand_key derives expanded and pk from seed. The public key comes from
-// libsodium: it is public, and deriving it is no part of signing.
-inline void expand_key(Key& key) {
-  fyrn::ed25519::sha512_1(key.expanded, {nullptr, 0, key.seed, 32});
-  key.expanded[0] &= 248;
-  key.expanded[31] &= 127;
-  key.expanded[31] |= 64;
-  uint8_t sk[64];
-  crypto_sign_seed_keypair(key.pk, sk, key.seed);
+// make_key fills key from the seed already in key.seed(): libsodium derives
+// the public key, the library expands the seed.
+inline void make_key(Key& key) {
+  uint8_t pk[32], sk[64];
+  crypto_sign_seed_keypair(pk, sk, key.secret);
+  std::memcpy(key.secret + 32, pk, 32);
   sodium_memzero(sk, sizeof sk);
+  fyrn::ed25519::expand_secret(key.expanded, key.secret);
 }
 
 // Message is one message to sign.
@@ -75,7 +79,7 @@ inline void parts_sign(uint8_t sig[64], const Key& key, const uint8_t* m, size_t
   base_multiply(sig, r);
   uint8_t head[64];
   std::memcpy(head, sig, 32);
-  std::memcpy(head + 32, key.pk, 32);
+  std::memcpy(head + 32, key.pk(), 32);
   fyrn::ed25519::sha512_1(h, {head, 64, m, m_len});
   fyrn::ed25519::sc_reduce64(k, h);
   fyrn::ed25519::sc_muladd(sig + 32, k, key.expanded, r);
@@ -97,7 +101,7 @@ inline void parts_sign_many(uint8_t (*sigs)[64], const Key* const* keys, const M
       fyrn::ed25519::sc_reduce64(r[i], h[i]);
       base_multiply(sigs[at + i], r[i]);
       std::memcpy(head[i], sigs[at + i], 32);
-      std::memcpy(head[i] + 32, keys[at + i]->pk, 32);
+      std::memcpy(head[i] + 32, keys[at + i]->pk(), 32);
       in[i] = {head[i], 64, msgs[at + i].data, msgs[at + i].len};
     }
     x8(h, in, lanes);
@@ -118,25 +122,38 @@ struct Backend {
   void (*sign_many)(uint8_t (*sigs)[64], const Key* const* keys, const Message* msgs, size_t n);
 };
 
-inline void sign_parts_single(uint8_t sig[64], const Key& key, const uint8_t* m, size_t m_len) {
+template <fyrn::ed25519::Backend B>
+void library_sign(uint8_t sig[64], const Key& key, const uint8_t* m, size_t m_len) {
+  fyrn::ed25519::sign(sig, key.signing_key(), m, m_len, B);
+}
+
+template <fyrn::ed25519::Backend B>
+void library_sign_many(uint8_t (*sigs)[64], const Key* const* keys, const Message* msgs, size_t n) {
+  std::vector<fyrn::ed25519::SignInput> in(n);
+  for (size_t i = 0; i < n; ++i) in[i] = {keys[i]->signing_key(), msgs[i].data, msgs[i].len};
+  fyrn::ed25519::sign_many(sigs, in.data(), n, B);
+}
+
+// library_backends lists the library's backends this CPU runs.
+inline std::vector<Backend> library_backends() {
+  using fyrn::ed25519::Backend::Ifma;
+  using fyrn::ed25519::Backend::Sodium;
+  std::vector<Backend> all;
+  if (fyrn::ed25519::backend_supported(Ifma)) all.push_back({"ifma", library_sign<Ifma>, library_sign_many<Ifma>});
+  all.push_back({"sodium", library_sign<Sodium>, library_sign_many<Sodium>});
+  return all;
+}
+
+inline void sign_parts(uint8_t sig[64], const Key& key, const uint8_t* m, size_t m_len) {
   parts_sign(sig, key, m, m_len);
 }
 
-inline void sign_many_parts_x8_avx512(uint8_t (*sigs)[64], const Key* const* keys, const Message* msgs, size_t n) {
-  parts_sign_many(sigs, keys, msgs, n, fyrn::ed25519::sha512_x8_avx512);
-}
-
-inline void sign_many_parts_x8_portable(uint8_t (*sigs)[64], const Key* const* keys, const Message* msgs, size_t n) {
+inline void sign_many_parts_portable(uint8_t (*sigs)[64], const Key* const* keys, const Message* msgs, size_t n) {
   parts_sign_many(sigs, keys, msgs, n, fyrn::ed25519::sha512_x8_portable);
 }
 
-// backends lists every backend this CPU runs.
-inline std::vector<Backend> backends() {
-  std::vector<Backend> all = {{"parts, portable SHA-512", sign_parts_single, sign_many_parts_x8_portable}};
-  if (fyrn::ed25519::sha512_x8_has_avx512()) {
-    all.push_back({"parts, AVX-512 SHA-512 x8", sign_parts_single, sign_many_parts_x8_avx512});
-  }
-  return all;
-}
+// parts_backend is the signing path without IFMA (one message, and batches
+// on the portable eight-message SHA-512).
+inline Backend parts_backend() { return {"parts (no IFMA)", sign_parts, sign_many_parts_portable}; }
 
 }  // namespace fyrn_tools
