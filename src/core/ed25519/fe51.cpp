@@ -174,27 +174,42 @@ struct Transition {
   int64_t u, v, q, r;
 };
 
-// divsteps_59 runs 59 divsteps on the low bits of f and g; the transition
-// matrix comes out scaled by 2^62 (it starts at 8 = 2^3).
-int64_t divsteps_59(int64_t zeta, uint64_t f, uint64_t g, Transition& t) {
-  uint64_t u = 8, v = 0, q = 0, r = 8;
-  for (int i = 3; i < 62; ++i) {
-    uint64_t c1 = static_cast<uint64_t>(zeta >> 63);  // all ones when delta > 0
-    const uint64_t x = (f ^ c1) - c1, y = (u ^ c1) - c1, z = (v ^ c1) - c1;
-    const uint64_t c2 = -(g & 1);  // all ones when g is odd
-    g += x & c2;
-    q += y & c2;
-    r += z & c2;
-    c1 &= c2;  // both: (f, g) <- (g, (g - f) / 2)
-    zeta = static_cast<int64_t>((static_cast<uint64_t>(zeta) ^ c1) - 1);
-    f += g & c1;
-    u += q & c1;
-    v += r & c1;
-    g >>= 1;
-    u <<= 1;
-    v <<= 1;
+// divsteps_packed runs n <= 30 divsteps on the low bits of f and g. Every
+// step is linear in the matrix entries, so each row is kept as one integer
+// u + v * 2^32 (entries stay below 2^n <= 2^30 in size): a third fewer
+// instructions per step than with four separate entries.
+int64_t divsteps_packed(int64_t zeta, uint64_t f, uint64_t g, int n, int64_t& u, int64_t& v, int64_t& q,
+                        int64_t& r) {
+  uint64_t row_f = 1, row_g = uint64_t{1} << 32;  // (u, v) = (1, 0), (q, r) = (0, 1)
+  for (int i = 0; i < n; ++i) {
+    const uint64_t c1 = static_cast<uint64_t>(zeta >> 63);  // all ones when delta > 0
+    const uint64_t c2 = -(g & 1);                            // all ones when g is odd
+    const uint64_t swap = c1 & c2;                           // (f, g) <- (g, (g - f) / 2)
+    const uint64_t x = (f ^ c1) - c1, y = (row_f ^ c1) - c1;  // -f, -row_f when delta > 0
+    // On a swap f + (g - f) is the old g: selecting it keeps f off g's dependency chain.
+    f ^= (f ^ g) & swap;
+    row_f = (row_f ^ ((row_f ^ row_g) & swap)) << 1;
+    g = (g + (x & c2)) >> 1;
+    row_g += y & c2;
+    zeta = static_cast<int64_t>((static_cast<uint64_t>(zeta) ^ swap) - 1);
   }
-  t = Transition{static_cast<int64_t>(u), static_cast<int64_t>(v), static_cast<int64_t>(q), static_cast<int64_t>(r)};
+  u = static_cast<int32_t>(static_cast<uint32_t>(row_f));
+  v = static_cast<int64_t>(row_f - static_cast<uint64_t>(u)) >> 32;
+  q = static_cast<int32_t>(static_cast<uint32_t>(row_g));
+  r = static_cast<int64_t>(row_g - static_cast<uint64_t>(q)) >> 32;
+  return zeta;
+}
+
+// divsteps_59 runs 59 divsteps (30, then 29) on the low bits of f and g; the
+// transition matrix comes out scaled by 2^62 (entries below 2^62 in size).
+int64_t divsteps_59(int64_t zeta, uint64_t f, uint64_t g, Transition& t) {
+  int64_t u1, v1, q1, r1, u2, v2, q2, r2;
+  zeta = divsteps_packed(zeta, f, g, 30, u1, v1, q1, r1);
+  // The low 34 bits of f and g after 30 steps: (matrix * (f, g)) / 2^30, mod 2^64.
+  const uint64_t f1 = (static_cast<uint64_t>(u1) * f + static_cast<uint64_t>(v1) * g) >> 30;
+  const uint64_t g1 = (static_cast<uint64_t>(q1) * f + static_cast<uint64_t>(r1) * g) >> 30;
+  zeta = divsteps_packed(zeta, f1, g1, 29, u2, v2, q2, r2);
+  t = Transition{8 * (u2 * u1 + v2 * q1), 8 * (u2 * v1 + v2 * r1), 8 * (q2 * u1 + r2 * q1), 8 * (q2 * v1 + r2 * r1)};
   return zeta;
 }
 
