@@ -31,7 +31,7 @@ inline constexpr size_t kSigningSuffixLen = 41;
 // message_bytes.
 struct PreparedMessage {
   std::vector<uint8_t> message_bytes;  // the exact bytes to sign
-  std::vector<Json> actions;           // submission JSON (preparation flavour)
+  JsonList actions;                    // submission JSON (preparation flavour)
   std::string account;                 // base58 of the trading account
   std::string signer;                  // base58 of the key that must sign
   std::optional<std::string> order_id;
@@ -50,7 +50,7 @@ struct OrderIdSwitches {
 // the submission JSON and the order identifiers. The message bytes go to the
 // buffer the caller passes.
 struct TransactionBody {
-  std::vector<Json> actions;
+  JsonList actions;
   std::optional<std::string> order_id;
   std::optional<std::vector<std::string>> order_ids;
 };

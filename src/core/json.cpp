@@ -31,7 +31,8 @@ Json key_text(const Pubkey& key) { return Json(key.to_base58()); }
 
 // A one-key object {outer: inner}.
 Json tagged(const char* outer, Json inner) {
-  Json out = Json::object();
+  ReleaseOnExit inner_guard(inner);
+  Json out = Json::object();  // empty until the emplace has succeeded
   out.emplace(outer, std::move(inner));
   return out;
 }
@@ -48,6 +49,7 @@ const char* tif_text(Tif tif) {
 void put_builder_code(Json& inner, const std::optional<Commission>& code) {
   if (!code) return;
   Json bc = Json::object();
+  ReleaseOnExit bc_guard(bc);
   bc["to"] = key_text(code->to);
   bc["fee"] = num_u(code->fee);
   inner["builderCode"] = std::move(bc);
@@ -59,6 +61,7 @@ void put_optional(Json& inner, const char* key, const std::optional<double>& val
 
 Json key_array(const std::vector<Pubkey>& keys) {
   Json out = Json::array();
+  ReleaseOnUnwind out_guard(out);
   for (const auto& k : keys) out.push_back(key_text(k));
   return out;
 }
@@ -68,9 +71,11 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour);
 // Converts a list of items; the first failing item fails the list.
 Result<Json> item_array(const std::vector<OrderItem>& items, JsonFlavour flavour) {
   Json out = Json::array();
+  ReleaseOnExit out_guard(out);
   for (const auto& it : items) {
     auto j = item_json(it, flavour);
     if (!j) return std::move(j).error();
+    ReleaseOnExit j_guard(*j);
     out.push_back(std::move(*j));
   }
   return out;
@@ -78,6 +83,7 @@ Result<Json> item_array(const std::vector<OrderItem>& items, JsonFlavour flavour
 
 Json conditional_json(const char* outer, const item::ConditionalFields& f, JsonFlavour flavour) {
   Json in = Json::object();
+  ReleaseOnExit in_guard(in);
   in["c"] = f.symbol;
   in["d"] = f.is_buy;
   in["sz"] = num(f.size);
@@ -96,6 +102,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
             const auto* trigger = std::get_if<TriggerType>(&o.order_type);
             if (trigger && !trigger->is_market) return Error::invalid_order(kNonMarketTrigger);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = o.symbol;
             in["b"] = o.is_buy;
             in["sz"] = num(o.size);
@@ -113,6 +120,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           },
           [&](const item::Modify& m) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["oid"] = m.order_id.to_base58();
             in["c"] = m.symbol;
             in["sz"] = num(m.amount);
@@ -120,14 +128,17 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           },
           [&](const item::Cancel& c) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = c.symbol;
             in["oid"] = c.order_id.to_base58();
             return tagged("cx", std::move(in));
           },
           [&](const item::CancelAll& c) -> Result<Json> {
             Json symbols = Json::array();
+            ReleaseOnExit symbols_guard(symbols);
             for (const auto& s : c.symbols) symbols.push_back(s);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = std::move(symbols);
             return tagged("cxa", std::move(in));
           },
@@ -135,6 +146,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           [&](const item::TakeProfit& t) -> Result<Json> { return conditional_json("tp", t, flavour); },
           [&](const item::Range& r) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = r.symbol;
             in["d"] = r.is_buy;
             in["sz"] = num(r.size);
@@ -153,7 +165,9 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           [&](const item::TriggerBasket& t) -> Result<Json> {
             auto actions = item_array(t.actions, flavour);
             if (!actions) return std::move(actions).error();
+            ReleaseOnExit actions_guard(*actions);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = t.symbol;
             in["d"] = t.is_buy;
             in["tr"] = num(t.trigger_price);
@@ -164,20 +178,25 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
             // A default-constructed OnFill has no trigger; it cannot come from
             // the parser, and null is the honest rendering of "nothing".
             Json trigger;
+            ReleaseOnExit trigger_guard(trigger);
             if (f.trigger) {
               auto t = item_json(*f.trigger, flavour);
               if (!t) return std::move(t).error();
+              ReleaseOnExit t_guard(*t);
               trigger = std::move(*t);
             }
             auto actions = item_array(f.actions, flavour);
             if (!actions) return std::move(actions).error();
+            ReleaseOnExit actions_guard(*actions);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["trigger"] = std::move(trigger);
             in["actions"] = std::move(*actions);
             return tagged("of", std::move(in));
           },
           [&](const item::TrailingStop& t) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = t.symbol;
             in["b"] = t.is_buy;
             in["sz"] = num(t.size);
@@ -195,6 +214,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
 
 Json multisig_ref(const char* outer, const Pubkey& multisig, uint64_t proposal) {
   Json in = Json::object();
+  ReleaseOnExit in_guard(in);
   in["m"] = key_text(multisig);
   in["p"] = num_u(proposal);
   return tagged(outer, std::move(in));
@@ -202,7 +222,9 @@ Json multisig_ref(const char* outer, const Pubkey& multisig, uint64_t proposal) 
 
 void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold, uint32_t time_lock_secs,
                 uint32_t proposal_lifetime_secs) {
-  in["signers"] = key_array(signers);
+  Json keys = key_array(signers);
+  ReleaseOnExit keys_guard(keys);
+  in["signers"] = std::move(keys);
   in["threshold"] = num_u(threshold);
   in["timeLockSecs"] = num_u(time_lock_secs);
   in["proposalLifetimeSecs"] = num_u(proposal_lifetime_secs);
@@ -213,6 +235,7 @@ void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold
 Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour flavour) {
   auto one = [&](Result<Json> r) -> Status {
     if (!r) return std::move(r).error();
+    ReleaseOnExit r_guard(*r);
     out.push_back(std::move(*r));
     return {};
   };
@@ -227,17 +250,22 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::OraclePrices& a) -> Status {
             for (const auto& p : a.prices) {
               Json in = Json::object();
+              ReleaseOnExit in_guard(in);
               in["c"] = p.symbol;
               in["px"] = num(p.price);
               in["t"] = num_u(p.timestamp);
-              out.push_back(tagged("px", std::move(in)));
+              Json entry = tagged("px", std::move(in));
+              ReleaseOnExit entry_guard(entry);
+              out.push_back(std::move(entry));
             }
             return {};
           },
           [&](const action::PythOracle& a) -> Status {
             Json oracles = Json::array();
+            ReleaseOnExit oracles_guard(oracles);
             for (const auto& u : a.updates) {
               Json o = Json::object();
+              ReleaseOnExit o_guard(o);
               o["t"] = num_u(u.timestamp);
               o["fi"] = num_u(u.feed_index);
               o["px"] = num_u(u.price);
@@ -245,11 +273,13 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
               oracles.push_back(std::move(o));
             }
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["oracles"] = std::move(oracles);
             return one(tagged("o", std::move(in)));
           },
           [&](const action::Faucet& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["u"] = key_text(a.user);
             put_optional(in, "amount", a.amount);
             return one(tagged("faucet", std::move(in)));
@@ -259,36 +289,43 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
             // given twice keeps its last value in input order, which is the
             // value the wire encoding signs.
             Json m = Json::object();
+            ReleaseOnExit m_guard(m);
             for (const auto& [symbol, leverage] : a.max_leverage) m[symbol] = num(leverage);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["m"] = std::move(m);
             return one(tagged("updateUserSettings", std::move(in)));
           },
           [&](const action::AgentWalletCreation& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["a"] = key_text(a.agent);
             in["d"] = a.delete_;
             return one(tagged("agentWalletCreation", std::move(in)));
           },
           [&](const action::WhitelistFaucet& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["target"] = key_text(a.target);
             in["whitelist"] = a.whitelist;
             return one(tagged("whitelistFaucet", std::move(in)));
           },
           [&](const action::CreateSubAccount& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["name"] = a.name;
             put_optional(in, "marginAmount", a.margin_amount);
             return one(tagged("createSubAccount", std::move(in)));
           },
           [&](const action::RemoveSubAccount& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["toRemove"] = key_text(a.to_remove);
             return one(tagged("removeSubAccount", std::move(in)));
           },
           [&](const action::RenameSubAccount& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["account"] = key_text(a.account);
             in["name"] = a.name;
             return one(tagged("renameSubAccount", std::move(in)));
@@ -296,6 +333,7 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::Transfer& a) -> Status {
             const fyrn::Transfer& t = a.transfer;
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["k"] = t.kind == TransferKind::Internal ? "internal" : "external";
             in["from"] = key_text(t.from);
             in["to"] = key_text(t.to);
@@ -306,18 +344,22 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::LegacyWithdrawal2&) -> Status { return Error::legacy_withdrawal(); },
           [&](const action::CreateMultisig& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             put_policy(in, a.signers, a.threshold, a.time_lock_secs, a.proposal_lifetime_secs);
             return one(tagged("createMultisig", std::move(in)));
           },
           [&](const action::MultisigPropose& a) -> Status {
             // `extra` has no JSON form.
             std::vector<Json> inner;
+            ReleaseOnExit inner_guard(inner);
             for (const auto& nested : a.actions) {
               if (auto s = append_action(inner, nested, flavour); !s) return s;
             }
             Json list = Json::array();
+            ReleaseOnExit list_guard(list);
             for (auto& j : inner) list.push_back(std::move(j));
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["m"] = key_text(a.multisig);
             in["a"] = std::move(list);
             return one(tagged("msp", std::move(in)));
@@ -328,18 +370,21 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::MultisigExecute& a) -> Status { return one(multisig_ref("mse", a.multisig, a.proposal)); },
           [&](const action::UpdateMultisigPolicy& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["m"] = key_text(a.multisig);
             put_policy(in, a.signers, a.threshold, a.time_lock_secs, a.proposal_lifetime_secs);
             return one(tagged("msu", std::move(in)));
           },
           [&](const action::ApproveCommissionFee& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["to"] = key_text(a.commission.to);
             in["fee"] = num_u(a.commission.fee);
             return one(tagged("abc", std::move(in)));
           },
           [&](const action::RevokeCommissionFee& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["to"] = key_text(a.to);
             return one(tagged("rbc", std::move(in)));
           },
@@ -350,10 +395,73 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
       action.v);
 }
 
+// ---- allocation-free release ------------------------------------------------
+
+size_t child_count(const Json& v) {
+  if (v.is_array()) return v.get_ref<const Json::array_t&>().size();
+  if (v.is_object()) return v.get_ref<const Json::object_t&>().size();
+  return 0;
+}
+
+Json& first_child(Json& v) {
+  if (v.is_array()) return v.get_ref<Json::array_t&>().front();
+  return v.get_ref<Json::object_t&>().begin()->second;
+}
+
+Json& last_child(Json& v) {
+  if (v.is_array()) return v.get_ref<Json::array_t&>().back();
+  return std::prev(v.get_ref<Json::object_t&>().end())->second;
+}
+
+// drop_last destroys the last child, which has no children of its own.
+void drop_last(Json& v) noexcept {
+  if (v.is_array()) {
+    v.get_ref<Json::array_t&>().pop_back();
+  } else {
+    auto& object = v.get_ref<Json::object_t&>();
+    object.erase(std::prev(object.end()));
+  }
+}
+
 }  // namespace
 
-Result<std::vector<Json>> action_to_json(const Action& action, JsonFlavour flavour) {
-  std::vector<Json> out;
+// The tree is taken apart from the last child down, in place: a leaf (or an
+// emptied container) is dropped, a container with one child is replaced by
+// that child, and a container C with more children is rotated above its
+// parent P (P takes C's first child into C's old slot and becomes C's first
+// child). Every step moves values between existing slots, so nothing is
+// allocated and no stack is needed; each step removes a node or shortens the
+// chain of last children, so the walk ends after a number of steps
+// proportional to the size of the tree.
+void release_json(Json& value) noexcept {
+  while (child_count(value) != 0) {
+    Json& last = last_child(value);
+    const size_t n = child_count(last);
+    if (n == 0) {
+      drop_last(value);
+    } else if (n == 1) {
+      Json only = std::move(first_child(last));
+      drop_last(last);
+      last = std::move(only);  // the emptied container is destroyed without allocating
+    } else {
+      Json child = std::move(last);
+      last = std::move(first_child(child));
+      first_child(child) = std::move(value);
+      value = std::move(child);
+    }
+  }
+}
+
+void release_json(std::vector<Json>& values) noexcept {
+  while (!values.empty()) {
+    release_json(values.back());
+    values.pop_back();
+  }
+}
+
+Result<JsonList> action_to_json(const Action& action, JsonFlavour flavour) {
+  JsonList out;
+  ReleaseOnExit guard(out);
   if (const auto* orders = std::get_if<action::Orders>(&action.v)) out.reserve(orders->orders.size());
   if (auto s = append_action(out, action, flavour); !s) return std::move(s).error();
   return out;
@@ -363,8 +471,10 @@ Result<Json> order_item_to_json(const OrderItem& item, JsonFlavour flavour) { re
 
 Json liquidator_config_to_json(const LiquidatorConfig& config) {
   Json instruments = Json::array();
+  ReleaseOnExit instruments_guard(instruments);
   for (const LiquidatorInstrumentConfig* inst : config.sorted_instruments()) {
     Json o = Json::object();
+    ReleaseOnExit o_guard(o);
     o["symbol"] = inst->symbol;
     o["max_exposure"] = num(inst->max_exposure);
     o["reserve"] = num(inst->reserve);
@@ -378,6 +488,7 @@ Json liquidator_config_to_json(const LiquidatorConfig& config) {
     instruments.push_back(std::move(o));
   }
   Json out = Json::object();
+  ReleaseOnUnwind out_guard(out);
   out["cross_exposure"] = num(config.cross_exposure);
   out["scoring_skew"] = num(config.scoring_skew);
   out["toxicity"] = num(config.toxicity);

@@ -85,7 +85,7 @@ Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain
       if (!found.empty()) body.order_ids = std::move(found);
     }
   }
-  Result<std::vector<Json>> json = action_to_json(action, flavour);
+  Result<JsonList> json = action_to_json(action, flavour);
   if (!json) return std::move(json).error();
   body.actions = std::move(json).value();
   return body;

@@ -132,23 +132,9 @@ PyObject* list_to_py(size_t n, Make&& make) {
   return list.release();
 }
 
-PyObject* to_py(PyObject* const* vocabulary, const Json& value);
-
-PyObject* array_to_py(PyObject* const* vocabulary, const Json::array_t& array) {
-  return list_to_py(array.size(), [&](size_t i) { return to_py(vocabulary, array[i]); });
-}
-
-PyObject* object_to_py(PyObject* const* vocabulary, const Json::object_t& object) {
-  PyRef dict = PyRef::steal(PyDict_New());
-  if (!dict) return nullptr;
-  for (const auto& [name, member] : object) {
-    PyRef key = PyRef::steal(object_key(vocabulary, name));
-    if (!key || !put(dict.get(), key.get(), to_py(vocabulary, member))) return nullptr;
-  }
-  return dict.release();
-}
-
-PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
+// scalar_to_py returns a new reference to the Python form of a value that is
+// no array or object.
+PyObject* scalar_to_py(const Json& value) {
   using Kind = Json::value_t;
   switch (value.type()) {
     case Kind::null:
@@ -172,20 +158,93 @@ PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
                                        static_cast<Py_ssize_t>(bytes.size()));
     }
     case Kind::array:
-    case Kind::object: {
-      // Values read back from callers can nest deeply; let the interpreter's
-      // recursion limit end that with RecursionError instead of the C stack.
-      if (Py_EnterRecursiveCall(" while converting JSON to Python")) return nullptr;
-      PyObject* out = value.is_array() ? array_to_py(vocabulary, value.get_ref<const Json::array_t&>())
-                                       : object_to_py(vocabulary, value.get_ref<const Json::object_t&>());
-      Py_LeaveRecursiveCall();
-      return out;
-    }
+    case Kind::object:
     case Kind::discarded:
       break;
   }
   PyErr_SetString(PyExc_ValueError, "JSON value has no Python form");
   return nullptr;
+}
+
+// Converter builds the Python form of a JSON value with its own stack, so
+// that values read back from callers, which can nest deeply, never grow the
+// C stack. Each container is created empty (a list of the right length) and
+// stored in its parent before its own elements are converted; a failure
+// drops the root, and with it everything built.
+class Converter {
+ public:
+  explicit Converter(PyObject* const* vocabulary) : vocabulary_(vocabulary) {}
+
+  PyObject* run(const Json& root) {
+    PyRef result = PyRef::steal(start(root));
+    if (!result) return nullptr;
+    while (!frames_.empty()) {
+      Frame& f = frames_.back();
+      if (f.array != nullptr) {
+        if (f.index == f.array->size()) {
+          frames_.pop_back();
+          continue;
+        }
+        const size_t i = f.index++;
+        PyObject* list = f.out;
+        PyObject* element = start((*f.array)[i]);  // may push a frame
+        if (element == nullptr) return nullptr;  // the unfilled slots are NULL, which the list tolerates
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), element);
+      } else {
+        if (f.member == f.end) {
+          frames_.pop_back();
+          continue;
+        }
+        const auto& [name, member] = *f.member++;
+        PyObject* dict = f.out;
+        PyRef key = PyRef::steal(object_key(vocabulary_, name));
+        if (!key || !put(dict, key.get(), start(member))) return nullptr;
+      }
+    }
+    return result.release();
+  }
+
+ private:
+  struct Frame {
+    PyObject* out;  // owned by its parent (or by run's result)
+    const Json::array_t* array;  // null for an object
+    size_t index;
+    Json::object_t::const_iterator member;
+    Json::object_t::const_iterator end;
+  };
+
+  // start returns a new reference to the Python form of value; for a
+  // non-empty container, an empty one whose elements a new frame fills.
+  PyObject* start(const Json& value) {
+    if (value.is_array()) {
+      const auto& array = value.get_ref<const Json::array_t&>();
+      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
+      if (list && !array.empty()) frames_.push_back(Frame{list.get(), &array, 0, {}, {}});
+      return list.release();
+    }
+    if (value.is_object()) {
+      const auto& object = value.get_ref<const Json::object_t&>();
+      PyRef dict = PyRef::steal(PyDict_New());
+      if (dict && !object.empty()) frames_.push_back(Frame{dict.get(), nullptr, 0, object.begin(), object.end()});
+      return dict.release();
+    }
+    return scalar_to_py(value);
+  }
+
+  PyObject* const* vocabulary_;
+  std::vector<Frame> frames_;
+};
+
+PyObject* array_to_py(PyObject* const* vocabulary, const std::vector<Json>& values) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) return nullptr;
+  Converter converter(vocabulary);
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* element = converter.run(values[i]);
+    if (element == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
+  }
+  return list.release();
 }
 
 PyObject* texts_to_py(const std::vector<std::string>& texts) {
@@ -218,7 +277,7 @@ PyObject* const* KeyTable::build() {
 PyObject* json_to_py(const Json& value) {
   PyObject* const* vocabulary = g_json_keys.keys();
   if (vocabulary == nullptr) return nullptr;
-  return to_py(vocabulary, value);
+  return Converter(vocabulary).run(value);
 }
 
 PyObject* json_list_to_py(const std::vector<Json>& values) {

@@ -1,7 +1,9 @@
 // read_prepared.cpp: prepared-message dicts from Python.
 #include "read_prepared.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <string_view>
 #include <utility>
 
@@ -65,20 +67,72 @@ bool text_at(PyObject* dict, PyObject* key, const char* missing, std::string& ou
   return required(dict, key, missing, v) && parse::text(v.get(), out);
 }
 
+// member returns the slot for member `name` of an object being read. A
+// repeated name keeps its last value, as parsing the text would: the earlier
+// value is dropped.
+fyrn::Json& member(fyrn::Json& object, std::string&& name) {
+  auto& members = object.get_ref<fyrn::Json::object_t&>();
+  const size_t before = members.size();
+  // Dicts read back mostly come from our own output, keys in ascending order:
+  // the hint at the end makes each insertion one comparison.
+  const auto it = members.try_emplace(members.end(), std::move(name));
+  if (members.size() == before) {
+    fyrn::release_json(it->second);
+    it->second = nullptr;
+  }
+  return it->second;
+}
+
 }  // namespace
+
+JsonReader::~JsonReader() {
+  close_all();
+  fyrn::release_json(value_);
+}
 
 void JsonReader::defer(const char* problem) {
   if (!problem_) problem_ = problem;
 }
 
-bool JsonReader::read(PyObject* obj) { return value(obj, value_); }
+bool JsonReader::read(PyObject* obj) {
+  try {
+    const bool ok = walk(obj);
+    if (!ok) close_all();
+    return ok;
+  } catch (...) {  // bad_alloc, or a forced unwind (close_all then leaves Python alone)
+    close_all();
+    throw;
+  }
+}
 
-bool JsonReader::array(std::vector<fyrn::Json>& out) {
+bool JsonReader::array(fyrn::JsonList& out) {
   if (problem_) return parse::raise_value_error("actions are not valid JSON: " + *problem_);
   if (!value_.is_array()) {
     return parse::raise_value_error(std::string("actions must be a JSON array, not ") + value_.type_name());
   }
   out = std::move(value_.get_ref<fyrn::Json::array_t&>());
+  return true;
+}
+
+// walk reads obj into value_, then the open containers' items one at a time,
+// innermost container first, closing each when its items are done.
+bool JsonReader::walk(PyObject* obj) {
+  if (!value(obj, value_)) return false;
+  while (!frames_.empty()) {
+    Frame& f = frames_.back();
+    if (f.next == f.end) {
+      close();
+    } else if (!f.is_dict) {
+      PyObject* item = refs_[f.next++].get();
+      if (!value(item, f.target->get_ref<fyrn::Json::array_t&>().emplace_back())) return false;
+    } else {
+      PyObject* k = refs_[f.next].get();
+      PyObject* v = refs_[f.next + 1].get();
+      f.next += 2;
+      std::string name;
+      if (!key(k, name) || !value(v, member(*f.target, std::move(name)))) return false;
+    }
+  }
   return true;
 }
 
@@ -107,6 +161,8 @@ bool JsonReader::key(PyObject* obj, std::string& out) {
   return false;
 }
 
+// value reads a scalar into out, or opens a container (whose items the walk
+// reads later).
 bool JsonReader::value(PyObject* obj, fyrn::Json& out) {
   if (obj == Py_None) {
     out = nullptr;
@@ -153,9 +209,9 @@ bool JsonReader::value(PyObject* obj, fyrn::Json& out) {
     if (!std::isfinite(d)) defer("NaN and infinities are not JSON numbers");
     out = d;
   } else if (PyList_Check(obj) || PyTuple_Check(obj)) {
-    return container(obj, out, false);
+    return open(obj, out, false);
   } else if (PyDict_Check(obj)) {
-    return container(obj, out, true);
+    return open(obj, out, true);
   } else {
     PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
     if (name) PyErr_Format(PyExc_TypeError, "Object of type %S is not JSON serializable", name.get());
@@ -164,60 +220,56 @@ bool JsonReader::value(PyObject* obj, fyrn::Json& out) {
   return true;
 }
 
-// container reads a list, tuple or dict in the dumping's order of checks: an
-// empty one at once (a list or tuple counted after iterating a subclass,
-// which may override __iter__), then a cycle, then the recursion limit.
-bool JsonReader::container(PyObject* obj, fyrn::Json& out, bool is_dict) {
+// open starts a list, tuple or dict in the dumping's order of checks: an
+// empty one is done at once (a list or tuple counted after iterating a
+// subclass, which may override __iter__), then a cycle, then the recursion
+// limit. Every element is held by a strong reference until its container is
+// closed: reading a dict subclass runs its items(), which may change any
+// container.
+bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict) {
   out = is_dict ? fyrn::Json::object() : fyrn::Json::array();
   PyRef fast;
+  Py_ssize_t n = 0;
   if (is_dict) {
-    if (PyDict_GET_SIZE(obj) == 0) return true;
+    n = PyDict_GET_SIZE(obj);
   } else {
     fast = PyRef::steal(PySequence_Fast(obj, "_iterencode_list needs a sequence"));
     if (!fast) return false;
-    if (PySequence_Fast_GET_SIZE(fast.get()) == 0) return true;
+    n = PySequence_Fast_GET_SIZE(fast.get());
   }
-  for (PyObject* open : open_) {
-    if (open == obj) {
-      PyErr_SetString(PyExc_ValueError, "Circular reference detected");
-      return false;
-    }
+  if (n == 0) return true;
+  if (is_open(obj)) {
+    PyErr_SetString(PyExc_ValueError, "Circular reference detected");
+    return false;
   }
-  if (Py_EnterRecursiveCall(" while encoding a JSON object")) return false;
-  open_.push_back(obj);
-  const bool ok = is_dict ? members(obj, out.get_ref<fyrn::Json::object_t&>())
-                          : elements(fast.get(), out.get_ref<fyrn::Json::array_t&>());
-  open_.pop_back();
-  Py_LeaveRecursiveCall();
-  return ok;
-}
+  if (frames_.size() >= fyrn::kMaxJsonDepth) {
+    PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while encoding a JSON object");
+    return false;
+  }
+  const size_t begin = refs_.size();
+  frames_.push_back(Frame{obj, &out, begin, begin, begin, is_dict});
+  // Every frame holds one count of the recursion limit until it is closed.
+  if (Py_EnterRecursiveCall(" while encoding a JSON object")) {
+    frames_.pop_back();
+    return false;
+  }
+  if (frames_.size() > kScannedFrames) deep_open_.insert(obj);
 
-// Every element is held by a strong reference while it is read: reading a
-// dict subclass runs its items(), which may change any container. `seq` is a
-// list or tuple.
-bool JsonReader::elements(PyObject* seq, fyrn::Json::array_t& out) {
-  std::vector<PyRef> items;
-  items.reserve(static_cast<size_t>(PySequence_Fast_GET_SIZE(seq)));
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
-    items.push_back(PyRef::borrow(PySequence_Fast_GET_ITEM(seq, i)));
-  }
-  out.reserve(items.size());
-  for (const PyRef& item : items) {
-    if (!value(item.get(), out.emplace_back())) return false;
-  }
-  return true;
-}
-
-bool JsonReader::members(PyObject* dict, fyrn::Json::object_t& out) {
-  std::vector<std::pair<PyRef, PyRef>> items;
-  if (PyDict_CheckExact(dict)) {
-    items.reserve(static_cast<size_t>(PyDict_GET_SIZE(dict)));
+  if (!is_dict) {
+    refs_.reserve(begin + static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) refs_.push_back(PyRef::borrow(PySequence_Fast_GET_ITEM(fast.get(), i)));
+    out.get_ref<fyrn::Json::array_t&>().reserve(static_cast<size_t>(n));
+  } else if (PyDict_CheckExact(obj)) {
+    refs_.reserve(begin + 2 * static_cast<size_t>(n));
     PyObject* k = nullptr;
     PyObject* v = nullptr;
-    for (Py_ssize_t pos = 0; PyDict_Next(dict, &pos, &k, &v);) items.emplace_back(PyRef::borrow(k), PyRef::borrow(v));
+    for (Py_ssize_t pos = 0; PyDict_Next(obj, &pos, &k, &v);) {
+      refs_.push_back(PyRef::borrow(k));
+      refs_.push_back(PyRef::borrow(v));
+    }
   } else {
     // A subclass is read through its items(), as the dumping does.
-    PyRef list = PyRef::steal(PyMapping_Items(dict));
+    PyRef list = PyRef::steal(PyMapping_Items(obj));
     if (!list) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list.get()); ++i) {
       PyObject* item = PyList_GET_ITEM(list.get(), i);
@@ -225,19 +277,43 @@ bool JsonReader::members(PyObject* dict, fyrn::Json::object_t& out) {
         PyErr_SetString(PyExc_ValueError, "items must return 2-tuples");
         return false;
       }
-      items.emplace_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)), PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
+      refs_.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)));
+      refs_.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
     }
   }
-  for (const auto& [k, v] : items) {
-    std::string name;
-    fyrn::Json member;
-    if (!key(k.get(), name) || !value(v.get(), member)) return false;
-    // A repeated name keeps its last value, as parsing the text would. Dicts
-    // read back mostly come from our own output, keys in ascending order: the
-    // hint at the end makes each insertion one comparison.
-    out.insert_or_assign(out.end(), std::move(name), std::move(member));
-  }
+  frames_.back().end = refs_.size();
   return true;
+}
+
+// is_open is the cycle check: obj is one of the containers being read.
+bool JsonReader::is_open(PyObject* obj) const {
+  const size_t scanned = std::min(frames_.size(), kScannedFrames);
+  for (size_t i = 0; i < scanned; ++i) {
+    if (frames_[i].container == obj) return true;
+  }
+  return frames_.size() > kScannedFrames && deep_open_.count(obj) != 0;
+}
+
+// close ends the innermost container: its value is complete.
+void JsonReader::close() {
+  const Frame& f = frames_.back();
+  if (frames_.size() > kScannedFrames) deep_open_.erase(f.container);
+  const size_t begin = f.begin;
+  frames_.pop_back();
+  Py_LeaveRecursiveCall();
+  refs_.erase(refs_.begin() + static_cast<std::ptrdiff_t>(begin), refs_.end());
+}
+
+// close_all ends every open container after a failure. A thread that no
+// longer holds the interpreter (a forced unwind) leaves the recursion counts
+// and references alone, as PyRef does.
+void JsonReader::close_all() noexcept {
+  const bool usable = python_usable();
+  for (; !frames_.empty(); frames_.pop_back()) {
+    if (usable) Py_LeaveRecursiveCall();
+  }
+  deep_open_.clear();
+  refs_.clear();
 }
 
 bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out) {

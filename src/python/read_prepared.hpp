@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "fyrn/json.hpp"
@@ -24,25 +25,54 @@ namespace fyrn::py {
 // too long to print) raises at once from `read`; what only the parsing would
 // refuse (NaN and infinities, numbers beyond a double, lone surrogates, a top
 // level that is no array) is kept and raised by `array` as ValueError.
+//
+// The walk keeps its own stack, so the C stack does not grow with the depth.
+// Nesting counts against the interpreter's recursion limit as the dumping's
+// does, and past fyrn::kMaxJsonDepth levels it is RecursionError whatever
+// that limit says.
 class JsonReader {
  public:
+  JsonReader() = default;
+  JsonReader(const JsonReader&) = delete;
+  JsonReader& operator=(const JsonReader&) = delete;
+  ~JsonReader();
+
   // read converts obj; false with the dumping's exception set.
   bool read(PyObject* obj);
   // array hands over the value as a list of actions; false with ValueError
   // set if the text would not parse, or is no array.
-  bool array(std::vector<fyrn::Json>& out);
+  bool array(fyrn::JsonList& out);
 
  private:
+  // Frame is one open list, tuple or dict: its items (or key, value pairs)
+  // are refs_[next, end), and its value is being built in *target.
+  struct Frame {
+    PyObject* container;  // kept alive by its parent's items (or the caller)
+    fyrn::Json* target;
+    size_t begin;
+    size_t next;
+    size_t end;
+    bool is_dict;
+  };
+
+  bool walk(PyObject* obj);
   bool value(PyObject* obj, fyrn::Json& out);
+  bool open(PyObject* obj, fyrn::Json& out, bool is_dict);
+  bool is_open(PyObject* obj) const;
+  void close();
+  void close_all() noexcept;
   bool key(PyObject* obj, std::string& out);
-  bool container(PyObject* obj, fyrn::Json& out, bool is_dict);
-  bool elements(PyObject* seq, fyrn::Json::array_t& out);
-  bool members(PyObject* dict, fyrn::Json::object_t& out);
   void defer(const char* problem);
 
   fyrn::Json value_;
   std::optional<std::string> problem_;
-  std::vector<PyObject*> open_;  // containers being read, for cycle detection
+  std::vector<Frame> frames_;
+  std::vector<PyRef> refs_;  // the items of every open container, innermost last
+  // Open containers below the first kScannedFrames levels, for the cycle
+  // check (the levels above are scanned directly, which is faster for the
+  // usual shallow values).
+  std::unordered_set<PyObject*> deep_open_;
+  static constexpr size_t kScannedFrames = 16;
 };
 
 // bytes_from_py reads a byte string from bytes, bytearray or any other

@@ -95,7 +95,7 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
 bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
   fyrn::WalletMessage given;
   if (!wallet_from_py(dict, given)) return false;
-  auto rebuilt = fyrn::validate_wallet_message(given);
+  auto rebuilt = fyrn::validate_wallet_message(std::move(given));
   if (!rebuilt) return parse::raise_core_error(rebuilt.error());
   out = std::move(rebuilt).value();
   return true;
