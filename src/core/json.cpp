@@ -29,6 +29,15 @@ Json num_u(uint64_t value) { return Json(static_cast<Json::number_unsigned_t>(va
 Json num_i(int64_t value) { return Json(static_cast<Json::number_integer_t>(value)); }
 Json key_text(const Pubkey& key) { return Json(key.to_base58()); }
 
+// move_into moves `value` into member `key` of `object`. The member is made
+// first: written as `object[key] = std::move(value)`, the value would already
+// sit in the assignment's by-value parameter when making the member fails,
+// and be destroyed there unreleased.
+void move_into(Json& object, const char* key, Json& value) {
+  Json& slot = object[key];
+  slot = std::move(value);
+}
+
 // A one-key object {outer: inner}.
 Json tagged(const char* outer, Json inner) {
   ReleaseOnExit inner_guard(inner);
@@ -52,7 +61,7 @@ void put_builder_code(Json& inner, const std::optional<Commission>& code) {
   ReleaseOnExit bc_guard(bc);
   bc["to"] = key_text(code->to);
   bc["fee"] = num_u(code->fee);
-  inner["builderCode"] = std::move(bc);
+  move_into(inner, "builderCode", bc);
 }
 
 void put_optional(Json& inner, const char* key, const std::optional<double>& value) {
@@ -139,7 +148,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
             for (const auto& s : c.symbols) symbols.push_back(s);
             Json in = Json::object();
             ReleaseOnExit in_guard(in);
-            in["c"] = std::move(symbols);
+            move_into(in, "c", symbols);
             return tagged("cxa", std::move(in));
           },
           [&](const item::Stop& s) -> Result<Json> { return conditional_json("st", s, flavour); },
@@ -171,7 +180,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
             in["c"] = t.symbol;
             in["d"] = t.is_buy;
             in["tr"] = num(t.trigger_price);
-            in["actions"] = std::move(*actions);
+            move_into(in, "actions", *actions);
             return tagged("trig", std::move(in));
           },
           [&](const item::OnFill& f) -> Result<Json> {
@@ -190,8 +199,8 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
             ReleaseOnExit actions_guard(*actions);
             Json in = Json::object();
             ReleaseOnExit in_guard(in);
-            in["trigger"] = std::move(trigger);
-            in["actions"] = std::move(*actions);
+            move_into(in, "trigger", trigger);
+            move_into(in, "actions", *actions);
             return tagged("of", std::move(in));
           },
           [&](const item::TrailingStop& t) -> Result<Json> {
@@ -224,7 +233,7 @@ void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold
                 uint32_t proposal_lifetime_secs) {
   Json keys = key_array(signers);
   ReleaseOnExit keys_guard(keys);
-  in["signers"] = std::move(keys);
+  move_into(in, "signers", keys);
   in["threshold"] = num_u(threshold);
   in["timeLockSecs"] = num_u(time_lock_secs);
   in["proposalLifetimeSecs"] = num_u(proposal_lifetime_secs);
@@ -274,7 +283,7 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
             }
             Json in = Json::object();
             ReleaseOnExit in_guard(in);
-            in["oracles"] = std::move(oracles);
+            move_into(in, "oracles", oracles);
             return one(tagged("o", std::move(in)));
           },
           [&](const action::Faucet& a) -> Status {
@@ -293,7 +302,7 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
             for (const auto& [symbol, leverage] : a.max_leverage) m[symbol] = num(leverage);
             Json in = Json::object();
             ReleaseOnExit in_guard(in);
-            in["m"] = std::move(m);
+            move_into(in, "m", m);
             return one(tagged("updateUserSettings", std::move(in)));
           },
           [&](const action::AgentWalletCreation& a) -> Status {
@@ -361,7 +370,7 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
             Json in = Json::object();
             ReleaseOnExit in_guard(in);
             in["m"] = key_text(a.multisig);
-            in["a"] = std::move(list);
+            move_into(in, "a", list);
             return one(tagged("msp", std::move(in)));
           },
           [&](const action::MultisigApprove& a) -> Status { return one(multisig_ref("msa", a.multisig, a.proposal)); },
@@ -494,7 +503,7 @@ Json liquidator_config_to_json(const LiquidatorConfig& config) {
   out["toxicity"] = num(config.toxicity);
   out["urgency_size_fraction"] = num(config.urgency_size_fraction);
   out["sweep_sds"] = num(config.sweep_sds);
-  out["instruments"] = std::move(instruments);
+  move_into(out, "instruments", instruments);
   return out;
 }
 
