@@ -11,7 +11,13 @@
 #include "fyrn/base58.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
+#include <memory>
+#include <type_traits>
 #include <vector>
+
+#include "fyrn/batch.hpp"
 
 namespace fyrn::base58 {
 namespace {
@@ -48,28 +54,31 @@ inline u64 div_step(u64 u1, u64 u0, u64& q) {
   return r;
 }
 
-// absorb computes limbs = limbs · 2^(64K) + words[0 .. K), words most
-// significant first. The K carry chains of one pass interleave, so that the
-// latency of each division overlaps with the others.
-template <size_t K>
-void absorb(std::vector<u64>& limbs, const u64* words) {
-  u64 carry[K];
-  for (size_t k = 0; k < K; ++k) carry[k] = words[k];
-  auto step = [&carry](u64 x) {
-    for (size_t k = 0; k < K; ++k) {
-      // (x / 2^kShift) · 2^64 + carry, shifted left by kShift bits.
-      x = div_step(x | (carry[k] >> (64 - kShift)), carry[k] << kShift, carry[k]);
+// Limbs is the limb store of the short loop: on the stack for message-sized
+// input, which then costs no allocation.
+class Limbs {
+ public:
+  explicit Limbs(size_t n_bytes) {
+    const size_t cap = n_bytes * 137 / 1000 + 2;  // log(256) / log(58^10) < 0.137
+    if (cap > std::size(stack_)) {
+      heap_.resize(cap);
+      data_ = heap_.data();
     }
-    return x;
-  };
-  for (u64& limb : limbs) limb = step(limb);
-  auto any = [&carry] {
-    u64 all = 0;
-    for (size_t k = 0; k < K; ++k) all |= carry[k];
-    return all != 0;
-  };
-  while (any()) limbs.push_back(step(0));
-}
+  }
+  Limbs(const Limbs&) = delete;
+  Limbs& operator=(const Limbs&) = delete;
+
+  u64* data() { return data_; }
+  const u64* data() const { return data_; }
+  size_t size() const { return size_; }
+  void push(u64 limb) { data_[size_++] = limb; }
+
+ private:
+  u64 stack_[96];  // 700 bytes
+  std::vector<u64> heap_;
+  u64* data_ = stack_;
+  size_t size_ = 0;
+};
 
 inline u64 load_be(const uint8_t* p, size_t len) {
   u64 v = 0;
@@ -77,31 +86,88 @@ inline u64 load_be(const uint8_t* p, size_t len) {
   return v;
 }
 
-// short_limbs returns the base 58^10 limbs (least significant first, not
-// shifted) of the n bytes at p.
-std::vector<u64> short_limbs(const uint8_t* p, size_t n) {
-  std::vector<u64> limbs;
-  limbs.reserve(n * 137 / 1000 + 2);  // log(256) / log(58^10) < 0.137
-  const size_t head = n % 8;
-  if (head != 0) {
-    const u64 w = load_be(p, head);
-    absorb<1>(limbs, &w);
-  }
-  const size_t n_words = n / 8;
-  std::vector<u64> words(n_words);
-  for (size_t i = 0; i < n_words; ++i) words[i] = load_be(p + head + 8 * i, 8);
+// absorb computes limbs = limbs · 2^(64K) + the K big-endian words at p. The
+// K carry chains of one pass interleave, so that the latency of each division
+// overlaps with the others.
+template <size_t K>
+void absorb(Limbs& limbs, const uint8_t* p, size_t head) {
+  u64 carry[K];
+  carry[0] = load_be(p, head);
+  for (size_t k = 1; k < K; ++k) carry[k] = load_be(p + head + 8 * (k - 1), 8);
+  auto step = [&carry](u64 x) {
+    for (size_t k = 0; k < K; ++k) {
+      // (x / 2^kShift) · 2^64 + carry, shifted left by kShift bits.
+      x = div_step(x | (carry[k] >> (64 - kShift)), carry[k] << kShift, carry[k]);
+    }
+    return x;
+  };
+  u64* limb = limbs.data();
+  for (size_t j = 0, used = limbs.size(); j < used; ++j) limb[j] = step(limb[j]);
+  auto any = [&carry] {
+    u64 all = 0;
+    for (size_t k = 0; k < K; ++k) all |= carry[k];
+    return all != 0;
+  };
+  while (any()) limbs.push(step(0));
+}
+
+// short_limbs fills `limbs` with the base 58^10 limbs (least significant
+// first, not shifted) of the n bytes at p.
+void short_limbs(Limbs& limbs, const uint8_t* p, size_t n) {
+  // Words of 8 bytes, the first one short when n is not a multiple of 8; the
+  // first pass takes as many words as make the rest a multiple of kWords.
+  constexpr size_t kWords = 4;
+  const size_t head = n % 8 != 0 ? n % 8 : 8;
+  const size_t n_words = (n + 7) / 8;
   size_t w = 0;
-  for (; (n_words - w) % 4 != 0; ++w) absorb<1>(limbs, &words[w]);
-  for (; w < n_words; w += 4) absorb<4>(limbs, &words[w]);
-  for (u64& limb : limbs) limb >>= kShift;
-  return limbs;
+  const uint8_t* at = p;
+  auto first = [&](auto k) {
+    absorb<decltype(k)::value>(limbs, at, head);
+    at += head + 8 * (decltype(k)::value - 1);
+    w += decltype(k)::value;
+  };
+  switch (n_words % kWords) {
+    case 1: first(std::integral_constant<size_t, 1>{}); break;
+    case 2: first(std::integral_constant<size_t, 2>{}); break;
+    case 3: first(std::integral_constant<size_t, 3>{}); break;
+    default: if (n_words != 0) first(std::integral_constant<size_t, kWords>{}); break;
+  }
+  for (; w < n_words; w += kWords, at += 8 * kWords) absorb<kWords>(limbs, at, 8);
+  for (size_t j = 0; j < limbs.size(); ++j) limbs.data()[j] >>= kShift;
+}
+
+// split10 writes the ten base-58 digits of a base 58^10 limb, most
+// significant first, as alphabet characters.
+inline void split10(u64 limb, char* out) {
+  uint32_t hi = static_cast<uint32_t>(limb / 656356768), lo = static_cast<uint32_t>(limb % 656356768);  // 58^5
+  for (int d = 4; d >= 0; --d) {
+    out[d] = kAlphabet[hi % 58];
+    out[d + 5] = kAlphabet[lo % 58];
+    hi /= 58;
+    lo /= 58;
+  }
+}
+
+// render_short returns `ones` '1's, then the limbs' digits without leading
+// zero digits.
+std::string render_short(const Limbs& limbs, size_t ones) {
+  if (limbs.size() == 0) return std::string(ones, '1');
+  char top[10];
+  split10(limbs.data()[limbs.size() - 1], top);
+  size_t skip = 0;
+  while (top[skip] == '1') ++skip;  // the top limb is not zero
+  std::string out(ones + (10 - skip) + 10 * (limbs.size() - 1), '1');
+  char* at = out.data() + ones;
+  for (size_t k = skip; k < 10; ++k) *at++ = top[k];
+  for (size_t j = limbs.size() - 1; j-- > 0; at += 10) split10(limbs.data()[j], at);
+  return out;
 }
 
 // append_digits appends the base-58 digits (values 0..57), least significant
-// first, of the limbs in base 58^10: ten per limb.
-void append_digits(std::vector<uint8_t>& out, const std::vector<u64>& limbs) {
-  for (u64 limb : limbs) {
-    u64 lo = limb % 656356768, hi = limb / 656356768;  // 58^5
+// first, of the limbs: ten per limb.
+void append_digits(std::vector<uint8_t>& out, const Limbs& limbs) {
+  for (size_t j = 0; j < limbs.size(); ++j) {
+    u64 lo = limbs.data()[j] % 656356768, hi = limbs.data()[j] / 656356768;  // 58^5
     for (int d = 0; d < 5; ++d, lo /= 58) out.push_back(static_cast<uint8_t>(lo % 58));
     for (int d = 0; d < 5; ++d, hi /= 58) out.push_back(static_cast<uint8_t>(hi % 58));
   }
@@ -144,7 +210,7 @@ inline u64 mul_mod(u64 a, u64 b) {
   const bool borrow = __builtin_sub_overflow(lo, hh, &t);
   t -= kEps & mask_if(borrow);
   u64 r;
-  const bool carry = __builtin_add_overflow(t, hl * kEps, &r);
+  const bool carry = __builtin_add_overflow(t, (hl << 32) - hl, &r);  // hl · (2^32 − 1)
   r += kEps & mask_if(carry);
   return r - (kP & mask_if(r >= kP));
 }
@@ -175,18 +241,44 @@ struct Roots {
   std::vector<u64> fwd, inv;
 };
 
-// forward transforms a[0, n) in place, natural order in, bit-reversed out.
-void forward(u64* a, size_t n, const Roots& roots) {
-  for (size_t h = n / 2; h >= 2; h /= 2) {
-    const u64* w = roots.fwd.data() + h;
-    for (size_t i = 0; i < n; i += 2 * h) {
-      for (size_t j = 0; j < h; ++j) {
-        const u64 u = a[i + j], v = a[i + j + h];
-        a[i + j] = add_mod(u, v);
-        a[i + j + h] = mul_mod(sub_mod(u, v), w[j]);
-      }
+// dif_stage is one decimation-in-frequency stage of half-length h over a[0, n).
+inline void dif_stage(u64* a, size_t n, size_t h, const Roots& roots) {
+  const u64* w = roots.fwd.data() + h;
+  for (size_t i = 0; i < n; i += 2 * h) {
+    for (size_t j = 0; j < h; ++j) {
+      const u64 u = a[i + j], v = a[i + j + h];
+      a[i + j] = add_mod(u, v);
+      a[i + j + h] = mul_mod(sub_mod(u, v), w[j]);
     }
   }
+}
+
+// dit_stage is one decimation-in-time stage with the inverse roots.
+inline void dit_stage(u64* a, size_t n, size_t h, const Roots& roots) {
+  const u64* w = roots.inv.data() + h;
+  for (size_t i = 0; i < n; i += 2 * h) {
+    for (size_t j = 0; j < h; ++j) {
+      const u64 u = a[i + j], v = mul_mod(a[i + j + h], w[j]);
+      a[i + j] = add_mod(u, v);
+      a[i + j + h] = sub_mod(u, v);
+    }
+  }
+}
+
+// Transforms up to kInCache points (32 KiB) run stage by stage; larger ones
+// split after their first stage into two independent halves, so that every
+// stage below that size works in cache instead of streaming the whole array.
+constexpr size_t kInCache = 4096;
+
+// forward transforms a[0, n) in place, natural order in, bit-reversed out.
+void forward(u64* a, size_t n, const Roots& roots) {
+  if (n > kInCache) {
+    dif_stage(a, n, n / 2, roots);
+    forward(a, n / 2, roots);
+    forward(a + n / 2, n / 2, roots);
+    return;
+  }
+  for (size_t h = n / 2; h >= 2; h /= 2) dif_stage(a, n, h, roots);
   for (size_t i = 0; i + 1 < n; i += 2) {  // h = 1: the only twiddle is 1
     const u64 u = a[i], v = a[i + 1];
     a[i] = add_mod(u, v);
@@ -194,31 +286,81 @@ void forward(u64* a, size_t n, const Roots& roots) {
   }
 }
 
-// inverse undoes forward (bit-reversed in, natural order out), scaling by 1/n.
+// inverse undoes forward up to a factor n (bit-reversed in, natural order out).
 void inverse(u64* a, size_t n, const Roots& roots) {
+  if (n > kInCache) {
+    inverse(a, n / 2, roots);
+    inverse(a + n / 2, n / 2, roots);
+    dit_stage(a, n, n / 2, roots);
+    return;
+  }
   for (size_t i = 0; i + 1 < n; i += 2) {  // h = 1: the only twiddle is 1
     const u64 u = a[i], v = a[i + 1];
     a[i] = add_mod(u, v);
     a[i + 1] = sub_mod(u, v);
   }
-  for (size_t h = 2; h < n; h *= 2) {
-    const u64* w = roots.inv.data() + h;
-    for (size_t i = 0; i < n; i += 2 * h) {
-      for (size_t j = 0; j < h; ++j) {
-        const u64 u = a[i + j], v = mul_mod(a[i + j + h], w[j]);
-        a[i + j] = add_mod(u, v);
-        a[i + j + h] = sub_mod(u, v);
-      }
-    }
-  }
-  const u64 scale = pow_mod(n, kP - 2);
-  for (size_t i = 0; i < n; ++i) a[i] = mul_mod(a[i], scale);
+  for (size_t h = 2; h < n; h *= 2) dit_stage(a, n, h, roots);
 }
+
+// inverse_scale is 1/n, by which the pointwise products are multiplied so
+// that `inverse` needs no scaling pass of its own.
+u64 inverse_scale(size_t n) { return pow_mod(n, kP - 2); }
 
 // ---- Long input: divide and conquer in base 58^m ----------------------------
 
 using Coeffs = std::vector<u64>;  // base 58^m, least significant first
 
+// Halves of at least kParallelBytes bytes, and transforms of at least
+// kParallelPoints points, are worked side by side on the worker pool.
+constexpr size_t kParallelBytes = 16384;
+constexpr size_t kParallelPoints = size_t{1} << 15;
+
+void forward_split(u64* a, size_t n, const Roots& roots) {
+  if (n < kParallelPoints) return forward(a, n, roots);
+  dif_stage(a, n, n / 2, roots);
+  run_both([&] { forward_split(a, n / 2, roots); }, [&] { forward_split(a + n / 2, n / 2, roots); });
+}
+
+void inverse_split(u64* a, size_t n, const Roots& roots) {
+  if (n < kParallelPoints) return inverse(a, n, roots);
+  run_both([&] { inverse_split(a, n / 2, roots); }, [&] { inverse_split(a + n / 2, n / 2, roots); });
+  dit_stage(a, n, n / 2, roots);
+}
+
+size_t transform_size(size_t len) {
+  size_t n = 1;
+  while (n < len) n *= 2;
+  return n;
+}
+
+// Level is the power P_j of one level and its transform at the size of that
+// level's products (twice its length), scaled by 1/size; the transform is
+// empty where products by P_j are done directly.
+struct Level {
+  Coeffs power;
+  Coeffs transform;
+};
+
+// The levels and roots of the default thresholds are the same for every
+// input, so they are kept for the process once computed, for inputs of up to
+// about a megabyte (some 10 MB of tables). They are published through atomic
+// pointers and never freed: lock-free, so a fork() cannot leave a lock held
+// in the child, and readers never see a table go away.
+constexpr size_t kCachedLevels = 8;
+std::atomic<const Level*> g_levels[5][kCachedLevels];  // by digits per coefficient, then level
+std::atomic<const Roots*> g_roots{nullptr};
+
+template <typename T>
+const T* publish(std::atomic<const T*>& slot, std::unique_ptr<T> mine) {
+  const T* expected = nullptr;
+  if (slot.compare_exchange_strong(expected, mine.get(), std::memory_order_acq_rel)) return mine.release();
+  return expected;  // another thread was first; its copy is equal
+}
+
+// LongEncoder converts n bytes by value = high · 256^k + low, recursively,
+// with k = leaf_bytes · 2^j. Everything the recursion shares (the powers
+// P_j = 256^(leaf_bytes · 2^j), their transforms, the roots) is computed
+// first; the recursion then only reads it, so its halves can run in parallel.
 class LongEncoder {
  public:
   LongEncoder(const detail::EncodeTuning& tuning, size_t n_bytes) : t_(tuning) {
@@ -229,16 +371,17 @@ class LongEncoder {
     m_ = t_.digits_per_coeff;
     if (m_ == 0) {
       for (m_ = 4; m_ > 1; --m_) {
-        if (bound_ok(m_, digits / m_ / 2 + 2)) break;
+        if (bound_ok(m_, digits / static_cast<size_t>(m_) / 2 + 2)) break;
       }
     }
-    base_ = 1;
-    for (int i = 0; i < m_; ++i) base_ *= 58;
+    size_t levels = 0;  // P_0 .. P_{levels − 1} are needed
+    for (size_t low = t_.leaf_bytes; low < n_bytes; low *= 2) ++levels;
+    prepare_powers(levels);
   }
 
   // digits returns the base-58 digits, least significant first, of the n
   // bytes at p (which has no leading zero byte).
-  std::vector<uint8_t> digits(const uint8_t* p, size_t n) {
+  std::vector<uint8_t> digits(const uint8_t* p, size_t n) const {
     Coeffs value = convert(p, n);
     std::vector<uint8_t> out;
     out.reserve(value.size() * static_cast<size_t>(m_));
@@ -249,17 +392,21 @@ class LongEncoder {
   }
 
  private:
-  bool bound_ok(int m, size_t shorter) const {
+  static bool bound_ok(int m, size_t shorter) {
     u64 b = 1;
     for (int i = 0; i < m; ++i) b *= 58;
     const u128 worst = static_cast<u128>(b - 1) * (b - 1) * shorter;
     return worst < kP;
   }
 
+  bool direct(size_t shorter) const { return shorter <= t_.ntt_min_coeffs; }
+
   // leaf converts up to leaf_bytes bytes with the short-input loop.
   Coeffs leaf(const uint8_t* p, size_t n) const {
+    Limbs limbs(n);
+    short_limbs(limbs, p, n);
     std::vector<uint8_t> d;
-    append_digits(d, short_limbs(p, n));
+    append_digits(d, limbs);
     Coeffs out((d.size() + static_cast<size_t>(m_) - 1) / static_cast<size_t>(m_), 0);
     for (size_t k = d.size(); k-- > 0;) out[k / m_] = out[k / m_] * 58 + d[k];
     trim(out);
@@ -270,109 +417,159 @@ class LongEncoder {
     while (!c.empty() && c.back() == 0) c.pop_back();
   }
 
-  // power returns 256^(leaf_bytes · 2^j) in base 58^m.
-  const Coeffs& power(size_t j) {
-    if (powers_.empty()) {
-      std::vector<uint8_t> one(t_.leaf_bytes + 1, 0);
-      one[0] = 1;
-      powers_.push_back(leaf(one.data(), one.size()));
+  // prepare_powers makes levels_[0 .. levels) and roots_ ready: from the
+  // process-wide tables where the thresholds are the default ones, else
+  // computed here. P_{j+1} = P_j², from P_j's transform.
+  void prepare_powers(size_t levels) {
+    if (levels == 0) return;
+    const detail::EncodeTuning& d = detail::kEncodeTuning;
+    const bool defaults = t_.leaf_bytes == d.leaf_bytes && t_.ntt_min_coeffs == d.ntt_min_coeffs;
+    levels_.resize(levels, nullptr);
+    for (size_t j = 0; j < levels; ++j) {
+      const bool shared = defaults && j < kCachedLevels;
+      if (shared) levels_[j] = g_levels[m_][j].load(std::memory_order_acquire);
+      if (levels_[j] != nullptr) continue;
+      auto level = std::make_unique<Level>();
+      if (j == 0) {
+        std::vector<uint8_t> one(t_.leaf_bytes + 1, 0);
+        one[0] = 1;
+        level->power = leaf(one.data(), one.size());
+      } else {
+        level->power = square(*levels_[j - 1]);
+      }
+      const Coeffs& pw = level->power;
+      if (!direct(pw.size())) {
+        const size_t n = transform_size(2 * pw.size() - 1);
+        level->transform.assign(n, 0);
+        std::copy(pw.begin(), pw.end(), level->transform.begin());
+        forward_split(level->transform.data(), n, roots(n));
+        const u64 scale = inverse_scale(n);
+        for (u64& v : level->transform) v = mul_mod(v, scale);
+      }
+      if (shared) {
+        levels_[j] = publish(g_levels[m_][j], std::move(level));
+      } else {
+        levels_[j] = level.get();
+        owned_levels_.push_back(std::move(level));
+      }
     }
-    while (powers_.size() <= j) {
-      const Coeffs& prev = powers_.back();
-      powers_.push_back(normalise(multiply(prev, prev, nullptr), {}));
-    }
-    return powers_[j];
+    // The largest transform is the top level's.
+    const Level& top = *levels_.back();
+    roots(top.transform.empty() ? 2 : top.transform.size());
   }
 
-  // power_transform returns the transform of power(j) padded to n points;
-  // every node of level j but the first multiplies by the same one.
-  const Coeffs& power_transform(size_t j, size_t n) {
-    if (transforms_.size() <= j) transforms_.resize(j + 1);
-    Coeffs& t = transforms_[j];
-    if (t.size() != n) {
-      const Coeffs& pw = power(j);
-      t.assign(n, 0);
-      std::copy(pw.begin(), pw.end(), t.begin());
-      forward(t.data(), n, roots(n));
-    }
-    return t;
+  // square returns P_{j+1} = P_j², carried.
+  Coeffs square(const Level& level) {
+    const Coeffs& pw = level.power;
+    if (level.transform.empty()) return normalise(multiply_direct(pw, pw), {});
+    const Coeffs& t = level.transform;
+    const size_t n = t.size();
+    Coeffs sq(n);
+    const u64 n_mod = n % kP;  // t carries 1/n once, its square twice
+    for (size_t k = 0; k < n; ++k) sq[k] = mul_mod(mul_mod(t[k], t[k]), n_mod);
+    inverse_split(sq.data(), n, roots(n));
+    sq.resize(2 * pw.size() - 1);
+    return normalise(std::move(sq), {});
   }
 
+  // roots returns a table for transforms of up to n points, kept as roots_:
+  // the process-wide one when large enough (it is replaced, never freed, when
+  // a larger one is needed and stays within the cached sizes).
   const Roots& roots(size_t n) {
-    if (roots_.fwd.size() < n) roots_ = Roots(n);
-    return roots_;
+    if (roots_ != nullptr && roots_->fwd.size() >= n) return *roots_;
+    const Roots* shared = g_roots.load(std::memory_order_acquire);
+    if (shared != nullptr && shared->fwd.size() >= n) return *(roots_ = shared);
+    auto mine = std::make_unique<Roots>(n);
+    constexpr size_t kCachedPoints = size_t{1} << 18;  // the top cached level's
+    if (n <= kCachedPoints) {
+      const Roots* expected = shared;
+      if (g_roots.compare_exchange_strong(expected, mine.get(), std::memory_order_acq_rel)) {
+        return *(roots_ = mine.release());  // the smaller one stays for its readers
+      }
+    }
+    owned_roots_ = std::move(mine);
+    return *(roots_ = owned_roots_.get());
   }
 
-  Coeffs convert(const uint8_t* p, size_t n) {
+  Coeffs convert(const uint8_t* p, size_t n) const {
     if (n <= t_.leaf_bytes) return leaf(p, n);
     // The low part is the largest leaf_bytes · 2^j below n, so the high part
-    // is no longer than the low one.
+    // is no longer than the low one (and its value below P_j).
     size_t j = 0, low = t_.leaf_bytes;
     while (2 * low < n) {
       low *= 2;
       ++j;
     }
-    const Coeffs high = convert(p, n - low);
-    const Coeffs low_value = convert(p + (n - low), low);
-    return normalise(multiply(high, power(j), &j), low_value);
+    Coeffs high, low_value;
+    auto do_high = [&] { high = convert(p, n - low); };
+    auto do_low = [&] { low_value = convert(p + (n - low), low); };
+    if (low >= kParallelBytes) {
+      run_both(do_high, do_low);
+    } else {
+      do_high();
+      do_low();
+    }
+    return normalise(multiply_by_power(high, j), low_value);
   }
 
-  // multiply returns the exact coefficients of a · b (not yet carried); a
-  // square when b is a; b is power(*level) when level is given.
-  Coeffs multiply(const Coeffs& a, const Coeffs& b, const size_t* level) {
-    if (a.empty() || b.empty()) return {};
-    const size_t len = a.size() + b.size() - 1;
-    Coeffs out(len, 0);
-    if (std::min(a.size(), b.size()) <= t_.ntt_min_coeffs) {
-      for (size_t i = 0; i < a.size(); ++i) {
-        for (size_t k = 0; k < b.size(); ++k) out[i + k] += a[i] * b[k];
-      }
-      return out;
+  static Coeffs multiply_direct(const Coeffs& a, const Coeffs& b) {
+    Coeffs out(a.size() + b.size() - 1, 0);
+    for (size_t i = 0; i < a.size(); ++i) {
+      for (size_t k = 0; k < b.size(); ++k) out[i + k] += a[i] * b[k];
     }
-    size_t n = 1;
-    while (n < len) n *= 2;
-    const Roots& r = roots(n);
-    Coeffs fa(n, 0);
-    std::copy(a.begin(), a.end(), fa.begin());
-    forward(fa.data(), n, r);
-    if (&a == &b) {
-      for (size_t i = 0; i < n; ++i) fa[i] = mul_mod(fa[i], fa[i]);
-    } else if (level != nullptr) {
-      const Coeffs& fb = power_transform(*level, n);
-      for (size_t i = 0; i < n; ++i) fa[i] = mul_mod(fa[i], fb[i]);
-    } else {
-      Coeffs fb(n, 0);
-      std::copy(b.begin(), b.end(), fb.begin());
-      forward(fb.data(), n, r);
-      for (size_t i = 0; i < n; ++i) fa[i] = mul_mod(fa[i], fb[i]);
-    }
-    inverse(fa.data(), n, r);
-    std::copy(fa.begin(), fa.begin() + static_cast<std::ptrdiff_t>(len), out.begin());
     return out;
+  }
+
+  // multiply_by_power returns the exact coefficients of high · P_j (not yet
+  // carried); high is below P_j, so the product fits P_j's transform size.
+  Coeffs multiply_by_power(const Coeffs& high, size_t j) const {
+    const Coeffs& pw = levels_[j]->power;
+    if (high.empty()) return {};
+    if (direct(std::min(high.size(), pw.size()))) return multiply_direct(high, pw);
+    const Coeffs& fb = levels_[j]->transform;
+    const size_t n = fb.size();
+    Coeffs fa(n, 0);
+    std::copy(high.begin(), high.end(), fa.begin());
+    forward_split(fa.data(), n, *roots_);
+    for (size_t i = 0; i < n; ++i) fa[i] = mul_mod(fa[i], fb[i]);  // fb carries the 1/n
+    inverse_split(fa.data(), n, *roots_);
+    fa.resize(high.size() + pw.size() - 1);
+    return fa;
   }
 
   // normalise returns product + addend in base 58^m, every coefficient below
   // the base. Each input coefficient is below the prime.
   Coeffs normalise(Coeffs product, const Coeffs& addend) const {
+    switch (m_) {
+      case 1: return carry<58>(std::move(product), addend);
+      case 2: return carry<58 * 58>(std::move(product), addend);
+      case 3: return carry<58 * 58 * 58>(std::move(product), addend);
+      default: return carry<58 * 58 * 58 * 58>(std::move(product), addend);
+    }
+  }
+
+  // The base is a constant, so that its divisions become multiplications.
+  template <u64 kBase>
+  static Coeffs carry(Coeffs product, const Coeffs& addend) {
     if (product.size() < addend.size()) product.resize(addend.size(), 0);
     u64 carry = 0;
     for (size_t k = 0; k < product.size(); ++k) {
-      const u64 c = product[k] + (k < addend.size() ? addend[k] : 0);  // below 2^64: base < 2^32
-      const u64 t = c % base_ + carry;
-      product[k] = t % base_;
-      carry = c / base_ + t / base_;
+      const u64 c = product[k] + (k < addend.size() ? addend[k] : 0);  // below 2^64: the base is below 2^32
+      const u64 t = c % kBase + carry;
+      product[k] = t % kBase;
+      carry = c / kBase + t / kBase;
     }
-    for (; carry != 0; carry /= base_) product.push_back(carry % base_);
+    for (; carry != 0; carry /= kBase) product.push_back(carry % kBase);
     trim(product);
     return product;
   }
 
   detail::EncodeTuning t_;
   int m_ = 4;
-  u64 base_ = 1;
-  std::vector<Coeffs> powers_;
-  std::vector<Coeffs> transforms_;
-  Roots roots_{0};
+  std::vector<const Level*> levels_;
+  std::vector<std::unique_ptr<Level>> owned_levels_;  // those not kept for the process
+  const Roots* roots_ = nullptr;
+  std::unique_ptr<Roots> owned_roots_;
 };
 
 size_t leading_zeros(const uint8_t* data, size_t len) {
@@ -387,9 +584,9 @@ namespace detail {
 
 std::string encode_short(const uint8_t* data, size_t len) {
   const size_t zeros = leading_zeros(data, len);
-  std::vector<uint8_t> digits;
-  append_digits(digits, short_limbs(data + zeros, len - zeros));
-  return text_of(digits, zeros);
+  Limbs limbs(len - zeros);
+  short_limbs(limbs, data + zeros, len - zeros);
+  return render_short(limbs, zeros);
 }
 
 std::string encode_tuned(const uint8_t* data, size_t len, const EncodeTuning& tuning) {

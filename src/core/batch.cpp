@@ -443,6 +443,32 @@ Status for_each_index_streamed(size_t n, IndexBody body, IndexSink sink) {
   return run_parallel_streamed(n, body, sink);
 }
 
+void run_both(FunctionRef<void()> first, FunctionRef<void()> second) {
+  if (!Pool::instance().enter()) {
+    first();
+    second();
+    return;
+  }
+  PoolLease lease;
+  std::exception_ptr carried[2];
+  auto guarded = [](FunctionRef<void()>& fn, std::exception_ptr& slot) {
+    try {
+      fn();
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      slot = std::current_exception();
+    }
+  };
+  tbb::task_group group;
+  group.run([&] { guarded(second, carried[1]); });
+  guarded(first, carried[0]);
+  group.wait();
+  for (const std::exception_ptr& e : carried) {
+    if (e) rethrow_carried(e);
+  }
+}
+
 bool batch_pool_usable() { return Pool::instance().usable(); }
 
 Status check_batch_nonce_range(uint64_t base, size_t n) {
