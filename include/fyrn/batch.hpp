@@ -6,7 +6,10 @@
 // parent and child both start afresh on their next batch; when that is not
 // possible (another thread is inside a batch, or another thread still holds
 // pool state), the child signs its batches on the calling thread instead of
-// touching the inherited pool. Unloading the library shuts the pool down too.
+// touching the inherited pool. A fork from inside a streamed batch's sink (on
+// the batch's calling thread) first finishes the work already handed to the
+// pool; the child then completes that batch on its own thread, with the same
+// results. Unloading the library shuts the pool down too.
 #pragma once
 
 #include <cstddef>
