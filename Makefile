@@ -127,6 +127,40 @@ test: fuzz-smoke
 leaks: build
 	PYTHONPATH=$(BUILD) $(PY) tools/leaks.py
 
+# `make test-pythons`: for every interpreter of the claimed range (3.10–3.13)
+# found on this machine (pyenv's versions, else python3.X on PATH), a fresh
+# venv, `pip install .[test]` (a build from source) and the whole pytest suite
+# against that installed module, run from tests/ so that nothing of the dev
+# build tree is imported. tests/test_cpp_package.py skips itself there: it
+# needs the C++ example that `make check-cpp-package` builds. Not part of
+# `make test`, which stays on the default interpreter.
+PYTHON_VERSIONS ?= 3.10 3.11 3.12 3.13
+PYTHONS_DIR := $(BUILD)/pythons
+
+.PHONY: test-pythons
+test-pythons: system-packages
+	@mkdir -p $(PYTHONS_DIR); status=0; found=0; summary=""; \
+	root=$$(pyenv root 2>/dev/null || true); \
+	for v in $(PYTHON_VERSIONS); do \
+	  py=""; \
+	  if [ -n "$$root" ]; then \
+	    py=$$(ls -d $$root/versions/$$v.*/bin/python$$v 2>/dev/null | sort -V | tail -n 1); fi; \
+	  if [ -z "$$py" ] && command -v python$$v >/dev/null && python$$v -c pass 2>/dev/null; then \
+	    py=$$(command -v python$$v); fi; \
+	  if [ -z "$$py" ]; then summary="$$summary\n  $$v: not found"; continue; fi; \
+	  found=$$((found + 1)); env=$(abspath $(PYTHONS_DIR))/$$v; log=$$env.log; \
+	  echo "== Python $$v ($$py): venv, pip install .[test], pytest (log: $$log)"; \
+	  rm -rf $$env && "$$py" -m venv $$env && \
+	  ( $$env/bin/pip install -q --upgrade pip && $$env/bin/pip install -q ".[test]" && \
+	    cd tests && $$env/bin/python -m pytest -q -p no:cacheprovider . ) > $$log 2>&1; rc=$$?; \
+	  line=$$(grep -E '[0-9]+ (passed|failed)' $$log | tail -n 1); \
+	  if [ $$rc -eq 0 ]; then summary="$$summary\n  $$v: $$line"; \
+	  else status=1; summary="$$summary\n  $$v: FAILED ($${line:-see $$log})"; tail -n 30 $$log; fi; \
+	done; \
+	echo -e "test-pythons:$$summary"; \
+	if [ $$found -eq 0 ]; then echo "test-pythons: no interpreter of $(PYTHON_VERSIONS) found"; exit 1; fi; \
+	exit $$status
+
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
 

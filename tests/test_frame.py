@@ -4,6 +4,7 @@ exception mapping. For binding messages the interpreter's own `def` is the oracl
 import math
 import operator
 import shutil
+import importlib.util
 import subprocess
 import sys
 import sysconfig
@@ -65,16 +66,33 @@ def test_docstrings_and_text_signatures(fn, signature, doc):
     assert fn.__doc__ == doc
 
 
+SUBINTERPRETER_IMPORT = """
+import os
+try:
+    import _native
+    os.write({fd}, b"imported")
+except ImportError:
+    os.write({fd}, b"ImportError")
+"""
+
+
 def test_subinterpreter_import_is_refused():
-    pytest.importorskip("_xxsubinterpreters")
-    out = subprocess.run([sys.executable, "-c", textwrap.dedent("""
-        import _native, _xxsubinterpreters as interpreters
-        try:
-            interpreters.run_string(interpreters.create(), "import _native")
-        except interpreters.RunFailedError as e:
-            print(e)
-        """)], capture_output=True, text=True, timeout=60).stdout
-    assert "ImportError" in out and "_native does not support sub-interpreters" in out
+    # 3.12+ refuses a single-phase module in an isolated interpreter itself,
+    # earlier versions leave it to the module: either way the import fails with
+    # ImportError and the main interpreter's module keeps working. The outcome
+    # comes back through a pipe, since texts and run_string differ by version.
+    names = [n for n in ("_interpreters", "_xxsubinterpreters") if importlib.util.find_spec(n)]
+    if not names:
+        pytest.skip("no sub-interpreter module in this interpreter")
+    out = subprocess.run([sys.executable, "-c", textwrap.dedent(f"""
+        import os, {names[0]} as interpreters
+        import _native
+        r, w = os.pipe()
+        interpreters.run_string(interpreters.create(), {SUBINTERPRETER_IMPORT!r}.format(fd=w))
+        os.close(w)
+        print(os.read(r, 100).decode(), _native.validate_pubkey("1" * 32))
+        """)], capture_output=True, text=True, timeout=60)
+    assert out.stdout.split() == ["ImportError", "True"], out.stderr
 
 
 EMBED = r"""#include <Python.h>
@@ -149,16 +167,36 @@ def type_error(fn, args, kwargs):
     return None
 
 
-def documented(message):
-    # The documented texts say "positional arguments" for every count, 1 included.
-    return message and message.replace(" positional argument but ", " positional arguments but ")
+def documented_error(name, owner, params, n_required, args, kwargs):
+    """The documented binding TypeError, or None when the call binds: keywords
+    first, then surplus positionals, then missing ones; "positional arguments"
+    for every count, 1 included; nothing appended (3.13 adds "Did you mean")."""
+    full = f"{owner}.{name}()" if owner else f"{name}()"
+    filled = set(params[:len(args)])
+    for key in kwargs:
+        if key not in params:
+            return f"{full} got an unexpected keyword argument '{key}'"
+        if key in filled:
+            return f"{full} got multiple values for argument '{key}'"
+        filled.add(key)
+    if len(args) > len(params):
+        takes = f"from {n_required} to {len(params)}" if n_required < len(params) else str(len(params))
+        return f"{full} takes {takes} positional arguments but {len(args)} {'was' if len(args) == 1 else 'were'} given"
+    missing = [f"'{p}'" for p in params[:n_required] if p not in filled]
+    if not missing:
+        return None
+    listed = " and ".join(missing) if len(missing) <= 2 else ", ".join(missing[:-1]) + ", and " + missing[-1]
+    return f"{full} missing {len(missing)} required positional argument{'s' * (len(missing) > 1)}: {listed}"
 
 
 @pytest.mark.parametrize("fn, owner, params, n_required", CALLABLES, ids=lambda v: getattr(v, "__name__", None))
 def test_binding_matches_the_interpreter(fn, owner, params, n_required):
+    # Which calls fail to bind is the interpreter's rule for a `def` with the
+    # same signature; the texts are the documented ones on every version.
     oracle = make_oracle(fn.__name__, owner, params, n_required)
     for args, kwargs in CALLS:
-        expected, got = documented(type_error(oracle, args, kwargs)), type_error(fn, args, kwargs)
+        expected, got = documented_error(fn.__name__, owner, params, n_required, args, kwargs), type_error(fn, args, kwargs)
+        assert (expected is None) == (type_error(oracle, args, kwargs) is None), (args, kwargs)
         if expected is None:
             # Bound: only a conversion of some argument (or the order parser's own
             # type check) may fail.

@@ -6,7 +6,10 @@
 // parent and child both start afresh on their next batch; when that is not
 // possible (another thread is inside a batch, or another thread still holds
 // pool state), the child signs its batches on the calling thread instead of
-// touching the inherited pool. Unloading the library shuts the pool down too.
+// touching the inherited pool. A fork from inside a streamed batch's sink (on
+// the batch's calling thread) first finishes the work already handed to the
+// pool; the child then completes that batch on its own thread, with the same
+// results. Unloading the library shuts the pool down too.
 #pragma once
 
 #include <cstddef>
@@ -149,6 +152,12 @@ using PreparedSink = FunctionRef<bool(size_t, PreparedMessage&&)>;
 Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
                             const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
                             PreparedSink sink);
+
+// run_both runs first() and second(), side by side on the pool when it is
+// usable (see above), else one after the other on the calling thread. An
+// exception of either is rethrown on the calling thread once both have
+// finished: bad_alloc and Panic as themselves, anything else as Panic.
+void run_both(FunctionRef<void()> first, FunctionRef<void()> second);
 
 // batch_pool_usable says whether a batch of kParallelThreshold or more items
 // would run on the pool now (false in a forked child that inherited a running
