@@ -1,6 +1,5 @@
 #include "fyrn/batch.hpp"
 
-#include <cxxabi.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <variant>
 
 #include "fyrn/nonce.hpp"
+#include "fyrn/unwind.hpp"
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/global_control.h>
@@ -139,8 +139,6 @@ struct PoolLease {
   if (!carried) throw Panic("unknown failure in batch work");  // rethrowing an empty one is undefined
   try {
     std::rethrow_exception(carried);
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (const Panic&) {
     throw;
   } catch (const std::bad_alloc&) {
@@ -148,6 +146,7 @@ struct PoolLease {
   } catch (const std::exception& e) {
     throw Panic(e.what());
   } catch (...) {
+    pass_forced_unwind();
     throw Panic("unknown failure in batch work");
   }
 }
@@ -179,9 +178,8 @@ Status run_sequential(size_t n, const IndexBody& body, const IndexSink* sink) {
       if (!s) return s;
       if (sink != nullptr && !(*sink)(i)) return {};
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (...) {
+    pass_forced_unwind();
     rethrow_carried(std::current_exception());
   }
   return {};
@@ -202,9 +200,8 @@ class ParallelRun {
           Status s = body_(i);
           if (s) continue;
           first_.record(std::move(s).error());
-        } catch (abi::__forced_unwind&) {
-          throw;
         } catch (...) {
+          pass_forced_unwind();
           first_.record(std::current_exception());
         }
         stop();
@@ -281,15 +278,12 @@ Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& s
       }
       group.wait();
     }
-  } catch (abi::__forced_unwind&) {
-    // The sink's thread is being ended; the workers still use this frame.
-    run.stop();
-    group.wait();
-    throw;
   } catch (...) {
-    // Only the sink can throw here; no worker may outlive this frame.
+    // Only the sink can throw here (or its thread is being ended); no worker
+    // may outlive this frame.
     run.stop();
     group.wait();
+    pass_forced_unwind();
     rethrow_carried(std::current_exception());
   }
   return run.result();
