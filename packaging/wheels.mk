@@ -12,3 +12,12 @@ wheels: system-packages
 
 check-wheels: system-packages
 	nice -n 10 python3 packaging/wheels.py check
+
+# `make bench-wheels`: Signer.sign's ratio to PyNaCl for the development build
+# and for the checked wheel of the same interpreter, side by side in one run
+# (after `make build wheels check-wheels`).
+DEV_PY_MINOR = $(shell $(PY) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+.PHONY: bench-wheels
+bench-wheels: build
+	$(PY) bench/wheels_vs_dev.py dev-build=$(abspath $(PY)):$(abspath $(BUILD)) \
+	  wheel=$(abspath build/wheels/check-$(DEV_PY_MINOR)/bin/python)

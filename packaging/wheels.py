@@ -106,10 +106,11 @@ set(CMAKE_C_COMPILER "{bindir}/zig-cc")
 set(CMAKE_CXX_COMPILER "{bindir}/zig-c++")
 set(CMAKE_AR "{bindir}/zig-ar" CACHE FILEPATH "")
 set(CMAKE_RANLIB "{bindir}/zig-ranlib" CACHE FILEPATH "")
-# The unwinder is libgcc_s, the one glibc's pthread_exit() uses.
+# The unwinder is libgcc_s, the one glibc's pthread_exit() uses. (Not for
+# executables, which are only configure checks here: the host's libgcc_s needs a
+# newer glibc than the target's link stubs have, which only they check.)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "{link}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "{link}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "{link}")
 # Only the static prefix: the host's headers and libraries are for its own glibc.
 set(CMAKE_PREFIX_PATH "{PREFIX}")
 set(CMAKE_IGNORE_PREFIX_PATH /usr /usr/local)
@@ -123,6 +124,7 @@ set(ENV{{PKG_CONFIG_LIBDIR}} "{PREFIX}/lib/pkgconfig")
 # ---- Debian sources -----------------------------------------------------------
 
 SOURCES_D = Path("/etc/apt/sources.list.d")
+HOST_PACKAGES = ["dpkg-dev", "autoconf", "automake", "libtool", "make"]
 OUR_SOURCES = SOURCES_D / "fyrn-deb-src.sources"
 
 
@@ -189,8 +191,12 @@ def enable_deb_src():
         run(SUDO + ["apt-get", "update", "-q"])
     elif subprocess.run(["apt-cache", "showsrc", DEPS[0].source], capture_output=True, text=True).stdout == "":
         run(SUDO + ["apt-get", "update", "-q"])
-    if shutil.which("dpkg-source") is None:
-        run(SUDO + ["apt-get", "install", "-y", "-q", "dpkg-dev"])
+    # Unpacking needs dpkg-source; a source without a generated configure script
+    # is bootstrapped as Debian's own build does (dh-autoreconf).
+    missing = [pkg for pkg in HOST_PACKAGES
+               if subprocess.run(["dpkg", "-s", pkg], capture_output=True).returncode != 0]
+    if missing:
+        run(SUDO + ["apt-get", "install", "-y", "-q"] + missing, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
 
 
 def fetch(dep, version):
@@ -229,6 +235,8 @@ def build_dep(dep, version, tree, tc):
     build.mkdir()
     say(f"building {dep.name} {version} with zig {tc['zig_version']} for glibc {GLIBC}")
     if dep.kind == "autotools":
+        if not (tree / "configure").exists():
+            run(["autoreconf", "-fi"], cwd=tree, stdout=subprocess.DEVNULL)
         run([tree / "configure", f"--prefix={PREFIX}", "--libdir=" + str(PREFIX / "lib")] + dep.args,
             cwd=build, env=env, stdout=subprocess.DEVNULL)
         run(["make", f"-j{JOBS}", "install"], cwd=build, env=env, stdout=subprocess.DEVNULL)
@@ -237,7 +245,8 @@ def build_dep(dep, version, tree, tc):
         run([cmake, "-S", tree, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={tools() / 'bin/ninja'}",
              f"-DCMAKE_TOOLCHAIN_FILE={tc['cmake']}", "-DCMAKE_BUILD_TYPE=Release",
              "-DCMAKE_POSITION_INDEPENDENT_CODE=ON", f"-DCMAKE_INSTALL_PREFIX={PREFIX}",
-             "-DCMAKE_INSTALL_LIBDIR=lib"] + dep.args, env=env, stdout=subprocess.DEVNULL)
+             # Older sources still name CMake 3.1, which CMake 4 no longer emulates.
+             "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_POLICY_VERSION_MINIMUM=3.5"] + dep.args, env=env, stdout=subprocess.DEVNULL)
         run([cmake, "--build", build, "-j", JOBS], env=env, stdout=subprocess.DEVNULL)
         run([cmake, "--install", build], env=env, stdout=subprocess.DEVNULL)
     else:
