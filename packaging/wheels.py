@@ -71,6 +71,8 @@ def venv(path, python, requirements=REQUIREMENTS):
         return path
     shutil.rmtree(path, ignore_errors=True)
     run([python, "-m", "venv", path])
+    # An interpreter's bundled pip may predate -C (config settings).
+    run([path / "bin/pip", "install", "-q", "--disable-pip-version-check", "--upgrade", "pip"])
     run([path / "bin/pip", "install", "-q", "--disable-pip-version-check", "-r", requirements])
     stamp.write_text(wanted)
     return path
@@ -379,6 +381,7 @@ def check():
         env_dir = WORK / f"check-{minor}"
         shutil.rmtree(env_dir, ignore_errors=True)
         run([pythons[minor], "-m", "venv", env_dir])
+        run([env_dir / "bin/pip", "install", "-q", "--disable-pip-version-check", "--upgrade", "pip"])
         run([env_dir / "bin/pip", "install", "-q", "--disable-pip-version-check", f"{wheel}[test]"])
         py = env_dir / "bin/python"
         run([py, ROOT / "packaging/check_wheel.py"], cwd="/")
