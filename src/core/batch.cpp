@@ -24,6 +24,8 @@
 namespace fyrn {
 namespace {
 
+void arm_unload_guard();
+
 // Pool tracks this library's use of the oneTBB scheduler across fork() and
 // unload. oneTBB's workers do not survive fork(): a child that inherits a
 // started scheduler runs everything on its calling thread and may inherit a
@@ -48,6 +50,7 @@ class Pool {
       }
       handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
       owner_pid_ = pid;
+      arm_unload_guard();
     } else if (owner_pid_ != pid) {
       return false;  // inherited from the parent; never touch it here
     }
@@ -119,10 +122,16 @@ class Pool {
   bool shut_down_ = false;
 };
 
-// Runs at library unload and at process exit, before libtbb's own teardown.
+// Runs at library unload and at process exit, before oneTBB's own teardown:
+// made when the pool first starts, its destructor is registered after every
+// static object of oneTBB and so runs before them, also where oneTBB is linked
+// into this library (a guard made at load would then run after them, on a
+// destroyed scheduler registry).
 struct UnloadGuard {
   ~UnloadGuard() { Pool::instance().shutdown(); }
-} g_unload_guard;
+};
+
+void arm_unload_guard() { static UnloadGuard guard; }
 
 struct PoolLease {
   ~PoolLease() { Pool::instance().leave(); }
