@@ -148,16 +148,16 @@ def is_debian(uris, signed_by=""):
     return "debian-archive-keyring" in signed_by or re.search(r"//[^/]*debian\.org/", uris) is not None
 
 
-def active_entries():
+def active_entries(sources_list=Path("/etc/apt/sources.list"), sources_d=SOURCES_D):
     """(types, uris, suites, components, signed-by) of every configured Debian entry."""
     entries = []
-    for path in [Path("/etc/apt/sources.list")] + sorted(SOURCES_D.glob("*.list")):
+    for path in [sources_list] + sorted(sources_d.glob("*.list")):
         if path.is_file():
             for line in path.read_text().splitlines():
                 m = re.match(r"\s*(deb|deb-src)\s+(\[[^\]]*\]\s+)?(\S+)\s+(\S+)\s*(.*)", line)
                 if m and is_debian(m[3], m[2] or ""):
                     entries.append(({m[1]}, m[3], m[4], m[5], m[2] or ""))
-    for path in sorted(SOURCES_D.glob("*.sources")):
+    for path in sorted(sources_d.glob("*.sources")):
         for stanza in deb822_stanzas(path.read_text()):
             f = stanza_fields(stanza)
             if f.get("enabled", "yes").lower() == "no" or "uris" not in f:
@@ -168,6 +168,25 @@ def active_entries():
     return entries
 
 
+def deb_src_text(entries):
+    """The deb822 text of deb-src twins of the Debian deb entries, or None when
+    some deb-src entry is configured already."""
+    if any("deb-src" in types for types, *_ in entries):
+        return None
+    stanzas = []
+    for types, uris, suites, components, signed_by in entries:
+        if "deb" in types:
+            stanza = f"Types: deb-src\nURIs: {uris}\nSuites: {suites}\nComponents: {components}\n"
+            key = re.search(r"signed-by=([^\s\]]+)", signed_by) if signed_by.startswith("[") else None
+            if key or (signed_by and not signed_by.startswith("[")):
+                stanza += f"Signed-By: {key[1] if key else signed_by}\n"
+            stanzas.append(stanza)
+    if not stanzas:
+        raise SystemExit("wheels: no Debian apt entry is configured; cannot add deb-src")
+    return ("# Added by fyrn-keychain's packaging/wheels.py: Debian source packages for the wheel build.\n"
+            + "\n".join(stanzas))
+
+
 def enable_deb_src():
     """Adds deb-src twins of the configured Debian entries, unless some exist.
 
@@ -175,19 +194,8 @@ def enable_deb_src():
     written only when no Debian deb-src entry is configured at all (so nothing
     is listed twice), and it mirrors exactly the suites the host already uses
     (Debian 12 and 13 alike: one-line and deb822 entries are both read)."""
-    entries = active_entries()
-    if not any("deb-src" in types for types, *_ in entries):
-        stanzas = []
-        for types, uris, suites, components, signed_by in entries:
-            if "deb" in types:
-                stanza = f"Types: deb-src\nURIs: {uris}\nSuites: {suites}\nComponents: {components}\n"
-                if signed_by and not signed_by.startswith("["):
-                    stanza += f"Signed-By: {signed_by}\n"
-                stanzas.append(stanza)
-        if not stanzas:
-            raise SystemExit("wheels: no Debian apt entry is configured; cannot add deb-src")
-        text = "# Added by fyrn-keychain's packaging/wheels.py: Debian source packages for the wheel build.\n"
-        text += "\n".join(stanzas)
+    text = deb_src_text(active_entries())
+    if text is not None:
         say(f"enabling Debian source packages in {OUR_SOURCES}")
         run(SUDO + ["tee", OUR_SOURCES], input=text.encode(), stdout=subprocess.DEVNULL)
         run(SUDO + ["apt-get", "update", "-q"])
