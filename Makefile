@@ -166,6 +166,9 @@ clean:
 
 # --- Packaging: the installed C++ package and the self-contained wheel ---
 
+# Wheels for every supported CPython: `make wheels`, `make check-wheels`.
+include packaging/wheels.mk
+
 .PHONY: check-cpp-package wheel check-wheel
 
 # `make test` runs these after the suites and the install check.

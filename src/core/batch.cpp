@@ -1,6 +1,5 @@
 #include "fyrn/batch.hpp"
 
-#include <cxxabi.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <variant>
 
 #include "fyrn/nonce.hpp"
+#include "fyrn/unwind.hpp"
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/global_control.h>
@@ -32,6 +32,8 @@ std::atomic<uint64_t> g_fork_generation{0};
 uint64_t fork_generation() { return g_fork_generation.load(std::memory_order_relaxed); }
 
 void settle_streamed_runs();
+
+void arm_unload_guard();
 
 // Pool tracks this library's use of the oneTBB scheduler across fork() and
 // unload. oneTBB's workers do not survive fork(): a child that inherits a
@@ -57,6 +59,7 @@ class Pool {
       }
       handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
       owner_pid_ = pid;
+      arm_unload_guard();
     } else if (owner_pid_ != pid) {
       return false;  // inherited from the parent; never touch it here
     }
@@ -133,10 +136,16 @@ class Pool {
   bool shut_down_ = false;
 };
 
-// Runs at library unload and at process exit, before libtbb's own teardown.
+// Runs at library unload and at process exit, before oneTBB's own teardown:
+// made when the pool first starts, its destructor is registered after every
+// static object of oneTBB and so runs before them, also where oneTBB is linked
+// into this library (a guard made at load would then run after them, on a
+// destroyed scheduler registry).
 struct UnloadGuard {
   ~UnloadGuard() { Pool::instance().shutdown(); }
-} g_unload_guard;
+};
+
+void arm_unload_guard() { static UnloadGuard guard; }
 
 // PoolLease gives the pool back at the end of a batch, in the process that
 // entered it only: a child's count starts again at zero.
@@ -158,8 +167,6 @@ struct PoolLease {
   if (!carried) throw Panic("unknown failure in batch work");  // rethrowing an empty one is undefined
   try {
     std::rethrow_exception(carried);
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (const Panic&) {
     throw;
   } catch (const std::bad_alloc&) {
@@ -167,6 +174,7 @@ struct PoolLease {
   } catch (const std::exception& e) {
     throw Panic(e.what());
   } catch (...) {
+    pass_forced_unwind();
     throw Panic("unknown failure in batch work");
   }
 }
@@ -198,9 +206,8 @@ Status run_sequential(size_t n, const IndexBody& body, const IndexSink* sink) {
       if (!s) return s;
       if (sink != nullptr && !(*sink)(i)) return {};
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (...) {
+    pass_forced_unwind();
     rethrow_carried(std::current_exception());
   }
   return {};
@@ -221,9 +228,8 @@ class ParallelRun {
           Status s = body_(i);
           if (s) continue;
           first_.record(std::move(s).error());
-        } catch (abi::__forced_unwind&) {
-          throw;
         } catch (...) {
+          pass_forced_unwind();
           first_.record(std::current_exception());
         }
         stop();
@@ -253,9 +259,8 @@ class ParallelRun {
       Status s = body_(i);
       if (s) return true;
       first_.record(std::move(s).error());
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (...) {
+      pass_forced_unwind();
       first_.record(std::current_exception());
     }
     halt();
@@ -327,9 +332,8 @@ void settle_streamed_runs() {
     try {
       r->group.wait();
       r->settled = true;
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (...) {
+      pass_forced_unwind();
       // The child cannot finish this run; it reports that (see finish_in_child).
     }
   }
@@ -400,23 +404,17 @@ Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& s
       }
       r->group.wait();
     }
-  } catch (abi::__forced_unwind&) {
-    if (forked_since(*r)) {
-      owned.release();
-      throw;
-    }
-    // The sink's thread is being ended; the workers still use this frame.
-    run.stop();
-    r->group.wait();
-    throw;
   } catch (...) {
-    // Only the sink can throw here; no worker may outlive this frame.
+    // Only the sink can throw here (or its thread is being ended); no worker
+    // may outlive this frame, unless the workers are the parent's (a fork from
+    // inside the sink).
     if (forked_since(*r)) {
       owned.release();
     } else {
       run.stop();
       r->group.wait();
     }
+    pass_forced_unwind();
     rethrow_carried(std::current_exception());
   }
   return run.result();
@@ -454,9 +452,8 @@ void run_both(FunctionRef<void()> first, FunctionRef<void()> second) {
   auto guarded = [](FunctionRef<void()>& fn, std::exception_ptr& slot) {
     try {
       fn();
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (...) {
+      pass_forced_unwind();
       slot = std::current_exception();
     }
   };

@@ -8,13 +8,12 @@
 
 #include "pyref.hpp"
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <new>
 #include <string_view>
 
 #include "fyrn/error.hpp"
+#include "fyrn/unwind.hpp"
 
 namespace fyrn::py {
 
@@ -50,13 +49,12 @@ PyObject* guarded(Body&& body) {
       PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
     return result;
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::exception& e) {
     return raise_panic(e.what());
   } catch (...) {
+    pass_forced_unwind();
     return raise_panic("unknown internal failure");
   }
 }

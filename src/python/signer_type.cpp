@@ -65,9 +65,8 @@ PyObject* new_signer(PyTypeObject* type, Args&&... args) {
   SignerObject* s = as_signer(self);
   try {
     new (&s->signer) fyrn::Signer(std::forward<Args>(args)...);
-  } catch (abi::__forced_unwind&) {
-    throw;  // the thread is ending without the lock: touch nothing
   } catch (...) {
+    fyrn::pass_forced_unwind();  // the thread is ending without the lock: touch nothing
     // tp_free only: the signer member was never constructed.
     type->tp_free(self);
     Py_DECREF(type);
