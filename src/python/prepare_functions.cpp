@@ -21,7 +21,6 @@
 #include "functions.hpp"
 #include "read_prepared.hpp"
 
-#include "fyrn/batch.hpp"
 #include "fyrn/prepare.hpp"
 
 namespace fyrn::py {
@@ -100,15 +99,22 @@ PyObject* prepare_one(Args& own, const Common& c) {
   return prepared_to_py(*prepared);
 }
 
+// PreparedList converts each prepared message of a batch as it is handed over.
+class PreparedList final : public fyrn::PreparedSink {
+ public:
+  explicit PreparedList(size_t n) : list(n) {}
+  bool take(size_t i, fyrn::PreparedMessage&& m) override { return list.put(i, prepared_to_py(m)); }
+  BatchList list;
+};
+
 // prepare_each prepares every order as its own transaction, nonces base + i,
 // converting each result while later ones are still being prepared.
 PyObject* prepare_each(OrderListArgs& own, const Common& c) {
-  BatchList out(own.items.size());
-  if (!out) return nullptr;
+  PreparedList out(own.items.size());
+  if (!out.list) return nullptr;
   const fyrn::Status status =
-      fyrn::prepare_all_streamed(std::move(own.items), c.domain, c.account, c.signer, c.nonce,
-                                 [&](size_t i, fyrn::PreparedMessage&& m) { return out.put(i, prepared_to_py(m)); });
-  return out.finish(status);
+      fyrn::prepare_all_streamed(std::move(own.items), c.domain, c.account, c.signer, c.nonce, out);
+  return out.list.finish(status);
 }
 
 }  // namespace

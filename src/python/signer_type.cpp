@@ -233,17 +233,25 @@ uint64_t batch_base(const std::optional<uint64_t>& base_nonce) {
   return base_nonce ? *base_nonce : fyrn::next_timestamp();
 }
 
+// SignedList converts each transaction of a batch as it is handed over.
+class SignedList final : public fyrn::TxSink {
+ public:
+  SignedList(size_t n, PyObject* own_key) : list(n), own_key_(own_key) {}
+  bool take(size_t i, fyrn::SignedTransaction&& tx) override { return list.put(i, signed_to_py(tx, own_key_)); }
+  BatchList list;
+
+ private:
+  PyObject* own_key_;
+};
+
 template <typename Items, typename SignStreamed>
 PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_t>& base_nonce,
                      SignStreamed&& sign_streamed) {
   if (items.empty()) return PyList_New(0);
-  BatchList out(items.size());
-  if (!out) return nullptr;
-  PyObject* own_key = own_pubkey(s);
-  const fyrn::Status status =
-      sign_streamed(s, std::move(items), batch_base(base_nonce),
-                    [&](size_t i, fyrn::SignedTransaction&& tx) { return out.put(i, signed_to_py(tx, own_key)); });
-  return out.finish(status);
+  SignedList out(items.size(), own_pubkey(s));
+  if (!out.list) return nullptr;
+  const fyrn::Status status = sign_streamed(s, std::move(items), batch_base(base_nonce), out);
+  return out.list.finish(status);
 }
 
 #define FYRN_METHOD(fn) PyObject* fn(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
