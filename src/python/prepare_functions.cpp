@@ -132,6 +132,8 @@ PyObject* py_finalize_transaction(PyObject* const* argv) {
   return finalize_prepared_dict(argv[0], signature);
 }
 
+// The examples below name the functions without their py_ prefix and without
+// the network argument: that is the documented text, quoted as it stands.
 constexpr char kPrepareOrderDoc[] =
     "Prepare a single order for external wallet signing\n\n"
     "Use this when you don't have access to the private key and need\n"
