@@ -258,7 +258,9 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <Signature Sig, Function Impl>
 PyMethodDef function(const char* doc) {
   constexpr const CallSpec& spec = spec_of<Sig>;
-  static_assert(spec.owner == nullptr, "a module function has no class");
+  // The parse's integers, not the pointers: a sanitizer build cannot compare
+  // an object's address with nullptr at compile time.
+  static_assert(detail::kParsed<Sig>.owner < 0, "a module function has no class");
   if constexpr (spec.n_params == 0) {
     return {spec.name, &detail::noargs<Impl>, METH_NOARGS, make_doc(spec, doc)};
   } else {
@@ -271,7 +273,8 @@ PyMethodDef function(const char* doc) {
 template <Signature Sig, Function Impl>
 PyMethodDef static_method(const char* doc) {
   constexpr const CallSpec& spec = spec_of<Sig>;
-  static_assert(spec.owner != nullptr && !spec.takes_self, "a static method names its class and takes no $self");
+  static_assert(detail::kParsed<Sig>.owner >= 0 && !spec.takes_self,
+                "a static method names its class and takes no $self");
   return {spec.name, detail::as_cfunction(&detail::fastcall<spec, Impl>), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
           make_doc(spec, doc)};
 }
