@@ -14,6 +14,7 @@
 
 #include "fyrn/nonce.hpp"
 #include "fyrn/unwind.hpp"
+#include "parallel.hpp"
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/global_control.h>
@@ -482,42 +483,20 @@ Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vecto
       items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); });
 }
 
-Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink sink) {
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
   return parallel_map_streamed<SignedTransaction>(
       items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); },
-      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
+      [&](size_t i, SignedTransaction&& tx) { return sink.take(i, std::move(tx)); });
 }
 
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
-                                  uint64_t base_nonce, TxSink sink) {
+                                  uint64_t base_nonce, TxSink& sink) {
   if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return s;
   return parallel_map_streamed<SignedTransaction>(
       batches.size(),
       [&](size_t i) { return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i); },
-      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
-}
-
-Result<std::vector<SignedTransaction>> sign_orders_batch(const Signer& signer,
-                                                         std::vector<std::vector<OrderItem>> batches,
-                                                         uint64_t base_nonce) {
-  if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return std::move(s).error();
-  return parallel_map<SignedTransaction>(batches.size(), [&](size_t i) {
-    return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i);
-  });
-}
-
-Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
-                            const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
-                            PreparedSink sink) {
-  if (items.empty()) return {};  // and no nonce drawn
-  const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
-  if (Status s = check_batch_nonce_range(base, items.size()); !s) return s;
-  const Pubkey resolved_signer = signer ? *signer : account;
-  return parallel_map_streamed<PreparedMessage>(
-      items.size(),
-      [&](size_t i) { return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i); },
-      [&](size_t i, PreparedMessage&& prepared) { return sink(i, std::move(prepared)); });
+      [&](size_t i, SignedTransaction&& tx) { return sink.take(i, std::move(tx)); });
 }
 
 }  // namespace fyrn

@@ -1,5 +1,4 @@
-// convert.hpp: core results into Python objects, and the shared dict-key
-// strings of the shell.
+// convert.hpp: core results into Python objects.
 #pragma once
 
 #include "pyref.hpp"
@@ -67,33 +66,5 @@ class BatchList {
 inline PyObject* text_to_py(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
-
-// KeyTable is a fixed list of dict keys, created as interned strings at first
-// use and reused by every call, so result dicts cost no key allocation and
-// every key arrives with its hash cached. Define tables with static storage
-// duration; use them with the interpreter lock held.
-//
-// The strings are kept for the life of the process. They belong to the one
-// interpreter the module lives in: module.cpp refuses any other, and refuses
-// a new import once that interpreter is finalised, so they are never handed
-// to an interpreter that did not build them.
-class KeyTable {
- public:
-  template <size_t N>
-  constexpr explicit KeyTable(const std::string_view (&names)[N]) : names_(names), size_(N) {}
-  KeyTable(const KeyTable&) = delete;
-  KeyTable& operator=(const KeyTable&) = delete;
-
-  // keys returns the borrowed key strings in the order of the names, or
-  // nullptr with an exception set (a later call tries again).
-  PyObject* const* keys() { return keys_ != nullptr ? keys_ : build(); }
-
- private:
-  PyObject* const* build();
-
-  const std::string_view* names_;
-  size_t size_;
-  PyObject** keys_ = nullptr;
-};
 
 }  // namespace fyrn::py

@@ -13,10 +13,9 @@
 namespace fyrn::py {
 namespace {
 
-enum Key : size_t { kActions, kMessageBytes, kAccount, kSigner, kNonce, kOrderId, kOrderIds };
 constexpr std::string_view kKeyNames[] = {"actions", "message_bytes", "account", "signer",
                                           "nonce",   "order_id",      "order_ids"};
-KeyTable g_keys(kKeyNames);
+KeyTable<kKeyNames> g_keys;
 
 // json_text reads a str as the JSON text it dumps to: escaped UTF-16, which a
 // parser joins back, so that a high surrogate directly followed by a low one
@@ -64,7 +63,7 @@ bool required(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
 
 bool text_at(PyObject* dict, PyObject* key, const char* missing, std::string& out) {
   PyRef v;
-  return required(dict, key, missing, v) && parse::text(v.get(), out);
+  return required(dict, key, missing, v) && to_text(v.get(), nullptr, out);
 }
 
 // member returns the slot for member `name` of an object being read. A
@@ -106,9 +105,9 @@ bool JsonReader::read(PyObject* obj) {
 }
 
 bool JsonReader::array(fyrn::JsonList& out) {
-  if (problem_) return parse::raise_value_error("actions are not valid JSON: " + *problem_);
+  if (problem_) return raise_value_error("actions are not valid JSON: " + *problem_);
   if (!value_.is_array()) {
-    return parse::raise_value_error(std::string("actions must be a JSON array, not ") + value_.type_name());
+    return raise_value_error(std::string("actions must be a JSON array, not ") + value_.type_name());
   }
   out = std::move(value_.get_ref<fyrn::Json::array_t&>());
   return true;
@@ -333,7 +332,7 @@ bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out) {
       break;
     }
     uint64_t byte = 0;
-    if (!parse::uint_in_range(el.get(), 255, byte)) return false;
+    if (!to_uint_in_range(el.get(), 255, byte)) return false;
     bytes.push_back(static_cast<uint8_t>(byte));
   }
   out = std::move(bytes);
@@ -341,30 +340,30 @@ bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out) {
 }
 
 bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out) {
-  PyObject* const* k = g_keys.keys();
-  if (k == nullptr) return false;
+  auto k = g_keys.keys();
+  if (!k) return false;
   fyrn::PreparedMessage prepared;
   JsonReader actions;
   PyRef v;
-  if (!required(dict, k[kActions], "Missing 'actions'", v) || !actions.read(v.get())) return false;
-  if (!required(dict, k[kMessageBytes], "Missing 'message_bytes'", v) ||
+  if (!required(dict, k["actions"], "Missing 'actions'", v) || !actions.read(v.get())) return false;
+  if (!required(dict, k["message_bytes"], "Missing 'message_bytes'", v) ||
       !bytes_from_py(v.get(), prepared.message_bytes)) {
     return false;
   }
-  if (!text_at(dict, k[kAccount], "Missing 'account'", prepared.account) ||
-      !text_at(dict, k[kSigner], "Missing 'signer'", prepared.signer)) {
+  if (!text_at(dict, k["account"], "Missing 'account'", prepared.account) ||
+      !text_at(dict, k["signer"], "Missing 'signer'", prepared.signer)) {
     return false;
   }
-  if (!required(dict, k[kNonce], "Missing 'nonce'", v) || !parse::u64_host(v.get(), prepared.nonce)) return false;
+  if (!required(dict, k["nonce"], "Missing 'nonce'", v) || !to_u64(v.get(), nullptr, prepared.nonce)) return false;
   if (!actions.array(prepared.actions)) return false;
 
-  if (!parse::get(dict, k[kOrderId], v)) return false;
+  if (!parse::get(dict, k["order_id"], v)) return false;
   if (v && v.get() != Py_None) {
     std::string id;
-    if (!parse::text(v.get(), id)) return false;
+    if (!to_text(v.get(), nullptr, id)) return false;
     prepared.order_id = std::move(id);
   }
-  if (!parse::get(dict, k[kOrderIds], v)) return false;
+  if (!parse::get(dict, k["order_ids"], v)) return false;
   if (v && v.get() != Py_None) {
     PyRef it = parse::sequence_iter(v.get(), nullptr);
     if (!it) return false;
@@ -376,7 +375,7 @@ bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out) {
         break;
       }
       std::string id;
-      if (!parse::text(el.get(), id)) return false;
+      if (!to_text(el.get(), nullptr, id)) return false;
       ids.push_back(std::move(id));
     }
     prepared.order_ids = std::move(ids);

@@ -1,5 +1,5 @@
 // wallet_functions.hpp: what the wallet-message functions share with the
-// Signer class (the functions themselves are declared in functions.hpp).
+// Signer class (the functions themselves are the rows of wallet_functions.cpp).
 #pragma once
 
 #include "pyref.hpp"

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "fyrn/batch.hpp"
+#include "../../src/core/parallel.hpp"
 #include "fyrn/nonce.hpp"
 
 using namespace fyrn;
