@@ -56,12 +56,6 @@ Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uin
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
                                   uint64_t base_nonce, TxSink& sink);
 
-// run_both runs first() and second(), side by side on the pool when it is
-// usable (see above), else one after the other on the calling thread. An
-// exception of either is rethrown on the calling thread once both have
-// finished: bad_alloc and Panic as themselves, anything else as Panic.
-void run_both(FunctionRef<void()> first, FunctionRef<void()> second);
-
 // batch_pool_usable says whether a batch of kParallelThreshold or more items
 // would run on the pool now (false in a forked child that inherited a running
 // pool it could not shut down before the fork).

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fyrn/batch.hpp"
+#include "parallel.hpp"
 
 namespace fyrn::base58 {
 namespace {

@@ -38,6 +38,12 @@ class FunctionRef<R(Args...)> {
 
 // IndexBody does the work of item i; IndexSink takes over the finished item i
 // on the calling thread and returns false to stop the batch.
+// run_both runs first() and second(), side by side on the pool when it is
+// usable (see batch_pool_usable in fyrn/batch.hpp), else one after the other on the calling thread. An
+// exception of either is rethrown on the calling thread once both have
+// finished: bad_alloc and Panic as themselves, anything else as Panic.
+void run_both(FunctionRef<void()> first, FunctionRef<void()> second);
+
 using IndexBody = FunctionRef<Status(size_t)>;
 using IndexSink = FunctionRef<bool(size_t)>;
 
