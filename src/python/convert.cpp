@@ -286,7 +286,15 @@ PyObject* json_list_to_py(const std::vector<Json>& values) {
   return array_to_py(vocabulary, values);
 }
 
-PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
+// actions_to_py returns a new reference to the Python form of `values`: the
+// one given, or a conversion.
+PyObject* actions_to_py(const std::vector<Json>& values, PyObject* given) {
+  if (given == nullptr) return json_list_to_py(values);
+  Py_INCREF(given);
+  return given;
+}
+
+PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key, PyObject* actions) {
   PyObject* const* k = g_signed_keys.keys();
   if (k == nullptr) return nullptr;
   std::string_view own_text;
@@ -306,7 +314,7 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  if (!put(d, k[kActions], json_list_to_py(tx.actions)) ||
+  if (!put(d, k[kActions], actions_to_py(tx.actions, actions)) ||
       !put(d, k[kNonce], PyLong_FromUnsignedLongLong(tx.nonce)) ||
       !put(d, k[kAccount], key_text(tx.account)) || !put(d, k[kSigner], key_text(tx.signer)) ||
       !put(d, k[kSignature], text_to_py(tx.signature))) {
@@ -334,7 +342,7 @@ PyObject* ascii_to_py(const std::string& text) {
   return str;
 }
 
-PyObject* prepared_to_py(const PreparedMessage& prepared) {
+PyObject* prepared_to_py(const PreparedMessage& prepared, PyObject* actions) {
   PyObject* const* k = g_prepared_keys.keys();
   if (k == nullptr) return nullptr;
   const std::vector<uint8_t>& bytes = prepared.message_bytes;
@@ -351,7 +359,7 @@ PyObject* prepared_to_py(const PreparedMessage& prepared) {
   }
   if (prepared.order_id && !put(d, k[kPOrderId], text_to_py(*prepared.order_id))) return nullptr;
   if (prepared.order_ids && !put(d, k[kPOrderIds], texts_to_py(*prepared.order_ids))) return nullptr;
-  if (!put(d, k[kPActions], json_list_to_py(prepared.actions)) ||
+  if (!put(d, k[kPActions], actions_to_py(prepared.actions, actions)) ||
       !put(d, k[kPAccount], text_to_py(prepared.account)) || !put(d, k[kPSigner], text_to_py(prepared.signer)) ||
       !put(d, k[kPNonce], PyLong_FromUnsignedLongLong(prepared.nonce))) {
     return nullptr;

@@ -28,13 +28,17 @@ PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
 // insertion order. nullptr with the exception set on failure. `own_key`, when
 // given, is a str of the signing key's base58 text: "account" and "signer"
 // reuse it where they hold that text (two fewer strings per transaction).
-PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr);
+// `actions`, when given, is the Python form of tx.actions, already built (a
+// prepared dict's actions, formed while they were read back); it goes into
+// the dict itself, so it must not be handed to anyone else.
+PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr, PyObject* actions = nullptr);
 
 // prepared_to_py returns a new dict with the keys "message_bytes",
 // "message_base58", "message_base64", "message_hex", then "order_id" and
 // "order_ids" when present, "actions", "account", "signer", "nonce", in that
-// insertion order. nullptr with the exception set on failure.
-PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared);
+// insertion order. nullptr with the exception set on failure. `actions` as
+// for signed_to_py.
+PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, PyObject* actions = nullptr);
 
 // BatchList collects a batch's result dicts while the batch is still running:
 // each result is converted as soon as it is handed over, and the whole list is

@@ -31,20 +31,22 @@ bool mode_from(std::string_view text, fyrn::SignatureMode& out) {
 }
 
 // prepared_arg reads a prepared dict ("PyDict" TypeError, unprefixed when
-// param is null, for anything else).
-bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out) {
+// param is null, for anything else), and the Python form of its actions
+// where the reading can build it.
+bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out, PyRef* actions) {
   if (!PyDict_Check(obj)) return raise_type_mismatch(obj, "PyDict", param);
-  return prepared_from_py(obj, out);
+  return prepared_from_py(obj, out, actions);
 }
 
 // wallet_to_py returns the wallet dict: "prepared", "signature_mode",
-// "message_bytes", "clear_sign_message", in that order.
-PyObject* wallet_to_py(const fyrn::WalletMessage& wallet) {
+// "message_bytes", "clear_sign_message", in that order. `actions`: the
+// prepared actions' Python form when already built (prepared_to_py).
+PyObject* wallet_to_py(const fyrn::WalletMessage& wallet, PyObject* actions) {
   PyObject* const* k = g_keys.keys();
   if (k == nullptr) return nullptr;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared));
+  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared, actions));
   PyRef mode = PyRef::steal(PyUnicode_FromString(fyrn::signature_mode_name(wallet.signature_mode)));
   PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(wallet.message.data()),
                                                        static_cast<Py_ssize_t>(wallet.message.size())));
@@ -62,7 +64,7 @@ PyObject* wallet_to_py(const fyrn::WalletMessage& wallet) {
 // wallet_from_py reads a wallet dict: "prepared" and "signature_mode" present,
 // the mode a str, the prepared dict, the mode's name, "message_bytes", then
 // the optional "clear_sign_message".
-bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
+bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PyRef* actions) {
   PyObject* const* k = g_keys.keys();
   if (k == nullptr) return false;
   PyRef prepared;
@@ -71,7 +73,7 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
   fyrn::WalletMessage wallet;
   if (!parse::require(dict, k[kPrepared], "Missing 'prepared'", prepared) ||
       !parse::require(dict, k[kSignatureMode], "Missing 'signature_mode'", mode) ||
-      !parse::text_view(mode.get(), mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared) ||
+      !parse::text_view(mode.get(), mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared, actions) ||
       !mode_from(mode_text, wallet.signature_mode)) {
     return false;
   }
@@ -92,19 +94,19 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
 
 }  // namespace
 
-bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
+bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PyRef* actions) {
   fyrn::WalletMessage given;
-  if (!wallet_from_py(dict, given)) return false;
+  if (!wallet_from_py(dict, given, actions)) return false;
   auto rebuilt = fyrn::validate_wallet_message(std::move(given));
   if (!rebuilt) return parse::raise_core_error(rebuilt.error());
   out = std::move(rebuilt).value();
   return true;
 }
 
-PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature) {
+PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature, PyObject* actions) {
   auto tx = fyrn::finalize_with_message(std::move(wallet.prepared), signature, &wallet.message);
   if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx);
+  return signed_to_py(*tx, nullptr, actions);
 }
 
 FYRN_PY_FUNCTION(prepare_wallet_message) {
@@ -113,15 +115,16 @@ FYRN_PY_FUNCTION(prepare_wallet_message) {
     BoundArgs<kPrepareWalletMessage> argv;
     std::string_view mode_text;
     fyrn::PreparedMessage prepared;
+    PyRef actions;
     fyrn::SignatureMode mode;
     // The mode's type is checked before anything of the prepared dict is read.
     if (!bind_args(args, nargs, kwnames, argv) || !to_text(argv[1], "mode", mode_text) ||
-        !prepared_arg(argv[0], "prepared", prepared) || !mode_from(mode_text, mode)) {
+        !prepared_arg(argv[0], "prepared", prepared, &actions) || !mode_from(mode_text, mode)) {
       return nullptr;
     }
     auto wallet = fyrn::prepare_wallet_message(std::move(prepared), mode);
     if (!wallet) return raise_error(wallet.error());
-    return wallet_to_py(*wallet);
+    return wallet_to_py(*wallet, actions.get());
   });
 }
 
@@ -131,11 +134,12 @@ FYRN_PY_FUNCTION(finalize_wallet_message) {
     BoundArgs<kFinalizeWalletMessage> argv;
     std::string_view signature;
     fyrn::WalletMessage wallet;
+    PyRef actions;
     if (!bind_args(args, nargs, kwnames, argv) || !dict_arg(argv[0], "wallet") ||
-        !to_text(argv[1], "signature", signature) || !validated_wallet_from_py(argv[0], wallet)) {
+        !to_text(argv[1], "signature", signature) || !validated_wallet_from_py(argv[0], wallet, &actions)) {
       return nullptr;
     }
-    return finalize_wallet(std::move(wallet), signature);
+    return finalize_wallet(std::move(wallet), signature, actions.get());
   });
 }
 
