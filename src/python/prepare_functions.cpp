@@ -115,11 +115,11 @@ PyObject* prepare_each(OrderListArgs& own, const Common& c) {
 
 PyObject* finalize_prepared_dict(PyObject* dict, std::string_view signature) {
   fyrn::PreparedMessage message;
-  PyRef actions;
-  if (!prepared_from_py(dict, message, &actions)) return nullptr;
+  PreparedForms forms;
+  if (!prepared_from_py(dict, message, &forms)) return nullptr;
   auto tx = fyrn::finalize_with_message(std::move(message), signature);
   if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx, nullptr, actions.get());
+  return signed_to_py(*tx, nullptr, &forms);
 }
 
 #define FYRN_PREPARE(fn, spec, Own) \

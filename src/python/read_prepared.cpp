@@ -65,9 +65,12 @@ bool required(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
   return parse::require(dict, key, missing, out);
 }
 
-bool text_at(PyObject* dict, PyObject* key, const char* missing, std::string& out) {
+// text_at reads a required str; `form` keeps it when it is an exact str.
+bool text_at(PyObject* dict, PyObject* key, const char* missing, std::string& out, PyRef& form) {
   PyRef v;
-  return required(dict, key, missing, v) && parse::text(v.get(), out);
+  if (!required(dict, key, missing, v) || !parse::text(v.get(), out)) return false;
+  if (PyUnicode_CheckExact(v.get())) form = std::move(v);
+  return true;
 }
 
 // member returns the slot for member `name` of an object being read, and
@@ -95,6 +98,13 @@ PyObject* new_ref(PyObject* obj) {
 }
 
 }  // namespace
+
+// Room for the actions of a typical transaction (a few actions, a handful of
+// members each), so that the stacks do not grow while one is read.
+JsonReader::JsonReader() {
+  frames_.reserve(8);
+  refs_.reserve(48);
+}
 
 JsonReader::~JsonReader() {
   close_all();
@@ -320,15 +330,36 @@ bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place&
   }
   if (frames_.size() > kScannedFrames) deep_open_.insert(obj);
 
+  // The Python form, stored at its place and filled as the items are read.
+  // A dict's form starts as a copy of it (cheaper than inserting its members
+  // one by one) whose own items are then the ones read, so that form and
+  // value agree whatever runs meanwhile; only the values that convert to
+  // other objects are replaced in it. A list's form starts with None in every
+  // slot: Python code may run while its items are read, and must not meet an
+  // unset slot.
+  PyRef form;
+  bool copied = false;
   if (!is_dict) {
     refs_.reserve(begin + static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) refs_.push_back(PyRef::borrow(PySequence_Fast_GET_ITEM(fast.get(), i)));
     out.get_ref<fyrn::Json::array_t&>().reserve(static_cast<size_t>(n));
+    if (forming_) {
+      form = PyRef::steal(PyList_New(n));
+      if (!form) return false;
+      for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(form.get(), i, new_ref(Py_None));
+    }
   } else if (PyDict_CheckExact(obj)) {
-    refs_.reserve(begin + 2 * static_cast<size_t>(n));
+    PyObject* source = obj;
+    if (forming_) {
+      form = PyRef::steal(PyDict_Copy(obj));
+      if (!form) return false;
+      source = form.get();
+      copied = true;
+    }
+    refs_.reserve(begin + 2 * static_cast<size_t>(PyDict_GET_SIZE(source)));
     PyObject* k = nullptr;
     PyObject* v = nullptr;
-    for (Py_ssize_t pos = 0; PyDict_Next(obj, &pos, &k, &v);) {
+    for (Py_ssize_t pos = 0; PyDict_Next(source, &pos, &k, &v);) {
       refs_.push_back(PyRef::borrow(k));
       refs_.push_back(PyRef::borrow(v));
     }
@@ -345,49 +376,17 @@ bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place&
       refs_.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 0)));
       refs_.push_back(PyRef::borrow(PyTuple_GET_ITEM(item, 1)));
     }
-  }
-  frames_.back().end = refs_.size();
-  if (!forming_) return true;
-
-  // The Python form, stored at its place now and filled as the items are
-  // read. A dict starts as a copy of itself (cheaper than inserting its
-  // members one by one), in which only the values that convert to other
-  // objects are replaced; the copy counts only if it holds exactly the items
-  // just taken, since making it may have run a finaliser that changed the
-  // dict. A list starts with None in every slot: Python code may run while
-  // its items are read, and must not meet an unset slot.
-  PyObject* form = nullptr;
-  bool copied = false;
-  if (is_dict && PyDict_CheckExact(obj)) {
-    form = PyDict_Copy(obj);
-    if (form == nullptr) return false;
-    copied = holds_items(form, begin);
-    if (!copied) Py_SETREF(form, PyDict_New());
-  } else if (is_dict) {
-    form = PyDict_New();
-  } else {
-    form = PyList_New(n);
-    if (form != nullptr) {
-      for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(form, i, new_ref(Py_None));
+    if (forming_) {
+      form = PyRef::steal(PyDict_New());
+      if (!form) return false;
     }
   }
   Frame& f = frames_.back();
-  f.py = form;
+  f.end = refs_.size();
+  if (!forming_) return true;
+  f.py = form.get();
   f.copied = copied;
-  return put(place, form);
-}
-
-// holds_items says whether the dict `copy` holds exactly the key, value
-// pairs refs_[begin, end of the innermost frame), in that order.
-bool JsonReader::holds_items(PyObject* copy, size_t begin) const {
-  const size_t end = frames_.back().end;
-  size_t i = begin;
-  PyObject* k = nullptr;
-  PyObject* v = nullptr;
-  for (Py_ssize_t pos = 0; PyDict_Next(copy, &pos, &k, &v); i += 2) {
-    if (i == end || refs_[i].get() != k || refs_[i + 1].get() != v) return false;
-  }
-  return i == end;
+  return put(place, form.release());
 }
 
 // is_open is the cycle check: obj is one of the containers being read.
@@ -447,10 +446,11 @@ bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out) {
   return true;
 }
 
-bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PyRef* actions_form) {
+bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PreparedForms* forms) {
   PyObject* const* k = g_keys.keys();
   if (k == nullptr) return false;
   fyrn::PreparedMessage prepared;
+  PreparedForms found;
   JsonReader actions;
   PyRef v;
   if (!required(dict, k[kActions], "Missing 'actions'", v) || !actions.read(v.get())) return false;
@@ -458,8 +458,9 @@ bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PyRef* actions
       !bytes_from_py(v.get(), prepared.message_bytes)) {
     return false;
   }
-  if (!text_at(dict, k[kAccount], "Missing 'account'", prepared.account) ||
-      !text_at(dict, k[kSigner], "Missing 'signer'", prepared.signer)) {
+  if (PyBytes_CheckExact(v.get())) found.message_bytes = std::move(v);
+  if (!text_at(dict, k[kAccount], "Missing 'account'", prepared.account, found.account) ||
+      !text_at(dict, k[kSigner], "Missing 'signer'", prepared.signer, found.signer)) {
     return false;
   }
   if (!required(dict, k[kNonce], "Missing 'nonce'", v) || !parse::u64_host(v.get(), prepared.nonce)) return false;
@@ -489,7 +490,10 @@ bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PyRef* actions
     prepared.order_ids = std::move(ids);
   }
   out = std::move(prepared);
-  if (actions_form != nullptr) *actions_form = actions.python_form();
+  if (forms != nullptr) {
+    found.actions = actions.python_form();
+    *forms = std::move(found);
+  }
   return true;
 }
 

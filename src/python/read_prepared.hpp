@@ -5,6 +5,7 @@
 // checked for its type here, and finalisation checks what the values mean.
 #pragma once
 
+#include "convert.hpp"
 #include "pyref.hpp"
 
 #include <optional>
@@ -32,7 +33,7 @@ namespace fyrn::py {
 // that limit says.
 class JsonReader {
  public:
-  JsonReader() = default;
+  JsonReader();
   JsonReader(const JsonReader&) = delete;
   JsonReader& operator=(const JsonReader&) = delete;
   ~JsonReader();
@@ -76,7 +77,6 @@ class JsonReader {
   bool value(PyObject* obj, fyrn::Json& out, const Place& place);
   bool open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place& place);
   bool put(const Place& place, PyObject* form);
-  bool holds_items(PyObject* copy, size_t begin) const;
   bool is_open(PyObject* obj) const;
   void close();
   void close_all() noexcept;
@@ -104,9 +104,9 @@ bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out);
 // prepared_from_py reads a prepared-message dict: "actions", "message_bytes",
 // "account", "signer", "nonce" (each required: ValueError "Missing '<key>'"),
 // then the actions' parse, then the optional "order_id" and "order_ids".
-// The renderings ("message_base58" …) are not read. `actions_form`, when
-// given, receives the Python form of the actions if the reading could build
-// it (JsonReader::python_form), for results that hand the actions back.
-bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PyRef* actions_form = nullptr);
+// The renderings ("message_base58" …) are not read. `forms`, when given,
+// receives the objects read that results made from the record can hold as
+// they are (convert.hpp).
+bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PreparedForms* forms = nullptr);
 
 }  // namespace fyrn::py

@@ -395,8 +395,8 @@ FYRN_METHOD(signer_sign_prepared) {
 // wallet message of a preparation for this signer's key and network.
 PyObject* sign_wallet_dict(const fyrn::Signer& s, PyObject* dict) {
   fyrn::WalletMessage wallet;
-  PyRef actions;
-  if (!validated_wallet_from_py(dict, wallet, &actions)) return nullptr;
+  PreparedForms forms;
+  if (!validated_wallet_from_py(dict, wallet, &forms)) return nullptr;
   auto domain = fyrn::prepared_domain(wallet.prepared);
   if (!domain) return raise_error(domain.error());
   const auto mismatch = [] {
@@ -408,7 +408,7 @@ PyObject* sign_wallet_dict(const fyrn::Signer& s, PyObject* dict) {
   if (!signer) return raise_error(signer.error());
   if (*signer != s.pubkey()) return mismatch();
   const std::string signature = s.sign_bytes(wallet.message.data(), wallet.message.size());
-  return finalize_wallet(std::move(wallet), signature, actions.get());
+  return finalize_wallet(std::move(wallet), signature, &forms);
 }
 
 FYRN_SIGNER_SPEC(kSignWalletPrepared, true, "sign_wallet_prepared", 1, "wallet");

@@ -3,6 +3,7 @@
 // "offchain" with its clear-sign text) and back.
 #include "wallet_functions.hpp"
 
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,6 +24,10 @@ enum Key : size_t { kPrepared, kSignatureMode, kMessageBytes, kClearSignMessage 
 constexpr std::string_view kKeyNames[] = {"prepared", "signature_mode", "message_bytes", "clear_sign_message"};
 KeyTable g_keys(kKeyNames);
 
+// The mode names, in the order of the mode codes.
+constexpr std::string_view kModeNames[] = {"raw", "base58", "offchain"};
+KeyTable g_modes(kModeNames);
+
 bool mode_from(std::string_view text, fyrn::SignatureMode& out) {
   auto mode = fyrn::signature_mode_from_str(text);
   if (!mode) return parse::raise_core_error(mode.error());
@@ -31,23 +36,25 @@ bool mode_from(std::string_view text, fyrn::SignatureMode& out) {
 }
 
 // prepared_arg reads a prepared dict ("PyDict" TypeError, unprefixed when
-// param is null, for anything else), and the Python form of its actions
-// where the reading can build it.
-bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out, PyRef* actions) {
+// param is null, for anything else), and its reusable objects.
+bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out, PreparedForms* forms) {
   if (!PyDict_Check(obj)) return raise_type_mismatch(obj, "PyDict", param);
-  return prepared_from_py(obj, out, actions);
+  return prepared_from_py(obj, out, forms);
 }
 
 // wallet_to_py returns the wallet dict: "prepared", "signature_mode",
-// "message_bytes", "clear_sign_message", in that order. `actions`: the
-// prepared actions' Python form when already built (prepared_to_py).
-PyObject* wallet_to_py(const fyrn::WalletMessage& wallet, PyObject* actions) {
+// "message_bytes", "clear_sign_message", in that order. `forms` belong to the
+// prepared record (prepared_to_py).
+PyObject* wallet_to_py(const fyrn::WalletMessage& wallet, const PreparedForms* forms) {
   PyObject* const* k = g_keys.keys();
   if (k == nullptr) return nullptr;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared, actions));
-  PyRef mode = PyRef::steal(PyUnicode_FromString(fyrn::signature_mode_name(wallet.signature_mode)));
+  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared, forms));
+  PyObject* const* modes = g_modes.keys();
+  if (modes == nullptr) return nullptr;
+  static_assert(static_cast<size_t>(fyrn::SignatureMode::Offchain) + 1 == std::size(kModeNames));
+  PyRef mode = PyRef::borrow(modes[static_cast<size_t>(wallet.signature_mode)]);
   PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(wallet.message.data()),
                                                        static_cast<Py_ssize_t>(wallet.message.size())));
   PyRef text = wallet.clear_sign_message ? PyRef::steal(text_to_py(*wallet.clear_sign_message))
@@ -64,7 +71,7 @@ PyObject* wallet_to_py(const fyrn::WalletMessage& wallet, PyObject* actions) {
 // wallet_from_py reads a wallet dict: "prepared" and "signature_mode" present,
 // the mode a str, the prepared dict, the mode's name, "message_bytes", then
 // the optional "clear_sign_message".
-bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PyRef* actions) {
+bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PreparedForms* forms) {
   PyObject* const* k = g_keys.keys();
   if (k == nullptr) return false;
   PyRef prepared;
@@ -73,7 +80,7 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PyRef* actions) {
   fyrn::WalletMessage wallet;
   if (!parse::require(dict, k[kPrepared], "Missing 'prepared'", prepared) ||
       !parse::require(dict, k[kSignatureMode], "Missing 'signature_mode'", mode) ||
-      !parse::text_view(mode.get(), mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared, actions) ||
+      !parse::text_view(mode.get(), mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared, forms) ||
       !mode_from(mode_text, wallet.signature_mode)) {
     return false;
   }
@@ -94,19 +101,19 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PyRef* actions) {
 
 }  // namespace
 
-bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PyRef* actions) {
+bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PreparedForms* forms) {
   fyrn::WalletMessage given;
-  if (!wallet_from_py(dict, given, actions)) return false;
+  if (!wallet_from_py(dict, given, forms)) return false;
   auto rebuilt = fyrn::validate_wallet_message(std::move(given));
   if (!rebuilt) return parse::raise_core_error(rebuilt.error());
   out = std::move(rebuilt).value();
   return true;
 }
 
-PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature, PyObject* actions) {
+PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature, const PreparedForms* forms) {
   auto tx = fyrn::finalize_with_message(std::move(wallet.prepared), signature, &wallet.message);
   if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx, nullptr, actions);
+  return signed_to_py(*tx, nullptr, forms);
 }
 
 FYRN_PY_FUNCTION(prepare_wallet_message) {
@@ -115,16 +122,16 @@ FYRN_PY_FUNCTION(prepare_wallet_message) {
     BoundArgs<kPrepareWalletMessage> argv;
     std::string_view mode_text;
     fyrn::PreparedMessage prepared;
-    PyRef actions;
+    PreparedForms forms;
     fyrn::SignatureMode mode;
     // The mode's type is checked before anything of the prepared dict is read.
     if (!bind_args(args, nargs, kwnames, argv) || !to_text(argv[1], "mode", mode_text) ||
-        !prepared_arg(argv[0], "prepared", prepared, &actions) || !mode_from(mode_text, mode)) {
+        !prepared_arg(argv[0], "prepared", prepared, &forms) || !mode_from(mode_text, mode)) {
       return nullptr;
     }
     auto wallet = fyrn::prepare_wallet_message(std::move(prepared), mode);
     if (!wallet) return raise_error(wallet.error());
-    return wallet_to_py(*wallet, actions.get());
+    return wallet_to_py(*wallet, &forms);
   });
 }
 
@@ -134,12 +141,12 @@ FYRN_PY_FUNCTION(finalize_wallet_message) {
     BoundArgs<kFinalizeWalletMessage> argv;
     std::string_view signature;
     fyrn::WalletMessage wallet;
-    PyRef actions;
+    PreparedForms forms;
     if (!bind_args(args, nargs, kwnames, argv) || !dict_arg(argv[0], "wallet") ||
-        !to_text(argv[1], "signature", signature) || !validated_wallet_from_py(argv[0], wallet, &actions)) {
+        !to_text(argv[1], "signature", signature) || !validated_wallet_from_py(argv[0], wallet, &forms)) {
       return nullptr;
     }
-    return finalize_wallet(std::move(wallet), signature, actions.get());
+    return finalize_wallet(std::move(wallet), signature, &forms);
   });
 }
 
