@@ -144,6 +144,60 @@ def test_a_container_met_again_off_its_own_path_is_no_cycle():
     assert json.dumps(back) == json.dumps(json.loads(json.dumps(actions)))
 
 
+# --- actions handed back --------------------------------------------------------------
+
+def as_read_back(value):
+    """json.loads(json.dumps(value)), dict keys in ascending UTF-8 byte order and
+    integers outside the signed 64-bit range as the nearest float."""
+    def number(text):
+        return int(text) if -2**63 <= int(text) < 2**63 else float(text)
+
+    def order(v):
+        if isinstance(v, list):
+            return [order(x) for x in v]
+        if isinstance(v, dict):
+            return {k: order(v[k]) for k in sorted(v, key=lambda k: k.encode())}
+        return v
+    return order(json.loads(json.dumps(value), parse_int=number))
+
+
+def same(a, b):
+    """Equal, with the same types, dict key orders and float signs all the way down."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return repr(a) == repr(b)
+
+
+Text = type("Text", (str,), {})
+Int = type("Int", (int,), {})
+Items = type("Items", (dict,), {})
+
+
+# Dicts of our own output, and every way a value read back can differ from the
+# objects given: keys out of byte order or repeated once converted, keys of
+# other types, subclasses, ints past 63 bits, joined surrogate pairs; also
+# where the difference shows only after earlier parts were read.
+@pytest.mark.parametrize("actions", [
+    [{"l": {"b": True, "c": "BTC-USD", "i": False, "px": 65000.5, "r": False, "sz": 0.25, "tif": "GTC"}}],
+    [{"b": 1, "a": 2}], [{"a": [1, {"z": [2], "y": 3}], "b": {"c": 4}}], [{"\u00e9": 1, "z": 2}],
+    [{"a": {"x": 1}, 1: 2}], [{1: "a", "1": "b"}], [{2.5: 1, True: 2, None: 3}],
+    [Text("t"), {Text("k"): Int(5)}, Items(a=(1, 2))], [2**63, 2**64 - 1, 2**64, -2**63, 10**30],
+    [{"\ud83d\ude00": "\ud83d\ude00"}], [-0.0, 1e308, 5e-324, [], {}, [[]], [{}]],
+], ids=range(11))
+def test_actions_handed_back_are_what_the_json_round_trip_gives(actions):
+    kp = N.Keypair(bytes(range(1, 33)))
+    prepared = dict(N.py_prepare_order({"type": "order", "symbol": "X", "is_buy": True, "price": 1.0, "size": 1.0},
+                                       "mainnet", kp.pubkey, nonce=1), actions=actions)
+    signer = N.Signer(kp, "mainnet")
+    want = as_read_back(actions)
+    assert same(N.prepare_wallet_message(prepared, "raw")["prepared"]["actions"], want)
+    assert same(signer.sign_prepared(prepared)["actions"], want)
+
+
 # --- memory running out -------------------------------------------------------------
 
 CAPPED = """

@@ -38,8 +38,8 @@ inline constexpr size_t kMaxJsonDepth = 10000;
 
 // release_json empties `value` into null children first, leaves last, so
 // that every destructor involved finds nothing to flatten. Allocates nothing,
-// needs constant stack at any depth, never throws; `value` ends up an empty
-// array or object (a scalar is left as it is).
+// needs a small bounded stack at any depth, never throws; `value` ends up an
+// empty array or object (a scalar is left as it is).
 void release_json(Json& value) noexcept;
 // release_json empties every element of `values`, then the list itself.
 void release_json(std::vector<Json>& values) noexcept;

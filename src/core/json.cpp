@@ -432,17 +432,15 @@ void drop_last(Json& v) noexcept {
   }
 }
 
-}  // namespace
-
-// The tree is taken apart from the last child down, in place: a leaf (or an
-// emptied container) is dropped, a container with one child is replaced by
-// that child, and a container C with more children is rotated above its
-// parent P (P takes C's first child into C's old slot and becomes C's first
-// child). Every step moves values between existing slots, so nothing is
-// allocated and no stack is needed; each step removes a node or shortens the
-// chain of last children, so the walk ends after a number of steps
-// proportional to the size of the tree.
-void release_json(Json& value) noexcept {
+// rotate_apart takes a tree apart from the last child down, in place: a leaf
+// (or an emptied container) is dropped, a container with one child is
+// replaced by that child, and a container C with more children is rotated
+// above its parent P (P takes C's first child into C's old slot and becomes
+// C's first child). Every step moves values between existing slots, so
+// nothing is allocated and no stack is needed; each step removes a node or
+// shortens the chain of last children, so the walk ends after a number of
+// steps proportional to the size of the tree.
+void rotate_apart(Json& value) noexcept {
   while (child_count(value) != 0) {
     Json& last = last_child(value);
     const size_t n = child_count(last);
@@ -460,6 +458,36 @@ void release_json(Json& value) noexcept {
     }
   }
 }
+
+// kRecursiveLevels: how deep release recurses before it rotates instead.
+constexpr unsigned kRecursiveLevels = 48;
+
+// release_children empties the children of a container, then the container:
+// once no child has children of its own, clearing destroys them without
+// allocating (and without the rebalancing of erasing members one by one).
+void release_children(Json& value, unsigned level) noexcept {
+  auto empty_child = [&](Json& child) {
+    if (child_count(child) == 0) return;
+    if (level < kRecursiveLevels) {
+      release_children(child, level + 1);
+    } else {
+      rotate_apart(child);
+    }
+  };
+  if (value.is_array()) {
+    auto& array = value.get_ref<Json::array_t&>();
+    for (Json& child : array) empty_child(child);
+    array.clear();
+  } else if (value.is_object()) {
+    auto& object = value.get_ref<Json::object_t&>();
+    for (auto& member : object) empty_child(member.second);
+    object.clear();
+  }
+}
+
+}  // namespace
+
+void release_json(Json& value) noexcept { release_children(value, 0); }
 
 void release_json(std::vector<Json>& values) noexcept {
   while (!values.empty()) {

@@ -137,7 +137,7 @@ Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::s
 
   Result<Pubkey> account = Pubkey::from_base58(prepared.account);
   if (!account) return std::move(account).error();
-  Result<Pubkey> signer = Pubkey::from_base58(prepared.signer);
+  Result<Pubkey> signer = prepared.signer == prepared.account ? account : Pubkey::from_base58(prepared.signer);
   if (!signer) return std::move(signer).error();
 
   const std::vector<uint8_t>& message = prepared.message_bytes;

@@ -261,7 +261,15 @@ PyObject* json_list_to_py(const std::vector<Json>& values) {
   return array_to_py(vocabulary, values);
 }
 
-PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
+// formed returns a new reference to `form` when there is one, else make().
+template <typename Make>
+PyObject* formed(const PyRef* form, Make&& make) {
+  if (form == nullptr || !*form) return make();
+  Py_INCREF(form->get());
+  return form->get();
+}
+
+PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key, const PreparedForms* forms) {
   auto k = g_signed_keys.keys();
   if (!k) return nullptr;
   std::string_view own_text;
@@ -271,7 +279,11 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
     if (utf8 == nullptr) return nullptr;
     own_text = std::string_view(utf8, static_cast<size_t>(len));
   }
-  auto key_text = [&](const std::string& text) -> PyObject* {
+  auto key_text = [&](const std::string& text, const PyRef* form) -> PyObject* {
+    if (form != nullptr && *form) {
+      Py_INCREF(form->get());
+      return form->get();
+    }
     if (own_key != nullptr && text == own_text) {
       Py_INCREF(own_key);
       return own_key;
@@ -281,9 +293,10 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  if (!put(d, k["actions"], json_list_to_py(tx.actions)) ||
+  if (!put(d, k["actions"], formed(forms ? &forms->actions : nullptr, [&] { return json_list_to_py(tx.actions); })) ||
       !put(d, k["nonce"], PyLong_FromUnsignedLongLong(tx.nonce)) ||
-      !put(d, k["account"], key_text(tx.account)) || !put(d, k["signer"], key_text(tx.signer)) ||
+      !put(d, k["account"], key_text(tx.account, forms ? &forms->account : nullptr)) ||
+      !put(d, k["signer"], key_text(tx.signer, forms ? &forms->signer : nullptr)) ||
       !put(d, k["signature"], text_to_py(tx.signature))) {
     return nullptr;
   }
@@ -306,25 +319,37 @@ PyObject* ascii_to_py(const std::string& text) {
   return str;
 }
 
-PyObject* prepared_to_py(const PreparedMessage& prepared) {
+// encoded_to_py returns a new str of the `len` ASCII characters that
+// encode(out, data, size) writes, written into the str itself.
+PyObject* encoded_to_py(size_t len, const std::vector<uint8_t>& bytes,
+                        void (*encode)(char*, const uint8_t*, size_t)) {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(len), 127);
+  if (str != nullptr) encode(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str)), bytes.data(), bytes.size());
+  return str;
+}
+
+PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* forms) {
   auto k = g_prepared_keys.keys();
   if (!k) return nullptr;
   const std::vector<uint8_t>& bytes = prepared.message_bytes;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  if (!put(d, k["message_bytes"],
-           PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                     static_cast<Py_ssize_t>(bytes.size()))) ||
+  if (!put(d, k["message_bytes"], formed(forms ? &forms->message_bytes : nullptr, [&] {
+             return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<Py_ssize_t>(bytes.size()));
+           })) ||
       !put(d, k["message_base58"], ascii_to_py(base58::encode(bytes.data(), bytes.size()))) ||
-      !put(d, k["message_base64"], ascii_to_py(base64_encode(bytes.data(), bytes.size()))) ||
-      !put(d, k["message_hex"], ascii_to_py(hex_encode(bytes.data(), bytes.size())))) {
+      !put(d, k["message_base64"], encoded_to_py(base64_len(bytes.size()), bytes, &base64_encode_to)) ||
+      !put(d, k["message_hex"], encoded_to_py(2 * bytes.size(), bytes, &hex_encode_to))) {
     return nullptr;
   }
   if (prepared.order_id && !put(d, k["order_id"], text_to_py(*prepared.order_id))) return nullptr;
   if (prepared.order_ids && !put(d, k["order_ids"], texts_to_py(*prepared.order_ids))) return nullptr;
-  if (!put(d, k["actions"], json_list_to_py(prepared.actions)) ||
-      !put(d, k["account"], text_to_py(prepared.account)) || !put(d, k["signer"], text_to_py(prepared.signer)) ||
+  if (!put(d, k["actions"],
+           formed(forms ? &forms->actions : nullptr, [&] { return json_list_to_py(prepared.actions); })) ||
+      !put(d, k["account"], formed(forms ? &forms->account : nullptr, [&] { return text_to_py(prepared.account); })) ||
+      !put(d, k["signer"], formed(forms ? &forms->signer : nullptr, [&] { return text_to_py(prepared.signer); })) ||
       !put(d, k["nonce"], PyLong_FromUnsignedLongLong(prepared.nonce))) {
     return nullptr;
   }

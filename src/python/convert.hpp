@@ -22,18 +22,34 @@ PyObject* json_to_py(const fyrn::Json& value);
 // json_list_to_py converts a list of JSON values into a new list.
 PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
 
+// PreparedForms are Python objects read with a prepared dict that equal what
+// converting the record's fields back would give, so that a result made from
+// the record can hold them instead (each empty where that is not so). The
+// actions' form is new (built while they were read, JsonReader::python_form)
+// and goes into one result only; the others are the caller's immutable
+// objects (an exact bytes, exact str).
+struct PreparedForms {
+  PyRef actions;
+  PyRef message_bytes;
+  PyRef account;
+  PyRef signer;
+};
+
 // signed_to_py returns a new dict with the keys "actions", "nonce", "account",
 // "signer", "signature", then "order_id" and "order_ids" when present, in that
 // insertion order. nullptr with the exception set on failure. `own_key`, when
 // given, is a str of the signing key's base58 text: "account" and "signer"
 // reuse it where they hold that text (two fewer strings per transaction).
-PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr);
+// `forms`, when given, belong to the prepared record tx was finalised from.
+PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr,
+                       const PreparedForms* forms = nullptr);
 
 // prepared_to_py returns a new dict with the keys "message_bytes",
 // "message_base58", "message_base64", "message_hex", then "order_id" and
 // "order_ids" when present, "actions", "account", "signer", "nonce", in that
-// insertion order. nullptr with the exception set on failure.
-PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared);
+// insertion order. nullptr with the exception set on failure. `forms`, when
+// given, belong to `prepared` as it was read back.
+PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedForms* forms = nullptr);
 
 // BatchList collects a batch's result dicts while the batch is still running:
 // each result is converted as soon as it is handed over, and the whole list is

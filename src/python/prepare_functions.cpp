@@ -118,10 +118,11 @@ PyMethodDef prepare(const char* doc) {
 
 PyObject* finalize_prepared_dict(PyObject* dict, std::string_view signature) {
   fyrn::PreparedMessage message;
-  if (!prepared_from_py(dict, message)) return nullptr;
+  PreparedForms forms;
+  if (!prepared_from_py(dict, message, &forms)) return nullptr;
   auto tx = fyrn::finalize_with_message(std::move(message), signature);
   if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx);
+  return signed_to_py(*tx, nullptr, &forms);
 }
 
 namespace {

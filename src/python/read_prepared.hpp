@@ -5,6 +5,7 @@
 // checked for its type here, and finalisation checks what the values mean.
 #pragma once
 
+#include "convert.hpp"
 #include "pyref.hpp"
 
 #include <optional>
@@ -32,7 +33,7 @@ namespace fyrn::py {
 // that limit says.
 class JsonReader {
  public:
-  JsonReader() = default;
+  JsonReader();
   JsonReader(const JsonReader&) = delete;
   JsonReader& operator=(const JsonReader&) = delete;
   ~JsonReader();
@@ -42,26 +43,44 @@ class JsonReader {
   // array hands over the value as a list of actions; false with ValueError
   // set if the text would not parse, or is no array.
   bool array(fyrn::JsonList& out);
+  // python_form hands over, when it could be built while reading, the Python
+  // form that converting the value back would give (json_to_py): new lists
+  // and dicts holding the scalars read. Built for dicts whose keys arrive in
+  // ascending byte order without repeats (every dict of our own output);
+  // empty otherwise, and after a failed read.
+  PyRef python_form();
 
  private:
   // Frame is one open list, tuple or dict: its items (or key, value pairs)
-  // are refs_[next, end), and its value is being built in *target.
+  // are refs_[next, end), its value is being built in *target and its Python
+  // form in *py (owned by the enclosing form; stale once forming_ is off).
   struct Frame {
     PyObject* container;  // kept alive by its parent's items (or the caller)
     fyrn::Json* target;
+    PyObject* py;
     size_t begin;
     size_t next;
     size_t end;
     bool is_dict;
+    bool copied;  // *py started as a copy of the dict
+  };
+  // Place says where the Python form of a value goes: element `index` of the
+  // list `container`, member `key` of the dict `container`, or the root.
+  struct Place {
+    PyObject* container;
+    Py_ssize_t index;
+    PyObject* key;
+    bool copied;  // the dict is a copy that already holds the value read
   };
 
   bool walk(PyObject* obj);
-  bool value(PyObject* obj, fyrn::Json& out);
-  bool open(PyObject* obj, fyrn::Json& out, bool is_dict);
+  bool value(PyObject* obj, fyrn::Json& out, const Place& place);
+  bool open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place& place);
+  bool put(const Place& place, PyObject* form);
   bool is_open(PyObject* obj) const;
   void close();
   void close_all() noexcept;
-  bool key(PyObject* obj, std::string& out);
+  bool key(PyObject* obj, std::string& out, bool& as_is);
   void defer(const char* problem);
 
   fyrn::Json value_;
@@ -73,6 +92,8 @@ class JsonReader {
   // usual shallow values).
   std::unordered_set<PyObject*> deep_open_;
   static constexpr size_t kScannedFrames = 16;
+  PyRef form_;  // the root of the Python form, while it is being built
+  bool forming_ = true;
 };
 
 // bytes_from_py reads a byte string from bytes, bytearray or any other
@@ -83,7 +104,9 @@ bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out);
 // prepared_from_py reads a prepared-message dict: "actions", "message_bytes",
 // "account", "signer", "nonce" (each required: ValueError "Missing '<key>'"),
 // then the actions' parse, then the optional "order_id" and "order_ids".
-// The renderings ("message_base58" …) are not read.
-bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out);
+// The renderings ("message_base58" …) are not read. `forms`, when given,
+// receives the objects read that results made from the record can hold as
+// they are (convert.hpp).
+bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PreparedForms* forms = nullptr);
 
 }  // namespace fyrn::py

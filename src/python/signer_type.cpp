@@ -344,7 +344,8 @@ PyObject* sign_prepared(fyrn::Signer& s, PyObject* const* argv) {
 PyObject* sign_wallet_prepared(fyrn::Signer& s, PyObject* const* argv) {
   if (!dict_arg(argv[0], "wallet")) return nullptr;
   fyrn::WalletMessage wallet;
-  if (!validated_wallet_from_py(argv[0], wallet)) return nullptr;
+  PreparedForms forms;
+  if (!validated_wallet_from_py(argv[0], wallet, &forms)) return nullptr;
   auto domain = fyrn::prepared_domain(wallet.prepared);
   if (!domain) return raise_error(domain.error());
   const auto mismatch = [] {
@@ -356,7 +357,7 @@ PyObject* sign_wallet_prepared(fyrn::Signer& s, PyObject* const* argv) {
   if (!signer) return raise_error(signer.error());
   if (*signer != s.pubkey()) return mismatch();
   const std::string signature = s.sign_bytes(wallet.message.data(), wallet.message.size());
-  return finalize_wallet(std::move(wallet), signature);
+  return finalize_wallet(std::move(wallet), signature, &forms);
 }
 
 // ---- the class -------------------------------------------------------------

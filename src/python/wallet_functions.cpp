@@ -3,6 +3,7 @@
 // "offchain" with its clear-sign text) and back.
 #include "wallet_functions.hpp"
 
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +23,10 @@ namespace {
 constexpr std::string_view kKeyNames[] = {"prepared", "signature_mode", "message_bytes", "clear_sign_message"};
 KeyTable<kKeyNames> g_keys;
 
+// The mode names, in the order of the mode codes.
+constexpr std::string_view kModeNames[] = {"raw", "base58", "offchain"};
+KeyTable<kModeNames> g_modes;
+
 bool mode_from(std::string_view text, fyrn::SignatureMode& out) {
   auto mode = fyrn::signature_mode_from_str(text);
   if (!mode) return raise_error(mode.error());
@@ -30,21 +35,25 @@ bool mode_from(std::string_view text, fyrn::SignatureMode& out) {
 }
 
 // prepared_arg reads a prepared dict ("PyDict" TypeError, unprefixed when
-// param is null, for anything else).
-bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out) {
+// param is null, for anything else), and its reusable objects.
+bool prepared_arg(PyObject* obj, const char* param, fyrn::PreparedMessage& out, PreparedForms* forms) {
   if (!PyDict_Check(obj)) return raise_type_mismatch(obj, "PyDict", param);
-  return prepared_from_py(obj, out);
+  return prepared_from_py(obj, out, forms);
 }
 
 // wallet_to_py returns the wallet dict: "prepared", "signature_mode",
-// "message_bytes", "clear_sign_message", in that order.
-PyObject* wallet_to_py(const fyrn::WalletMessage& wallet) {
+// "message_bytes", "clear_sign_message", in that order. `forms` belong to the
+// prepared record (prepared_to_py).
+PyObject* wallet_to_py(const fyrn::WalletMessage& wallet, const PreparedForms* forms) {
   auto k = g_keys.keys();
   if (!k) return nullptr;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared));
-  PyRef mode = PyRef::steal(PyUnicode_FromString(fyrn::signature_mode_name(wallet.signature_mode)));
+  PyRef prepared = PyRef::steal(prepared_to_py(wallet.prepared, forms));
+  auto modes = g_modes.keys();
+  if (!modes) return nullptr;
+  static_assert(static_cast<size_t>(fyrn::SignatureMode::Offchain) + 1 == std::size(kModeNames));
+  PyRef mode = PyRef::borrow(modes.at(static_cast<size_t>(wallet.signature_mode)));
   PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(wallet.message.data()),
                                                        static_cast<Py_ssize_t>(wallet.message.size())));
   PyRef text = wallet.clear_sign_message ? PyRef::steal(text_to_py(*wallet.clear_sign_message))
@@ -61,7 +70,7 @@ PyObject* wallet_to_py(const fyrn::WalletMessage& wallet) {
 // wallet_from_py reads a wallet dict: "prepared" and "signature_mode" present,
 // the mode a str, the prepared dict, the mode's name, "message_bytes", then
 // the optional "clear_sign_message".
-bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
+bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PreparedForms* forms) {
   auto k = g_keys.keys();
   if (!k) return false;
   PyRef prepared;
@@ -70,7 +79,7 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
   fyrn::WalletMessage wallet;
   if (!parse::require(dict, k["prepared"], "Missing 'prepared'", prepared) ||
       !parse::require(dict, k["signature_mode"], "Missing 'signature_mode'", mode) ||
-      !to_text(mode.get(), nullptr, mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared) ||
+      !to_text(mode.get(), nullptr, mode_text) || !prepared_arg(prepared.get(), nullptr, wallet.prepared, forms) ||
       !mode_from(mode_text, wallet.signature_mode)) {
     return false;
   }
@@ -91,19 +100,19 @@ bool wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
 
 }  // namespace
 
-bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out) {
+bool validated_wallet_from_py(PyObject* dict, fyrn::WalletMessage& out, PreparedForms* forms) {
   fyrn::WalletMessage given;
-  if (!wallet_from_py(dict, given)) return false;
+  if (!wallet_from_py(dict, given, forms)) return false;
   auto rebuilt = fyrn::validate_wallet_message(std::move(given));
   if (!rebuilt) return raise_error(rebuilt.error());
   out = std::move(rebuilt).value();
   return true;
 }
 
-PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature) {
+PyObject* finalize_wallet(fyrn::WalletMessage wallet, std::string_view signature, const PreparedForms* forms) {
   auto tx = fyrn::finalize_with_message(std::move(wallet.prepared), signature, &wallet.message);
   if (!tx) return raise_error(tx.error());
-  return signed_to_py(*tx);
+  return signed_to_py(*tx, nullptr, forms);
 }
 
 namespace {
@@ -111,25 +120,27 @@ namespace {
 PyObject* prepare_wallet_message(PyObject* const* argv) {
   std::string_view mode_text;
   fyrn::PreparedMessage prepared;
+  PreparedForms forms;
   fyrn::SignatureMode mode;
   // The mode's type is checked before anything of the prepared dict is read.
-  if (!to_text(argv[1], "mode", mode_text) || !prepared_arg(argv[0], "prepared", prepared) ||
+  if (!to_text(argv[1], "mode", mode_text) || !prepared_arg(argv[0], "prepared", prepared, &forms) ||
       !mode_from(mode_text, mode)) {
     return nullptr;
   }
   auto wallet = fyrn::prepare_wallet_message(std::move(prepared), mode);
   if (!wallet) return raise_error(wallet.error());
-  return wallet_to_py(*wallet);
+  return wallet_to_py(*wallet, &forms);
 }
 
 PyObject* finalize_wallet_message(PyObject* const* argv) {
   std::string_view signature;
   fyrn::WalletMessage wallet;
+  PreparedForms forms;
   if (!dict_arg(argv[0], "wallet") || !to_text(argv[1], "signature", signature) ||
-      !validated_wallet_from_py(argv[0], wallet)) {
+      !validated_wallet_from_py(argv[0], wallet, &forms)) {
     return nullptr;
   }
-  return finalize_wallet(std::move(wallet), signature);
+  return finalize_wallet(std::move(wallet), signature, &forms);
 }
 
 // The rendering is a wire format: the exchange rebuilds these exact bytes to
