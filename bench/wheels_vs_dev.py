@@ -4,7 +4,8 @@ for installed wheels, each imported in its own process.
     python bench/wheels_vs_dev.py NAME=PYTHON[:PYTHONPATH] ...
 
 Every candidate's ratio is measured against its own process's PyNaCl floor (as
-bench_signer.py does), in several alternating rounds so that a busy machine
+bench_signer.py does; Signer.sign_bytes of the same 91 bytes isolates the
+libsodium build from the rest of the call), in several alternating rounds so that a busy machine
 hits every candidate alike; the best ratio of each is reported. `make
 bench-wheels` compares the development build with the wheel of the same
 Python."""
@@ -22,10 +23,14 @@ import json, sys
 sys.path.insert(0, {HERE!r})
 import nacl.signing
 import _native
-from bench_signer import single
+from benchlib import interleaved
+from bench_signer import ORDER
 signer = _native.Signer(_native.Keypair(bytes(range(32))), "mainnet")
-ratio, ns = single(signer)
-print("RESULT " + json.dumps({{"ratio": ratio, "ns": ns, "module": _native.__file__}}))
+key, msg = nacl.signing.SigningKey(bytes(range(32))), bytes(91)
+best = interleaved({{"floor": lambda: key.sign(msg), "sign": lambda: signer.sign(ORDER),
+                    "sign_bytes": lambda: signer.sign_bytes(msg)}})
+print("RESULT " + json.dumps({{"ratio": best["sign"] / best["floor"], "ns": best["sign"],
+                              "bytes_ratio": best["sign_bytes"] / best["floor"], "module": _native.__file__}}))
 """
 
 
@@ -56,7 +61,8 @@ def main(argv):
     print(f"\nSigner.sign(limit order) / PyNaCl SigningKey.sign(91 bytes), best of {ROUNDS} processes each")
     width = max(len(name) for name in best)
     for name, result in best.items():
-        print(f"  {name:{width}}  {result['ratio']:5.3f}  ({result['ns']:.0f} ns/call; {result['module']})")
+        print(f"  {name:{width}}  {result['ratio']:5.3f}  ({result['ns']:.0f} ns/call; sign_bytes(91 bytes) "
+              f"{result['bytes_ratio']:5.3f}; {result['module']})")
 
 
 if __name__ == "__main__":

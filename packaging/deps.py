@@ -8,10 +8,11 @@ example GMP:
 
     Dep("gmp", "gmp", {"bookworm": "2:6.2.1+dfsg1-1.1", "trixie": "2:6.3.0+dfsg-3"},
         "autotools", ["--disable-shared", "--enable-static", "--with-pic", "--disable-assembly"],
-        "LGPL-3.0-or-later", "COPYING.LESSERv3"),
+        "(LGPL-3.0-or-later OR GPL-2.0-or-later)", "COPYING.LESSERv3"),
 
-plus its licence text in packaging/licenses/ and its expression in
-pyproject.toml. The build compares each committed licence text with the one in
+plus its licence text in packaging/licenses/ and its term in pyproject.toml's
+licence expression (tests/test_packaging.py checks both). A static LGPL
+library also obliges the wheel to let users relink it: weigh that first. The build compares each committed licence text with the one in
 the source it fetched, so a pin that brings a changed licence stops the build.
 """
 
