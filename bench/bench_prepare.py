@@ -15,8 +15,13 @@ Floors, measured in the same run:
   prepared dict also carries in base58): Signer.sign_group of the same orders;
   target <= 4x;
 - py_prepare_order of an order with a 200,000-character symbol: PyNaCl sign
-  of a message of the prepared length (linear in it)."""
+  of a message of the prepared length (linear in it);
+- reading back "actions" of 100,000 small lists under 5,000 levels (the
+  cycle check of every open container): json.dumps of the same value;
+  target <= 4x (the reader builds two copies where the dumping writes text)."""
 
+import json
+import sys
 import time
 
 import base58
@@ -140,6 +145,49 @@ def long_messages(wallet, account, n=16_000):
     return group_ratio, symbol_ratio
 
 
+def deep_read(account, rounds=5):
+    """py_finalize_transaction reading back deeply nested actions (its signature
+    is refused only after the read) against json.dumps of the same value. The
+    reader also builds the JSON model and the Python copy it hands back, so
+    it cannot match the dumping; what matters is that depth does not
+    multiply its cost (the cycle check)."""
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 10_000))  # the dumping recurses once per level
+    try:
+        for depth in (5_000, 1_000):  # interpreters from 3.12 cap the dumping's own C recursion lower
+            actions = [[i] for i in range(100_000)]
+            for _ in range(depth - 2):
+                actions = [actions]
+            try:
+                json.dumps(actions)
+                break
+            except RecursionError:
+                continue
+        prepared = _native.py_prepare_order(ORDER, "mainnet", account, nonce=1)
+        prepared["actions"] = actions
+        too_long = "1" * 89
+
+        def read_back():
+            try:
+                _native.py_finalize_transaction(prepared, too_long)
+            except ValueError:
+                pass
+
+        best = {"json.dumps": float("inf"), "read back": float("inf")}
+        for _ in range(rounds):
+            for name, fn in (("json.dumps", lambda: json.dumps(actions)), ("read back", read_back)):
+                t = time.perf_counter()
+                fn()
+                best[name] = min(best[name], time.perf_counter() - t)
+    finally:
+        sys.setrecursionlimit(limit)
+    ratio = best["read back"] / best["json.dumps"]
+    print(f"\nactions of 100,000 small lists under {depth:,} levels, read back")
+    print(f"  {best['read back'] * 1e3:8.1f} ms   floor: json.dumps {best['json.dumps'] * 1e3:8.1f} ms")
+    print(f"  ratio {ratio:.2f}  (target <= 4)")
+    return ratio
+
+
 def run():
     wallet = nacl.signing.SigningKey(bytes(range(32)))
     account = base58.b58encode(bytes(wallet.verify_key)).decode()
@@ -147,10 +195,11 @@ def run():
     batch_ratio = batch(account)
     wallet_prepare, wallet_finalize = wallet_modes(wallet, account)
     group_ratio, symbol_ratio = long_messages(wallet, account)
+    deep_ratio = deep_read(account)
     return {"prepare_vs_sign": prepare_ratio, "finalize_vs_verify": finalize_ratio,
             "prepare_all_per_order": batch_ratio, "offchain_prepare_vs_sign": wallet_prepare,
             "offchain_finalize_vs_verify": wallet_finalize, "group_16k_vs_sign_group": group_ratio,
-            "long_symbol_vs_sign": symbol_ratio}
+            "long_symbol_vs_sign": symbol_ratio, "deep_read_vs_dumps": deep_ratio}
 
 
 if __name__ == "__main__":

@@ -117,10 +117,17 @@ for _ in range(50):
 _inner["back"] = [1, CYCLIC_DICT]
 CYCLIC_TUPLE = ([],)
 CYCLIC_TUPLE[0].append(CYCLIC_TUPLE)
+DEEP_SELF = [1]
+DEEP_SELF.append(DEEP_SELF)  # a list inside itself, 40 levels down
+DEEP_LOOP = {"a": [1, 2]}
+DEEP_LOOP["a"].append({"b": {"c": DEEP_LOOP}})  # closes 3 levels below its start, 40 levels down
+for _ in range(40):
+    DEEP_SELF, DEEP_LOOP = [DEEP_SELF], [DEEP_LOOP]
 
 
-@pytest.mark.parametrize("actions", [CYCLIC_LIST, [CYCLIC_DICT], [CYCLIC_TUPLE], [[CYCLIC_LIST], CYCLIC_LIST]],
-                         ids=["list", "dict", "tuple", "twice"])
+@pytest.mark.parametrize("actions", [CYCLIC_LIST, [CYCLIC_DICT], [CYCLIC_TUPLE], [[CYCLIC_LIST], CYCLIC_LIST],
+                                     DEEP_SELF, DEEP_LOOP],
+                         ids=["list", "dict", "tuple", "twice", "deep self", "deep loop"])
 def test_a_container_inside_itself_is_refused_as_json_dumps_refuses_it(actions):
     with pytest.raises(ValueError) as dumped:
         json.dumps(actions)

@@ -25,6 +25,18 @@ constexpr std::array<char, 512> make_hex_pairs() {
 }
 constexpr std::array<char, 512> kHexPairs = make_hex_pairs();
 
+// The two characters of every 12-bit group, so that three bytes are two loads
+// and two stores.
+constexpr std::array<char, 8192> make_base64_pairs() {
+  std::array<char, 8192> pairs{};
+  for (size_t v = 0; v < 4096; ++v) {
+    pairs[2 * v] = kAlphabet[v >> 6];
+    pairs[2 * v + 1] = kAlphabet[v & 63];
+  }
+  return pairs;
+}
+constexpr std::array<char, 8192> kBase64Pairs = make_base64_pairs();
+
 }  // namespace
 
 void base64_encode_to(char* out, const uint8_t* data, size_t data_len) {
@@ -32,10 +44,8 @@ void base64_encode_to(char* out, const uint8_t* data, size_t data_len) {
   size_t i = 0;
   for (; i + 3 <= data_len; i += 3, o += 4) {
     const uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-    o[0] = kAlphabet[v >> 18];
-    o[1] = kAlphabet[(v >> 12) & 63];
-    o[2] = kAlphabet[(v >> 6) & 63];
-    o[3] = kAlphabet[v & 63];
+    std::memcpy(o, &kBase64Pairs[2 * size_t{v >> 12}], 2);
+    std::memcpy(o + 2, &kBase64Pairs[2 * size_t{v & 4095}], 2);
   }
   if (const size_t rest = data_len - i; rest > 0) {
     const uint32_t v = (uint32_t{data[i]} << 16) | (rest == 2 ? uint32_t{data[i + 1]} << 8 : 0);

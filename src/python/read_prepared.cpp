@@ -312,6 +312,12 @@ bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place&
     n = PySequence_Fast_GET_SIZE(fast.get());
   }
   if (n == 0) return !forming_ || put(place, is_dict ? PyDict_New() : PyList_New(0));
+  // Below the scanned levels an open container enters the identity set once
+  // a container is opened inside it: one holding only scalars never needs to.
+  if (frames_.size() > kScannedFrames && !frames_.back().in_set) {
+    deep_open_.insert(frames_.back().container);
+    frames_.back().in_set = true;
+  }
   if (is_open(obj)) {
     PyErr_SetString(PyExc_ValueError, "Circular reference detected");
     return false;
@@ -321,13 +327,12 @@ bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place&
     return false;
   }
   const size_t begin = refs_.size();
-  frames_.push_back(Frame{obj, &out, nullptr, begin, begin, begin, is_dict, false});
+  frames_.push_back(Frame{obj, &out, nullptr, begin, begin, begin, is_dict, false, false});
   // Every frame holds one count of the recursion limit until it is closed.
   if (Py_EnterRecursiveCall(" while encoding a JSON object")) {
     frames_.pop_back();
     return false;
   }
-  if (frames_.size() > kScannedFrames) deep_open_.insert(obj);
 
   // The Python form, stored at its place and filled as the items are read.
   // A dict's form starts as a copy of it (cheaper than inserting its members
@@ -388,7 +393,8 @@ bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place&
   return put(place, form.release());
 }
 
-// is_open is the cycle check: obj is one of the containers being read.
+// is_open is the cycle check: obj is one of the containers being read (the
+// innermost open one is in the set by now, see open).
 bool JsonReader::is_open(PyObject* obj) const {
   const size_t scanned = std::min(frames_.size(), kScannedFrames);
   for (size_t i = 0; i < scanned; ++i) {
@@ -400,7 +406,7 @@ bool JsonReader::is_open(PyObject* obj) const {
 // close ends the innermost container: its value is complete.
 void JsonReader::close() {
   const Frame& f = frames_.back();
-  if (frames_.size() > kScannedFrames) deep_open_.erase(f.container);
+  if (f.in_set) deep_open_.erase(f.container);
   const size_t begin = f.begin;
   frames_.pop_back();
   Py_LeaveRecursiveCall();

@@ -63,6 +63,7 @@ class JsonReader {
     size_t end;
     bool is_dict;
     bool copied;  // *py started as a copy of the dict
+    bool in_set;  // container is in deep_open_
   };
   // Place says where the Python form of a value goes: element `index` of the
   // list `container`, member `key` of the dict `container`, or the root.
@@ -87,9 +88,9 @@ class JsonReader {
   std::optional<std::string> problem_;
   std::vector<Frame> frames_;
   std::vector<PyRef> refs_;  // the items of every open container, innermost last
-  // Open containers below the first kScannedFrames levels, for the cycle
-  // check (the levels above are scanned directly, which is faster for the
-  // usual shallow values).
+  // Open containers below the first kScannedFrames levels that hold open
+  // containers themselves, for the cycle check (the levels above are scanned
+  // directly, which is faster for the usual shallow values).
   std::unordered_set<PyObject*> deep_open_;
   static constexpr size_t kScannedFrames = 16;
   PyRef form_;  // the root of the Python form, while it is being built
