@@ -162,7 +162,7 @@ test-pythons: system-packages
 	exit $$status
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-ct
 
 # --- Packaging: the installed C++ package and the self-contained wheel ---
 
@@ -228,3 +228,38 @@ check-wheel:
 	$(WHEEL_VENV)/bin/pip install -q "$$(ls dist/fyrn_keychain-*.whl)[test]"
 	cd / && $(abspath $(WHEEL_VENV))/bin/python $(abspath packaging/check_wheel.py)
 	cd tests && $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider .
+
+# --- Ed25519 signing checks outside `make test` ---
+
+# `make ct`: the constant-time checks of the signing path (tools/ed25519/ct.sh):
+# MemorySanitizer with the secrets poisoned (build-ct: clang, only the driver
+# and the Ed25519 sources), valgrind memcheck with the secrets undefined (the
+# code without AVX-512), and the dudect-style timing test. Each runs planted
+# controls that must be caught beside the real code that must not be.
+CT_BUILD := build-ct
+CT_DEB_PACKAGES := clang libclang-rt-14-dev valgrind
+CT_MEASUREMENTS ?= 200000
+
+.PHONY: ct ct-packages sign-diff
+
+ct-packages:
+	@$(MAKE) --no-print-directory system-packages EXTRA_DEB_PACKAGES="$(CT_DEB_PACKAGES)"
+
+$(CT_BUILD)/build.ninja: CMakeLists.txt | setup ct-packages
+	CC=clang CXX=clang++ $(VENV)/bin/cmake -S . -B $(CT_BUILD) -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DCMAKE_BUILD_TYPE=Release \
+	  -DFYRN_CT_MSAN=ON -DFYRN_WERROR=ON -DFYRN_BUILD_PYTHON=OFF
+
+ct: setup ct-packages build $(CT_BUILD)/build.ninja
+	@# Configure again: valgrind's headers may have arrived after the first configure.
+	$(VENV)/bin/cmake -S . -B $(BUILD) >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD) --target ct_check ct_dudect
+	$(VENV)/bin/cmake --build $(CT_BUILD)
+	nice -n 10 tools/ed25519/ct.sh $(CT_BUILD) $(BUILD) $(CT_MEASUREMENTS)
+
+# `make sign-diff`: SIGN_DIFF_COUNT random seeds and messages signed by every
+# backend (one message per call and in batches) and compared byte for byte
+# with libsodium's crypto_sign_detached, on every core.
+SIGN_DIFF_COUNT ?= 10000000
+sign-diff: build
+	nice -n 10 $(BUILD)/sign_diff $(SIGN_DIFF_COUNT)

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "fyrn/ed25519.hpp"
 #include "fyrn/error.hpp"
 
 namespace fyrn {
@@ -43,8 +44,10 @@ struct Hash {
 // Signature is a 64-byte Ed25519 signature, R then S.
 using Signature = std::array<uint8_t, 64>;
 
-// Keypair is an Ed25519 signing key: the 32-byte seed and its derived public
-// key. The secret is wiped when the keypair is destroyed.
+// Keypair is an Ed25519 signing key: the 32-byte seed, its derived public key
+// and its expanded secret (SHA-512 of the seed, clamped: computed once here
+// instead of on every signature). The secrets are wiped when the keypair is
+// destroyed.
 class Keypair {
  public:
   Keypair(const Keypair& other);
@@ -68,14 +71,19 @@ class Keypair {
   // to_bytes returns the 64-byte serial form, seed ‖ public key.
   std::array<uint8_t, 64> to_bytes() const;
 
-  // sign writes the pure Ed25519 (RFC 8032) signature of msg[0..msg_len) to out.
+  // sign writes the pure Ed25519 (RFC 8032) signature of msg[0..msg_len) to
+  // out, on the process's signing backend (fyrn/ed25519.hpp).
   void sign(Signature& out, const uint8_t* msg, size_t msg_len) const;
+  // signing_key points at this keypair's secrets, for ed25519::sign_many; it
+  // is valid while the keypair lives.
+  ed25519::SigningKey signing_key() const { return ed25519::SigningKey{sk_, expanded_}; }
 
  private:
   Keypair() = default;
   void derive_from_seed(const uint8_t* seed);
 
-  uint8_t sk_[64]{};  // libsodium layout: seed ‖ public key
+  uint8_t sk_[64]{};        // libsodium layout: seed ‖ public key
+  uint8_t expanded_[64]{};  // ed25519::expand_secret(seed)
   Pubkey pubkey_;
 };
 

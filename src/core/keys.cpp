@@ -37,22 +37,30 @@ Result<Hash> Hash::from_base58(std::string_view text) {
 
 std::string Hash::to_base58() const { return base58::encode_32(bytes.data()); }
 
-Keypair::Keypair(const Keypair& other) : pubkey_(other.pubkey_) { std::memcpy(sk_, other.sk_, sizeof sk_); }
+Keypair::Keypair(const Keypair& other) : pubkey_(other.pubkey_) {
+  std::memcpy(sk_, other.sk_, sizeof sk_);
+  std::memcpy(expanded_, other.expanded_, sizeof expanded_);
+}
 
 Keypair& Keypair::operator=(const Keypair& other) {
   if (this != &other) {
     std::memcpy(sk_, other.sk_, sizeof sk_);
+    std::memcpy(expanded_, other.expanded_, sizeof expanded_);
     pubkey_ = other.pubkey_;
   }
   return *this;
 }
 
-Keypair::~Keypair() { sodium_memzero(sk_, sizeof sk_); }
+Keypair::~Keypair() {
+  sodium_memzero(sk_, sizeof sk_);
+  sodium_memzero(expanded_, sizeof expanded_);
+}
 
 void Keypair::derive_from_seed(const uint8_t* seed) {
   crypto_init();
   uint8_t pk[crypto_sign_PUBLICKEYBYTES];
   crypto_sign_seed_keypair(pk, sk_, seed);
+  ed25519::expand_secret(expanded_, seed);
   std::memcpy(pubkey_.bytes.data(), pk, 32);
 }
 
@@ -100,7 +108,7 @@ std::array<uint8_t, 64> Keypair::to_bytes() const {
 }
 
 void Keypair::sign(Signature& out, const uint8_t* msg, size_t msg_len) const {
-  crypto_sign_detached(out.data(), nullptr, msg, msg_len, sk_);
+  ed25519::sign(out.data(), signing_key(), msg, msg_len);
 }
 
 bool verify_signature(const Signature& sig, const uint8_t* msg, size_t msg_len, const Pubkey& key) {

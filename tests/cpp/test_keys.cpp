@@ -1,6 +1,8 @@
 // Network-name parsing and the base58 decoder's descriptions.
 #include <gtest/gtest.h>
 
+#include <sodium.h>
+
 #include <algorithm>
 #include <array>
 #include <new>
@@ -51,6 +53,10 @@ TEST(Keys, DestroyedKeypairWipesItsSecret) {
   auto made = Keypair::from_bytes(seed.data(), seed.size());
   ASSERT_TRUE(made.ok());
   const auto full = made->to_bytes();  // seed || public key
+  uint8_t expanded[64];  // what signing keeps beside the seed: SHA-512(seed), clamped
+  crypto_hash_sha512(expanded, seed.data(), 32);
+  expanded[0] &= 248;
+  expanded[31] = static_cast<uint8_t>((expanded[31] & 127) | 64);
   auto holds = [](const unsigned char* buf, size_t n, const uint8_t* needle, size_t len) {
     return std::search(buf, buf + n, needle, needle + len) != buf + n;
   };
@@ -59,8 +65,11 @@ TEST(Keys, DestroyedKeypairWipesItsSecret) {
     Keypair* kp = how == 0 ? new (buf) Keypair(*made) : new (buf) Keypair(*Keypair::from_bytes(seed.data(), 32));
     if (how == 1) *kp = *made;  // assignment over an existing key
     ASSERT_TRUE(holds(buf, sizeof buf, seed.data(), 32));  // the probe sees a live key
+    ASSERT_TRUE(holds(buf, sizeof buf, expanded, 64));
     kp->~Keypair();
     EXPECT_FALSE(holds(buf, sizeof buf, seed.data(), 8)) << "seed left behind (" << how << ")";
+    EXPECT_FALSE(holds(buf, sizeof buf, expanded, 8)) << "scalar left behind (" << how << ")";
+    EXPECT_FALSE(holds(buf, sizeof buf, expanded + 32, 8)) << "nonce prefix left behind (" << how << ")";
     EXPECT_TRUE(holds(buf, sizeof buf, full.data() + 32, 32)) << "the public key is not secret";
   }
 }
