@@ -7,6 +7,7 @@ PyNaCl over bytes the preparation functions hand out, computed before the
 threads, forks or callbacks start.
 """
 
+import os
 import subprocess
 import sys
 import textwrap
@@ -14,7 +15,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-RUNS = 40
+RUNS = int(os.environ.get("FYRN_STRESS_RUNS", "40"))  # fewer under mutation runs
 PARALLEL = 8
 
 PRELUDE = """

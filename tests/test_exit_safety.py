@@ -8,6 +8,7 @@ to the exiting main thread. Each scenario exits many times: a crash or a fatal
 error in any run fails the test.
 """
 
+import os
 import subprocess
 import sys
 import textwrap
@@ -15,7 +16,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-RUNS = 40
+RUNS = int(os.environ.get("FYRN_STRESS_RUNS", "40"))  # fewer under mutation runs
 PARALLEL = 8
 
 PRELUDE = """
