@@ -1,7 +1,9 @@
-"""The type stubs match the runtime module (stubtest), and mypy reading them
-accepts typed use and flags exactly the wrong calls marked `# E: <code>`.
+"""The type stubs match the runtime module (stubtest; and every docstring the
+stubs give is the runtime's, word for word), and mypy reading them accepts typed
+use and flags exactly the wrong calls marked `# E: <code>`.
 (`make check-install` proves checkers find them where `pip install .` puts them.)"""
 
+import ast
 import re
 import shutil
 import subprocess
@@ -9,6 +11,8 @@ import sys
 from pathlib import Path
 
 import pytest
+
+import _native
 
 pytest.importorskip("mypy")
 
@@ -43,3 +47,17 @@ def test_mypy_accepts_typed_use_and_flags_wrong_calls(stub_dir, tmp_path, saniti
     expected = {("usage_bad.py", str(n), m.group(1)) for n, line in enumerate(lines, 1)
                 if (m := re.search(r"  # E: ([\w-]+)$", line))}
     assert flagged == expected, result.stdout
+
+
+def test_docstrings_are_the_stubs():
+    tree = ast.parse((ROOT / "python" / "_native-stubs" / "__init__.pyi").read_text())
+    documented = []
+    for node in tree.body:
+        owner = getattr(_native, node.name, None) if isinstance(node, ast.ClassDef) else _native
+        for member in node.body if isinstance(node, ast.ClassDef) else [node]:
+            if isinstance(member, ast.FunctionDef) and ast.get_docstring(member, clean=False) is not None:
+                documented.append((getattr(owner, member.name).__doc__, ast.get_docstring(member, clean=False)))
+        if isinstance(node, ast.ClassDef) and ast.get_docstring(node, clean=False) is not None and owner:
+            documented.append((owner.__doc__, ast.get_docstring(node, clean=False)))
+    assert len(documented) > 40
+    assert [runtime for runtime, _ in documented] == [stub for _, stub in documented]

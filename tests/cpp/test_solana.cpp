@@ -20,15 +20,6 @@ std::vector<uint8_t> from_hex(std::string_view hex) {
 
 std::string invalid(const char* reason) { return std::string("invalid Solana instruction: ") + reason; }
 
-struct CurveVector {
-  const char* hex;
-  bool on_curve;
-};
-
-const CurveVector kCurveVectors[] = {
-#include "data/on_curve_vectors.inc"
-};
-
 struct TransactionVector {
   const char* program_id;
   std::vector<solana::AccountMeta> accounts;
@@ -69,21 +60,6 @@ TEST(Solana, CompactU16MatchesShortVecTable) {
     solana::append_compact_u16(out, value);
     EXPECT_EQ(out, bytes) << value;
   }
-}
-
-TEST(Solana, OnCurveAgreesWithDalekDecompression) {
-  size_t on = 0;
-  for (const auto& v : kCurveVectors) {
-    Pubkey key;
-    const auto raw = from_hex(v.hex);
-    ASSERT_EQ(raw.size(), 32u);
-    std::copy(raw.begin(), raw.end(), key.bytes.begin());
-    EXPECT_EQ(solana::is_on_curve(key), v.on_curve) << v.hex;
-    on += v.on_curve;
-  }
-  // Both outcomes are well represented, so a constant answer cannot pass.
-  EXPECT_GT(on, 100u);
-  EXPECT_LT(on, std::size(kCurveVectors) - 100);
 }
 
 TEST(Solana, TransactionsMatchSoldersCompiler) {
