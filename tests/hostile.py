@@ -2,12 +2,12 @@
 scripts, which put this directory on sys.path)."""
 
 
-class Number:
-    """Stands in for an int (__index__) or a float (__float__). Each conversion
-    first runs `before` (a callback into the library, a sleep that gives the
-    lock away, a mutation of the container) and keeps its result in `seen`;
-    then it raises `value` if that is an exception, else returns it unchanged
-    (so a wrong kind reaches the interpreter's own check)."""
+class Index:
+    """Stands in for an int (and, through float()'s fallback, a float). Each
+    conversion first runs `before` (a callback into the library, a sleep that
+    gives the lock away, a mutation of the container) and keeps its result in
+    `seen`; then it raises `value` if that is an exception, else returns it
+    unchanged (so a wrong kind reaches the interpreter's own check)."""
 
     def __init__(self, value=1, before=None):
         self.value, self.before, self.seen = value, before, None
@@ -19,7 +19,11 @@ class Number:
             raise self.value
         return self.value
 
-    __float__ = __index__
+
+class Number(Index):
+    """The same with a __float__ of its own."""
+
+    __float__ = Index.__index__
 
 
 def boom():

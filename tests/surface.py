@@ -12,16 +12,15 @@ EXPORTS = [  # the module's attributes besides the standard ones, in order
     "py_prepare_faucet_request", "py_prepare_create_sub_account", "py_prepare_remove_sub_account",
     "py_prepare_transfer", "py_finalize_transaction",
 ]
-METHODS = {  # each class's public members, in order (pubkey is a property)
+METHODS = {  # each class's public members (pubkey is a property)
     "Keypair": ["from_base58", "from_bytes", "to_base58", "to_bytes", "secret_key", "pubkey"],
     "Signer": [
-        "from_base58", "with_nonce_manager", "sign_bytes", "sign", "sign_all", "sign_group", "sign_faucet",
+        "from_base58", "with_nonce_manager", "set_compute_order_id", "set_compute_batch_order_ids",
+        "computes_order_id", "computes_batch_order_ids", "sign_bytes", "sign", "sign_all", "sign_group", "sign_faucet",
         "sign_agent_wallet", "sign_approve_builder_code", "sign_approve_commission_fee", "sign_revoke_builder_code",
         "sign_revoke_commission_fee", "sign_user_settings", "sign_update_liquidator_config", "sign_oracle_prices",
         "sign_pyth_oracle", "sign_remove_sub_account", "sign_transfer", "sign_create_sub_account",
-        "sign_whitelist_faucet", "sign_order", "sign_orders_batch", "sign_prepared", "sign_wallet_prepared",
-        "set_compute_order_id", "set_compute_batch_order_ids", "computes_order_id", "computes_batch_order_ids",
-        "pubkey",
+        "sign_whitelist_faucet", "sign_order", "sign_orders_batch", "sign_prepared", "sign_wallet_prepared", "pubkey",
     ],
 }
 # "name" for a module function or class, "Class.name" for a class member.

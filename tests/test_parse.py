@@ -16,7 +16,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import _native as N
-from hostile import LyingSequence, Number, boom
+from hostile import Index, LyingSequence, Number, boom
 from order_id_oracle import limit_encoding, market_encoding, order_id
 
 ACCOUNT = bytes([0x11]) * 32
@@ -105,7 +105,7 @@ def identifier(record):
 # (order dict, the record it becomes, or (exception, text or None))
 ORDER_CASES = [
     (ORDER, lim()),
-    (order(is_buy=False, price=Decimal("3.5"), size=Number(4)), lim(b=False, px=3.5, sz=4.0)),
+    (order(is_buy=False, price=Decimal("3.5"), size=Index(4)), lim(b=False, px=3.5, sz=4.0)),
     (order(reduce_only=1, iso="yes"), lim()),  # lenient: not a bool is false
     (order(reduce_only=True, iso=1, client_id=HASH58, builder_code={"to": PUBKEY58, "fee": 15},
            order_type={"type": "limit", "tif": "alo", "is_market": False}), lim(r=True, tif="ALO", **CODE)),
@@ -117,7 +117,7 @@ ORDER_CASES = [
     (otype(type="limit", tif="ß"), (ValueError, "Invalid tif: ß")),
     (otype(type="market", is_market=True, trigger_px="x", tif="bogus"), mkt()),
     (otype(type="trigger", trigger_px=100), mkt()),
-    (order(order_type={"type": "market"}, reduce_only=True, slippage=Number(0)), mkt(r=True, slippage=0.0)),
+    (order(order_type={"type": "market"}, reduce_only=True, slippage=Index(0)), mkt(r=True, slippage=0.0)),
     (order(order_type={"type": "market", "tif": "bogus"}, slippage=2), mkt(slippage=2.0)),
     (order(symbol=" a\x00ß ", size=-0.0), lim(c=" a\x00ß ", sz=-0.0)),
     # Required keys and strict kinds, in reading order.
@@ -128,7 +128,7 @@ ORDER_CASES = [
     (order(is_buy=1), (TypeError, "'int' object cannot be converted to 'PyBool'")),
     (order(price="1"), (TypeError, REAL + "str")),
     (order(price=boom()), (RuntimeError, "boom")),
-    (order(price=Number("1")), (TypeError, "__index__ returned non-int (type str)")),
+    (order(price=Index("1")), (TypeError, "__index__ returned non-int (type str)")),
     (order(symbol="\udc80"), (UnicodeEncodeError, None)),
     (order(order_type=[]), (TypeError, DICT.format("list"))),
     (otype(), (ValueError, "Missing order_type.type")),
@@ -143,7 +143,7 @@ ORDER_CASES = [
     (order(builder_code={"to": PUBKEY58, "fee": 99}, slippage="x"), (ValueError, FEE)),
 ]
 BUILDER_CODES = [  # (value under "builder_code", its record or an error)
-    ({"to": PUBKEY58, "fee": 1}, {"to": PUBKEY58, "fee": 1}), ({"to": PUBKEY58, "fee": Number(15)}, CODE["builderCode"]),
+    ({"to": PUBKEY58, "fee": 1}, {"to": PUBKEY58, "fee": 1}), ({"to": PUBKEY58, "fee": Index(15)}, CODE["builderCode"]),
     ({"to": PUBKEY58, "fee": 0}, (ValueError, FEE)), ({"to": PUBKEY58, "fee": 16}, (ValueError, FEE)),
     ({"to": PUBKEY58, "fee": 255}, (ValueError, FEE)), ({"to": PUBKEY58, "fee": 256}, (OverflowError, OVERFLOW)),
     ({"to": PUBKEY58, "fee": -1}, (OverflowError, OVERFLOW)), ({"to": PUBKEY58, "fee": boom()}, (RuntimeError, "boom")),
@@ -190,7 +190,7 @@ ORDER_CASES += [
     (TRAIL, TRL),
     (item(TRAIL, type="trailing_stop", trail_bps=4294967295, step_bps=True, limit_price=7),
      {"trl": {**TRL["trl"], "trb": 4294967295, "stb": 1, "lim": 7.0}}),
-    (item(TRAIL, trail_bps=Number(7), step_bps=0, limit_price=boom()), {"trl": {**TRL["trl"], "trb": 7, "stb": 0}}),
+    (item(TRAIL, trail_bps=Index(7), step_bps=0, limit_price=boom()), {"trl": {**TRL["trl"], "trb": 7, "stb": 0}}),
     (item(TRAIL, limit_price=None), TRL),  # wrong kind counts as absent
     (item(TRAIL, trail_bps=-1), (OverflowError, OVERFLOW)),
     (item(TRAIL, step_bps=4294967296), (OverflowError, OVERFLOW)),

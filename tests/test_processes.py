@@ -160,8 +160,8 @@ SCENARIOS = {
     """,
     # Fork after a parallel batch and a parallel preparation: parent, child and
     # grandchild sign and prepare batches afterwards.
-    "fork": "HOLDER = False" + FORK,
-    "fork_with_live_batch_thread": "HOLDER = True" + FORK,
+    "fork": "\n    HOLDER = False" + FORK,
+    "fork_with_live_batch_thread": "\n    HOLDER = True" + FORK,
     "fork_after_prepare_all_only": """
         prepared = N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
         pid = os.fork()

@@ -75,7 +75,7 @@ TEST(Solana, ExportChecksAccountsBeforeBlockhash) {
   const auto good = solana::instruction(wallet(), 5, true);
   ASSERT_TRUE(good.ok());
   solana::Instruction bad[3] = {*good, *good, *good};
-  bad[0].accounts[3].pubkey = "0";
+  bad[0].accounts[3].pubkey[0] = '0';  // not base58
   bad[1].program_id = std::string(33, '1');
   bad[2].accounts.clear();
   for (const auto& ix : bad) {
