@@ -162,9 +162,9 @@ coverage: setup $(GCOVR) $(COV_BUILD)/build.ninja
 	@tail -4 $(COV_BUILD)/coverage.txt
 
 # `make mutate`: tools/mutate.py over the committed tree (see its docstring).
-MUTATE_OUT ?= build-mut/result.json
+MUTATE_OUT ?= build-mut/results
 mutate: setup
-	nice -n 10 $(PY) tools/mutate.py --rev HEAD --out $(MUTATE_OUT)
+	nice -n 10 $(PY) tools/mutate.py --suite head=HEAD --out $(MUTATE_OUT)
 
 count-lines:
 	@python3 tools/count_lines.py

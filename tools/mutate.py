@@ -1,22 +1,25 @@
 """Mutation testing of the core: does the suite notice a one-token fault?
 
-    python tools/mutate.py --rev HEAD --out tools/mutation/full.json [--sample 140] [--seed 1]
-    python tools/mutate.py --list --sample 140          # print the sample only
+    python tools/mutate.py --suite full=REV1 --suite trimmed=REV2 --out tools/mutation [--sample 35]
+    python tools/mutate.py --list                     # print the sample only
 
 Operators: flip a comparison (< <=, > >=, == !=), shift an integer constant by
 one, delete a statement, swap an integer width (uint64_t -> uint32_t, ...).
 The sample is drawn with a fixed seed from the candidates of each file in
-FILES, the same number per file, from the sources of the working tree: the
-sample does not depend on the tests, so two runs over different test suites
-(different --rev) judge the same mutants.
+FILES, the same number per file, from the sources of the working tree: it does
+not depend on the tests, so suites of different revisions judge the same
+mutants.
 
-The tree at --rev (sources and tests) is exported to build-mut/<rev>/tree and
-built once into build-mut/<rev>/build (ninja rebuilds only the mutated object
-and what links it). Per mutant: the C++ tests (stop at the first failure), then
-pytest -x -q (stop at the first failure). A failing test, a crash or a timeout
-is a kill; a mutant that does not compile is stillborn and counts for neither.
-Results are written after every mutant, and a rerun resumes where it stopped.
-Run it niced: it takes a core for hours.
+Each suite is the tree of its revision (tests and all), exported to
+build-mut/<rev>/; the revisions must agree on src/ and include/. The first
+suite's tree is built once into build-mut/build (ninja rebuilds only the
+mutated object and what links it), with every suite's C++ tests as an
+executable of its own. Per mutant and suite: the C++ tests (stop at the first
+failure), then pytest -x -q over that suite's tests (slow files last). A failing
+test, a crash or a timeout is a kill; a mutant that does not compile is
+stillborn and counts for neither. Results (OUT/<suite>.json) are written after
+every mutant, and a rerun resumes where it stopped. Run it niced: it takes a
+core for hours on a busy machine.
 """
 
 import argparse
@@ -142,53 +145,76 @@ def sh(cmd, cwd, timeout, env=None):
         return "timeout", ""
 
 
-def prepare_tree(rev, base):
-    tree, build = base / "tree", base / "build"
+SLOW_LAST = ("test_processes", "test_concurrency", "test_exit_safety", "test_stubs", "test_key_text_length")
+
+
+def export(rev):
+    tree = ROOT / "build-mut" / rev
     if not (tree / "CMakeLists.txt").exists():
         shutil.rmtree(tree, ignore_errors=True)
         tree.mkdir(parents=True)
         archive = subprocess.run(["git", "archive", rev], cwd=ROOT, check=True, capture_output=True).stdout
         subprocess.run(["tar", "-x", "-C", str(tree)], input=archive, check=True)
+    return tree
+
+
+def configure(tree, suites):
+    """The first suite's tree, with one C++ test executable per suite."""
+    build = ROOT / "build-mut" / "build"
+    cmake = (tree / "CMakeLists.txt").read_text()
+    extra = "".join(f"""
+file(GLOB MUT_{name}_TESTS {t}/tests/cpp/*.cpp)
+add_executable(mut_tests_{name} ${{MUT_{name}_TESTS}})
+target_link_libraries(mut_tests_{name} PRIVATE fyrn_core GTest::gtest GTest::gtest_main)
+""" for name, t in suites)
+    if "mut_tests_" not in cmake:
+        (tree / "CMakeLists.txt").write_text(cmake + extra)
     if not (build / "build.ninja").exists():
         venv = ROOT / ".venv" / "bin"
         subprocess.run([str(venv / "cmake"), "-S", str(tree), "-B", str(build), "-G", "Ninja",
                         f"-DCMAKE_MAKE_PROGRAM={venv / 'ninja'}", "-DCMAKE_BUILD_TYPE=Release",
                         "-DCMAKE_CXX_FLAGS_RELEASE=-O0", "-DFYRN_BUILD_TESTS=ON",
                         f"-DPython_EXECUTABLE={venv / 'python'}"], check=True, stdout=subprocess.DEVNULL)
-    return tree, build
+    return build
 
 
-def build(build_dir, *targets):
-    return sh([str(ROOT / ".venv/bin/ninja"), "-C", str(build_dir), *targets], None, 1800)
+def ninja(build_dir, *targets):
+    return sh([str(ROOT / ".venv/bin/ninja"), "-C", str(build_dir), *targets], None, 3600)
 
 
-def run_suites(tree, build_dir, env):
-    """The verdict on the built tree; the module is linked only when the C++ tests pass."""
-    rc, out = build(build_dir, "fyrn_core_tests")
+def judge(suites, build_dir, env):
+    """The verdict of each suite on the built tree; the module is linked only if some suite needs it."""
+    rc, out = ninja(build_dir, *[f"mut_tests_{name}" for name, _ in suites])
     if rc != 0:
-        return "stillborn", out
-    rc, out = sh([str(build_dir / "fyrn_core_tests"), "--gtest_brief=1"], tree, 300,
-                 {**env, "GTEST_FAIL_FAST": "1"})
+        return {name: ("stillborn", out) for name, _ in suites}
+    verdicts = {}
+    for name, tree in suites:
+        rc, out = sh([str(build_dir / f"mut_tests_{name}"), "--gtest_brief=1"], tree, 600,
+                     {**env, "GTEST_FAIL_FAST": "1"})
+        if rc != 0:
+            verdicts[name] = ("killed-cpp", out)
+    if len(verdicts) == len(suites):
+        return verdicts
+    rc, out = ninja(build_dir, "_native")
     if rc != 0:
-        return "killed-cpp", out
-    rc, out = build(build_dir, "_native")
-    if rc != 0:
-        return "stillborn", out
-    rc, out = sh([str(ROOT / ".venv/bin/python"), "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
-                  "--hypothesis-seed=0", "tests"], tree, 2400, {**env, "PYTHONPATH": str(build_dir)})
-    if rc != 0:
-        return "killed-py", out
-    return "survived", out
+        return {name: ("stillborn", out) for name, _ in suites}
+    for name, tree in suites:
+        if name in verdicts:
+            continue
+        files = sorted((tree / "tests").glob("test_*.py"), key=lambda p: (p.stem in SLOW_LAST, p.name))
+        rc, out = sh([str(ROOT / ".venv/bin/python"), "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
+                      "--hypothesis-seed=0", *map(str, files)], tree, 3600, {**env, "PYTHONPATH": str(build_dir)})
+        verdicts[name] = ("killed-py" if rc != 0 else "survived", out)
+    return verdicts
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--rev", default="HEAD")
-    ap.add_argument("--out", type=Path)
-    ap.add_argument("--sample", type=int, default=140)
+    ap.add_argument("--suite", action="append", default=[], help="NAME=REV; the first one's tree is built")
+    ap.add_argument("--out", type=Path, default=ROOT / "tools" / "mutation")
+    ap.add_argument("--sample", type=int, default=35)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--list", action="store_true")
-    ap.add_argument("--limit", type=int, default=0, help="stop after this many new mutants")
     args = ap.parse_args()
     mutants = sample(args.sample, args.seed)
     if args.list:
@@ -196,35 +222,38 @@ def main():
             print(m["id"], repr(m["from"]), "->", repr(m["to"]))
         print(len(mutants), "mutants", file=sys.stderr)
         return 0
-    rev = subprocess.run(["git", "rev-parse", "--short", args.rev], cwd=ROOT, check=True,
-                         capture_output=True, text=True).stdout.strip()
-    base = ROOT / "build-mut" / rev
-    tree, build_dir = prepare_tree(rev, base)
+    revs = [(name, subprocess.run(["git", "rev-parse", "--short", rev], cwd=ROOT, check=True, capture_output=True,
+                                  text=True).stdout.strip()) for name, rev in (s.split("=", 1) for s in args.suite)]
+    for _, rev in revs[1:]:
+        same = subprocess.run(["git", "diff", "--quiet", revs[0][1], rev, "--", "src", "include"], cwd=ROOT)
+        assert same.returncode == 0, f"{revs[0][1]} and {rev} differ in src/ or include/"
+    suites = [(name, export(rev)) for name, rev in revs]
+    tree = suites[0][1]
+    build_dir = configure(tree, suites)
     env = {**os.environ, "FYRN_STRESS_RUNS": os.environ.get("FYRN_STRESS_RUNS", "4")}
-    results = json.loads(args.out.read_text())["mutants"] if args.out.exists() else {}
-    verdict, out = run_suites(tree, build_dir, env)
-    assert verdict == "survived", "the unmutated tree fails its own tests:\n" + out
-    done = 0
+    outs = {name: args.out / f"{name}.json" for name, _ in suites}
+    results = {name: json.loads(p.read_text())["mutants"] if p.exists() else {} for name, p in outs.items()}
+    for name, (verdict, out) in judge(suites, build_dir, env).items():
+        assert verdict == "survived", f"the unmutated tree fails the {name} suite:\n" + out
     for path in FILES:
-        todo = [m for m in mutants if m["file"] == path and m["id"] not in results]
+        todo = [m for m in mutants if m["file"] == path and any(m["id"] not in r for r in results.values())]
         if not todo:
             continue
         original = (tree / path).read_text()
         try:
             for m in todo:
-                if args.limit and done >= args.limit:
-                    break
                 started = time.monotonic()
                 (tree / path).write_text(apply(original, m))
-                verdict = run_suites(tree, build_dir, env)[0]
-                results[m["id"]] = {**{k: m[k] for k in ("file", "line", "op", "from", "to")},
-                                    "result": verdict, "seconds": round(time.monotonic() - started, 1)}
-                done += 1
-                write(args.out, rev, results)
-                print(f"{len(results):4d}/{len(mutants)} {verdict:10s} {m['id']}", flush=True)
+                verdicts = judge(suites, build_dir, env)
+                took = round(time.monotonic() - started, 1)
+                for name, (verdict, _) in verdicts.items():
+                    results[name][m["id"]] = {**{k: m[k] for k in ("file", "line", "op", "from", "to")},
+                                              "result": verdict, "seconds": took}
+                    write(outs[name], dict(revs)[name], results[name])
+                print(f"{len(results[suites[0][0]]):4d}/{len(mutants)} {took:6.0f}s "
+                      + " ".join(f"{n}={v}" for n, (v, _) in verdicts.items()) + f" {m['id']}", flush=True)
         finally:
             (tree / path).write_text(original)
-    write(args.out, rev, results)
     return 0
 
 
