@@ -24,9 +24,9 @@ def covered(detail_path, out_path):
                 continue
             if line["count"] > 0:
                 lines.add(line["line_number"])
-            for i, b in enumerate(line.get("branches", [])):
+            for b in line.get("branches", []):  # instantiations of one line share their branch numbers
                 if b["count"] > 0:
-                    branches.add(f"{line['line_number']}:{i}")
+                    branches.add(f"{line['line_number']}:{b['branchno']}")
         out[f["file"]] = {"lines": sorted(lines), "branches": sorted(branches, key=lambda s: tuple(map(int, s.split(":"))))}
     json.dump(out, open(out_path, "w"), indent=0, sort_keys=True)
 
