@@ -195,6 +195,7 @@ CONVERSIONS = [
     (lambda: Keypair.from_bytes("x"), (TypeError, "argument 'bytes': 'str' object cannot be converted to 'PyBytes'")),
     (lambda: Keypair.from_bytes(bytearray(32)),
      (TypeError, "argument 'bytes': 'bytearray' object cannot be converted to 'PyBytes'")),
+    (lambda: N.compute_order_id(), (TypeError, "compute_order_id() missing 1 required positional argument: 'wincode_bytes'")),
     (lambda: N.compute_order_id(memoryview(b"abc")),
      (TypeError, "argument 'wincode_bytes': 'memoryview' object cannot be converted to 'PyBytes'")),
     (lambda: S.sign_bytes(bytearray(3)),
