@@ -161,8 +161,51 @@ test-pythons: system-packages
 	if [ $$found -eq 0 ]; then echo "test-pythons: no interpreter of $(PYTHON_VERSIONS) found"; exit 1; fi; \
 	exit $$status
 
+
+# `make coverage`: line and branch coverage of src/ by the C++ tests and the
+# pytest suite together, from a gcov build (build-cov, -O0). Branches that only
+# exceptions take are not counted. Per-file figures: $(COV_OUT) (json) and
+# build-cov/coverage.txt; `make coverage COV_OUT=tools/coverage/x.json` keeps a
+# copy. The repeated subprocess scenarios run COV_STRESS_RUNS times each (they
+# reach the same lines every time).
+COV_BUILD := build-cov
+COV_OUT ?= $(COV_BUILD)/coverage.json
+COV_STRESS_RUNS ?= 4
+COV_TESTS ?= tests
+GCOVR := $(VENV)/bin/gcovr
+
+.PHONY: coverage mutate count-lines
+
+$(GCOVR): | venv
+	$(PY) -m pip install -q "gcovr>=7"
+
+$(COV_BUILD)/build.ninja: CMakeLists.txt | setup
+	$(VENV)/bin/cmake -S . -B $(COV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG= -DFYRN_COVERAGE=ON \
+	  -DFYRN_BUILD_TESTS=ON -DFYRN_WERROR=ON -DPython_EXECUTABLE=$(abspath $(PY))
+
+coverage: setup $(GCOVR) $(COV_BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(COV_BUILD) --target fyrn_core_tests _native
+	find $(COV_BUILD) -name '*.gcda' -delete
+	$(VENV)/bin/ctest --test-dir $(COV_BUILD) --output-on-failure -j2 >/dev/null
+	FYRN_STRESS_RUNS=$(COV_STRESS_RUNS) PYTHONPATH=$(COV_BUILD) $(PY) -m pytest -q -p no:cacheprovider $(COV_TESTS)
+	@mkdir -p $(dir $(COV_OUT))
+	$(GCOVR) --root . --filter 'src/' --object-directory $(COV_BUILD) \
+	  --exclude-throw-branches --exclude-unreachable-branches \
+	  --json-summary-pretty --json-summary $(COV_OUT) --txt $(COV_BUILD)/coverage.txt \
+	  --json $(COV_BUILD)/coverage-detail.json $(COV_BUILD)
+	@tail -4 $(COV_BUILD)/coverage.txt
+
+# `make mutate`: tools/mutate.py over the committed tree (see its docstring).
+MUTATE_OUT ?= build-mut/results
+mutate: setup
+	nice -n 10 $(PY) tools/mutate.py --suite head=HEAD --out $(MUTATE_OUT)
+
+count-lines:
+	@python3 tools/count_lines.py
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-ct
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(COV_BUILD) build-mut build-ct
 
 # --- Packaging: the installed C++ package and the self-contained wheel ---
 
