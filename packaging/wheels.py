@@ -383,8 +383,7 @@ def check():
             raise SystemExit(f"wheels: auditwheel does not confirm {PLAT} or older:\n{shown}")
         say(f"auditwheel: consistent with {consistent[1]}")
         with zipfile.ZipFile(wheel) as zf:
-            meta = next(n for n in zf.namelist() if n.endswith(".dist-info/METADATA"))
-            licences = [n for n in zf.namelist() if "/licenses/" in n]
+            licences = [n for n in zf.namelist() if "/licenses/" in n and not n.endswith("/")]
         say(f"licence files: {', '.join(Path(n).name for n in licences)}")
         env_dir = WORK / f"check-{minor}"
         shutil.rmtree(env_dir, ignore_errors=True)
