@@ -127,10 +127,90 @@ test: fuzz-smoke
 leaks: build
 	PYTHONPATH=$(BUILD) $(PY) tools/leaks.py
 
+# `make test-pythons`: for every interpreter of the claimed range (3.10–3.13)
+# found on this machine (pyenv's versions, else python3.X on PATH), a fresh
+# venv, `pip install .[test]` (a build from source) and the whole pytest suite
+# against that installed module, run from tests/ so that nothing of the dev
+# build tree is imported. tests/test_cpp_package.py skips itself there: it
+# needs the C++ example that `make check-cpp-package` builds. Not part of
+# `make test`, which stays on the default interpreter.
+PYTHON_VERSIONS ?= 3.10 3.11 3.12 3.13
+PYTHONS_DIR := $(BUILD)/pythons
+
+.PHONY: test-pythons
+test-pythons: system-packages
+	@mkdir -p $(PYTHONS_DIR); status=0; found=0; summary=""; \
+	root=$$(pyenv root 2>/dev/null || true); \
+	for v in $(PYTHON_VERSIONS); do \
+	  py=""; \
+	  if [ -n "$$root" ]; then \
+	    py=$$(ls -d $$root/versions/$$v.*/bin/python$$v 2>/dev/null | sort -V | tail -n 1); fi; \
+	  if [ -z "$$py" ] && command -v python$$v >/dev/null && python$$v -c pass 2>/dev/null; then \
+	    py=$$(command -v python$$v); fi; \
+	  if [ -z "$$py" ]; then summary="$$summary\n  $$v: not found"; continue; fi; \
+	  found=$$((found + 1)); env=$(abspath $(PYTHONS_DIR))/$$v; log=$$env.log; \
+	  echo "== Python $$v ($$py): venv, pip install .[test], pytest (log: $$log)"; \
+	  rm -rf $$env && "$$py" -m venv $$env && \
+	  ( $$env/bin/pip install -q --upgrade pip && $$env/bin/pip install -q ".[test]" && \
+	    cd tests && $$env/bin/python -m pytest -q -p no:cacheprovider . ) > $$log 2>&1; rc=$$?; \
+	  line=$$(grep -E '[0-9]+ (passed|failed)' $$log | tail -n 1); \
+	  if [ $$rc -eq 0 ]; then summary="$$summary\n  $$v: $$line"; \
+	  else status=1; summary="$$summary\n  $$v: FAILED ($${line:-see $$log})"; tail -n 30 $$log; fi; \
+	done; \
+	echo -e "test-pythons:$$summary"; \
+	if [ $$found -eq 0 ]; then echo "test-pythons: no interpreter of $(PYTHON_VERSIONS) found"; exit 1; fi; \
+	exit $$status
+
+
+# `make coverage`: line and branch coverage of src/ by the C++ tests and the
+# pytest suite together, from a gcov build (build-cov, -O0). Branches that only
+# exceptions take are not counted. Per-file figures: $(COV_OUT) (json) and
+# build-cov/coverage.txt; `make coverage COV_OUT=tools/coverage/x.json` keeps a
+# copy. The repeated subprocess scenarios run COV_STRESS_RUNS times each (they
+# reach the same lines every time).
+COV_BUILD := build-cov
+COV_OUT ?= $(COV_BUILD)/coverage.json
+COV_STRESS_RUNS ?= 4
+COV_TESTS ?= tests
+GCOVR := $(VENV)/bin/gcovr
+
+.PHONY: coverage mutate count-lines
+
+$(GCOVR): | venv
+	$(PY) -m pip install -q "gcovr>=7"
+
+$(COV_BUILD)/build.ninja: CMakeLists.txt | setup
+	$(VENV)/bin/cmake -S . -B $(COV_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG= -DFYRN_COVERAGE=ON \
+	  -DFYRN_BUILD_TESTS=ON -DFYRN_WERROR=ON -DPython_EXECUTABLE=$(abspath $(PY))
+
+coverage: setup $(GCOVR) $(COV_BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(COV_BUILD) --target fyrn_core_tests _native
+	find $(COV_BUILD) -name '*.gcda' -delete
+	$(VENV)/bin/ctest --test-dir $(COV_BUILD) --output-on-failure -j2 >/dev/null
+	FYRN_STRESS_RUNS=$(COV_STRESS_RUNS) PYTHONPATH=$(COV_BUILD) $(PY) -m pytest -q -p no:cacheprovider $(COV_TESTS)
+	@mkdir -p $(dir $(COV_OUT))
+	$(GCOVR) --root . --filter 'src/' --object-directory $(COV_BUILD) \
+	  --exclude-throw-branches --exclude-unreachable-branches \
+	  --json-summary-pretty --json-summary $(COV_OUT) --txt $(COV_BUILD)/coverage.txt \
+	  --json $(COV_BUILD)/coverage-detail.json $(COV_BUILD)
+	@tail -4 $(COV_BUILD)/coverage.txt
+
+# `make mutate`: tools/mutate.py over the committed tree (see its docstring).
+MUTATE_OUT ?= build-mut/results
+mutate: setup
+	nice -n 10 $(PY) tools/mutate.py --suite head=HEAD --out $(MUTATE_OUT)
+
+count-lines:
+	@python3 tools/count_lines.py
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) build-ct
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(COV_BUILD) build-mut build-ct
 
 # --- Packaging: the installed C++ package and the self-contained wheel ---
+
+# Wheels for every supported CPython: `make wheels`, `make check-wheels`.
+include packaging/wheels.mk
 
 .PHONY: check-cpp-package wheel check-wheel
 

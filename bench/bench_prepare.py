@@ -10,15 +10,25 @@ Floors, measured in the same run:
   py_prepare_order call; target <= 1.0x (the pool must not make it slower);
 - prepare_wallet_message(prepared bracket, "offchain"): PyNaCl sign of the
   envelope's length; target <= 0.3x;
-- finalize_wallet_message: PyNaCl verify of the envelope; target <= 1.2x."""
+- finalize_wallet_message: PyNaCl verify of the envelope; target <= 1.2x;
+- py_prepare_order_group of 16,000 orders (a 672 KB message, which the
+  prepared dict also carries in base58): Signer.sign_group of the same orders;
+  target <= 4x;
+- py_prepare_order of an order with a 200,000-character symbol: PyNaCl sign
+  of a message of the prepared length (linear in it);
+- reading back "actions" of 100,000 small lists under 5,000 levels (the
+  cycle check of every open container): json.dumps of the same value;
+  target <= 4x (the reader builds two copies where the dumping writes text)."""
 
+import json
+import sys
 import time
 
 import base58
 import nacl.signing
 
 import _native
-from benchlib import interleaved, print_table
+from benchlib import interleaved, interleaved_wall, print_table
 
 ORDER = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 50000.5, "size": 0.25}
 
@@ -98,15 +108,98 @@ def wallet_modes(wallet, account):
                                    (0.3, 1.2))
 
 
+def long_messages(wallet, account, n=16_000):
+    signer = _native.Signer(_native.Keypair(bytes(wallet)), "mainnet")
+    orders = [dict(ORDER, price=50000.0 + i % 100) for i in range(n)]
+    best = interleaved_wall({"sign_group": lambda: signer.sign_group(orders, nonce=1),
+                             "py_prepare_order_group": lambda: _native.py_prepare_order_group(
+                                 orders, "mainnet", account, nonce=1)}, rounds=5)
+    group_ratio = best["py_prepare_order_group"] / best["sign_group"]
+    print(f"\npy_prepare_order_group of {n:,} orders (floor: sign_group of the same orders)")
+    print(f"  {best['py_prepare_order_group'] * 1e3:10.1f} ms   floor {best['sign_group'] * 1e3:10.1f} ms"
+          f"   ratio {group_ratio:.2f}  (target <= 4)")
+    # On a busy machine the wall clock mostly measures waiting for a core: the
+    # CPU time of the calling thread (which bounds the wall time on idle
+    # cores) and of all threads tell the work itself.
+    cpu = {}
+    for name, fn in (("sign_group", lambda: signer.sign_group(orders, nonce=1)),
+                     ("prepare", lambda: _native.py_prepare_order_group(orders, "mainnet", account, nonce=1))):
+        runs = []
+        for _ in range(5):
+            thread, process = time.thread_time(), time.process_time()
+            fn()
+            runs.append((time.thread_time() - thread, time.process_time() - process))
+        cpu[name] = (min(r[0] for r in runs), min(r[1] for r in runs))
+    print(f"  CPU time ratios: calling thread {cpu['prepare'][0] / cpu['sign_group'][0]:.2f}, "
+          f"all threads {cpu['prepare'][1] / cpu['sign_group'][1]:.2f}")
+
+    order = dict(ORDER, symbol="X" * 200_000)
+    message = _native.py_prepare_order(order, "mainnet", account, nonce=1)["message_bytes"]
+    best = interleaved_wall({"PyNaCl sign": lambda: wallet.sign(message),
+                             "py_prepare_order": lambda: _native.py_prepare_order(order, "mainnet", account, nonce=1)},
+                            rounds=5)
+    symbol_ratio = best["py_prepare_order"] / best["PyNaCl sign"]
+    print(f"\npy_prepare_order with a 200,000-character symbol ({len(message):,}-byte message)")
+    print(f"  {best['py_prepare_order'] * 1e3:10.2f} ms   floor: PyNaCl sign of the message "
+          f"{best['PyNaCl sign'] * 1e3:8.2f} ms   ratio {symbol_ratio:.1f}")
+    return group_ratio, symbol_ratio
+
+
+def deep_read(account, rounds=5):
+    """py_finalize_transaction reading back deeply nested actions (its signature
+    is refused only after the read) against json.dumps of the same value. The
+    reader also builds the JSON model and the Python copy it hands back, so
+    it cannot match the dumping; what matters is that depth does not
+    multiply its cost (the cycle check)."""
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(max(limit, 10_000))  # the dumping recurses once per level
+    try:
+        for depth in (5_000, 1_000):  # interpreters from 3.12 cap the dumping's own C recursion lower
+            actions = [[i] for i in range(100_000)]
+            for _ in range(depth - 2):
+                actions = [actions]
+            try:
+                json.dumps(actions)
+                break
+            except RecursionError:
+                continue
+        prepared = _native.py_prepare_order(ORDER, "mainnet", account, nonce=1)
+        prepared["actions"] = actions
+        too_long = "1" * 89
+
+        def read_back():
+            try:
+                _native.py_finalize_transaction(prepared, too_long)
+            except ValueError:
+                pass
+
+        best = {"json.dumps": float("inf"), "read back": float("inf")}
+        for _ in range(rounds):
+            for name, fn in (("json.dumps", lambda: json.dumps(actions)), ("read back", read_back)):
+                t = time.perf_counter()
+                fn()
+                best[name] = min(best[name], time.perf_counter() - t)
+    finally:
+        sys.setrecursionlimit(limit)
+    ratio = best["read back"] / best["json.dumps"]
+    print(f"\nactions of 100,000 small lists under {depth:,} levels, read back")
+    print(f"  {best['read back'] * 1e3:8.1f} ms   floor: json.dumps {best['json.dumps'] * 1e3:8.1f} ms")
+    print(f"  ratio {ratio:.2f}  (target <= 4)")
+    return ratio
+
+
 def run():
     wallet = nacl.signing.SigningKey(bytes(range(32)))
     account = base58.b58encode(bytes(wallet.verify_key)).decode()
     prepare_ratio, finalize_ratio = single(wallet, account)
     batch_ratio = batch(account)
     wallet_prepare, wallet_finalize = wallet_modes(wallet, account)
+    group_ratio, symbol_ratio = long_messages(wallet, account)
+    deep_ratio = deep_read(account)
     return {"prepare_vs_sign": prepare_ratio, "finalize_vs_verify": finalize_ratio,
             "prepare_all_per_order": batch_ratio, "offchain_prepare_vs_sign": wallet_prepare,
-            "offchain_finalize_vs_verify": wallet_finalize}
+            "offchain_finalize_vs_verify": wallet_finalize, "group_16k_vs_sign_group": group_ratio,
+            "long_symbol_vs_sign": symbol_ratio, "deep_read_vs_dumps": deep_ratio}
 
 
 if __name__ == "__main__":

@@ -5,7 +5,8 @@ holds no other copy of the module.
 It signs a parallel batch (so that the oneTBB pool really starts), then reads
 the process's own memory map: the extension must come from this environment's
 site-packages, libsodium must not be mapped as a library at all (it is linked
-in statically), and every oneTBB library must be the copy grafted into the
+in statically), and oneTBB must be either linked in statically too (no libtbb
+mapped, yet the pool's worker threads exist) or the copy grafted into the
 wheel, never the system's, although the system has both installed."""
 
 import ctypes
@@ -46,15 +47,20 @@ def main():
     tbb = [f for f in files if os.path.basename(f).startswith(("libtbb", "libtcm", "libhwloc"))]
     foreign = sodium + [f for f in tbb if not os.path.realpath(f).startswith(SITE + os.sep)]
     require(not foreign, f"libraries loaded from outside the wheel: {foreign}")
-    require(tbb, "no oneTBB library is mapped: did the batch run on the pool?")
 
     system_sodium = sorted(glob.glob("/usr/lib/*/libsodium.so*"))
     system_tbb = sorted(glob.glob("/usr/lib/*/libtbb*.so*"))
-    runtime = next(f for f in tbb if os.path.basename(f).startswith(("libtbb-", "libtbb.")))
-    version = ctypes.CDLL(runtime).TBB_runtime_version
-    version.restype = ctypes.c_char_p
     print(f"signed a parallel batch of {len(txs)} with {native}")
-    print(f"oneTBB {version().decode()} from the wheel: {', '.join(tbb)}")
+    if tbb:
+        runtime = next(f for f in tbb if os.path.basename(f).startswith(("libtbb-", "libtbb.")))
+        version = ctypes.CDLL(runtime).TBB_runtime_version
+        version.restype = ctypes.c_char_p
+        print(f"oneTBB {version().decode()} from the wheel: {', '.join(tbb)}")
+    else:
+        # Linked in: then the pool's workers must be running in this process.
+        threads = len(os.listdir("/proc/self/task"))
+        require(os.cpu_count() == 1 or threads > 1, "no oneTBB library mapped and no worker thread: no pool ran")
+        print(f"oneTBB: linked in statically, no libtbb mapped; {threads} threads after the batch")
     print("libsodium: linked in statically, no libsodium mapped")
     print(f"{len(files)} files mapped; not among them, although installed: {', '.join(system_sodium + system_tbb) or 'none'}")
 

@@ -1,4 +1,5 @@
-"""Solana funding instructions and unsigned transactions, checked against solders."""
+"""Solana funding instructions and unsigned transactions, checked against solders
+(curve25519-dalek decompression decides which addresses are wallets)."""
 import base64
 import random
 
@@ -49,6 +50,35 @@ def leading_zero_wallet() -> str:
         key = Pubkey.from_bytes(b"\0" + rng.randbytes(31))
         if key.is_on_curve():
             return str(key)
+
+
+P = 2**255 - 19
+
+
+def curve_cases():
+    """Random strings, and what random sampling almost never hits: y >= p (not
+    reduced), x = 0 with the sign bit set, the small-order points, derived addresses."""
+    out = [rng.randbytes(32) for _ in range(384)]
+    for y in list(range(P, 2**255)) + [0, 1, 2, P - 1, P - 2]:
+        out += [(y | sign << 255).to_bytes(32, "little") for sign in (0, 1)]
+    for h in ("00" * 32, "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05",
+              "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a"):  # orders 1, 2, 4 and 8
+        out += [bytes.fromhex(h), bytes.fromhex(h[:62] + "%02x" % (int(h[62:], 16) ^ 0x80))]
+    out.append(b"\xff" * 32)
+    return out + [bytes(Pubkey.find_program_address([rng.randbytes(32)], ATA_PROGRAM)[0]) for _ in range(16)]
+
+
+def test_wallet_addresses_are_the_on_curve_ones():
+    on, cases = 0, curve_cases()
+    for raw in cases:
+        owner, wallet_like = str(Pubkey.from_bytes(raw)), Pubkey.from_bytes(raw).is_on_curve()
+        try:
+            _native.build_deposit_instruction(owner, 1)
+            assert wallet_like, raw.hex()
+            on += 1
+        except ValueError as e:
+            assert not wallet_like and str(e) == invalid("owner must be an on-curve wallet"), raw.hex()
+    assert 100 < on < len(cases) - 100  # both outcomes well represented
 
 
 @KINDS

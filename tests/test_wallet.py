@@ -110,20 +110,6 @@ def test_edited_wallet_dicts_are_refused(mode, edit, error):
     assert _native.finalize_wallet_message(wallet, signature)["signature"] == signature
 
 
-def test_argument_checks_come_in_their_order():
-    prepared = _native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=5)
-    with pytest.raises(TypeError, match="^argument 'mode': 'bytes' object cannot be converted to 'PyString'$"):
-        _native.prepare_wallet_message({}, b"raw")  # the mode's type before the dict's content
-    with pytest.raises(ValueError, match="^Missing 'actions'$"):
-        _native.prepare_wallet_message({}, "base64")  # then the prepared dict, then the mode's name
-    with pytest.raises(ValueError, match="^signing failed: signature mode must be raw, base58 or offchain$"):
-        _native.prepare_wallet_message(prepared, "base64")
-    with pytest.raises(TypeError, match="^argument 'prepared': 'list' object cannot be converted to 'PyDict'$"):
-        _native.prepare_wallet_message([], "raw")
-    with pytest.raises(TypeError, match="^'list' object cannot be converted to 'PyDict'$"):
-        _native.finalize_wallet_message({"prepared": [], "signature_mode": "raw"}, "sig")
-
-
 def test_signer_checks_its_key_and_network():
     key = Keypair(bytes(range(32)))
     prepared = _native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, signer=key.pubkey, nonce=9)  # an agent wallet
@@ -211,17 +197,3 @@ def test_plain_numbers_render_the_exact_value_to_eight_decimals(x):
 @given(st.one_of(FINITE, st.floats(min_value=1e-9, max_value=1e9), NEAR_HALVES, TIES))
 def test_quantised_numbers_follow_the_rule(x):
     assert rendered({"mod": {"c": "S", "oid": "o", "sz": x}}, "sz") == quantised(x)
-
-
-@pytest.mark.parametrize("value, plain, safe", [
-    (0.1 + 0.2, "0.30000000", "0.30000000"),
-    (0.000000025, "0.00000002", "0.00000003"),
-    (0.001953125, "0.00195312", "0.00195313"),
-    (2.5, "2.50000000", "2.50000000"),
-    ("65000.5", "65000.50000000", "65000.50000000"),
-    (2**70, "1180591620717411303424.00000000", "1180591620717411303424.00000000"),
-    (-0.0, "-0.00000000", "-0.00000000"),
-])
-def test_number_examples(value, plain, safe):
-    assert rendered({"createSubAccount": {"name": "n", "marginAmount": value}}, "amt") == plain
-    assert rendered({"mod": {"c": "S", "oid": "o", "sz": value}}, "sz") == safe

@@ -1,7 +1,10 @@
 // libFuzzer: base58 decode / decode_into / encode over arbitrary text.
 // Invariants: accepted text round-trips exactly; decode_into agrees with
 // decode on the length (exactly, for text short enough to be decoded in full)
-// and on the bytes when they fit; encode of any bytes decodes back.
+// and on the bytes when they fit; encode of any bytes decodes back; the long
+// conversion (with small thresholds, so that fuzz-sized input takes every
+// path: direct and transform products, each base 58^m) gives what the short
+// loop gives.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto back = base58::decode(enc);
   CHECK(back.ok() && back->size() == (size < 128 ? size : 128));
   if (!back->empty()) CHECK(std::memcmp(back->data(), data, back->size()) == 0);
+  if (size > 0) {
+    const std::string plain = base58::detail::encode_short(data, size);
+    const base58::detail::EncodeTuning tuning{size_t{8} + data[0] % 24u, size_t{data[0]} % 9, 1 + data[0] % 4};
+    CHECK(base58::detail::encode_tuned(data, size, tuning) == plain);
+    CHECK(base58::encode(data, size) == plain);
+  }
   if (size >= 32) CHECK(base58::encode_32(data) == base58::encode(data, 32));
   if (size >= 64) CHECK(base58::encode_64(data) == base58::encode(data, 64));
   return 0;

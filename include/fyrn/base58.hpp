@@ -14,7 +14,9 @@ namespace fyrn::base58 {
 inline constexpr char kAlphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
 
 // encode returns the base58 text of `len` bytes at `data` (each leading zero
-// byte becomes one leading '1').
+// byte becomes one leading '1'). Its cost grows as len · log²(len): above a few
+// kilobytes the conversion splits the value in halves recursively and
+// multiplies them back by transforms.
 std::string encode(const uint8_t* data, size_t len);
 
 // encode_32 / encode_64 are the fixed-size fast paths for keys, hashes and
@@ -41,5 +43,23 @@ Result<std::vector<uint8_t>> decode(std::string_view text);
 // crafting it) then gets the length the middle of the leading digits' range
 // gives, which may be one off the exact one.
 Result<size_t> decode_into(std::string_view text, uint8_t* out, size_t capacity);
+
+namespace detail {
+
+// EncodeTuning holds the thresholds of `encode`; tests drive every path of
+// the long conversion with small ones.
+struct EncodeTuning {
+  size_t leaf_bytes;      // longest input converted by the short loop
+  size_t ntt_min_coeffs;  // products with a shorter factor are done directly
+  int digits_per_coeff;   // base 58^m of the long conversion; 0: by length
+};
+inline constexpr EncodeTuning kEncodeTuning{2900, 64, 0};
+
+// encode_tuned is `encode` with the given thresholds; encode_short is the
+// short loop alone, for any length.
+std::string encode_tuned(const uint8_t* data, size_t len, const EncodeTuning& tuning);
+std::string encode_short(const uint8_t* data, size_t len);
+
+}  // namespace detail
 
 }  // namespace fyrn::base58

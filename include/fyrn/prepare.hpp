@@ -31,7 +31,7 @@ inline constexpr size_t kSigningSuffixLen = 41;
 // message_bytes.
 struct PreparedMessage {
   std::vector<uint8_t> message_bytes;  // the exact bytes to sign
-  std::vector<Json> actions;           // submission JSON (preparation flavour)
+  JsonList actions;                    // submission JSON (preparation flavour)
   std::string account;                 // base58 of the trading account
   std::string signer;                  // base58 of the key that must sign
   std::optional<std::string> order_id;
@@ -50,7 +50,7 @@ struct OrderIdSwitches {
 // the submission JSON and the order identifiers. The message bytes go to the
 // buffer the caller passes.
 struct TransactionBody {
-  std::vector<Json> actions;
+  JsonList actions;
   std::optional<std::string> order_id;
   std::optional<std::vector<std::string>> order_ids;
 };
@@ -70,28 +70,27 @@ Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain
 Result<PreparedMessage> prepare_action(const Action& action, SignatureDomain domain, const Pubkey& account,
                                        const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce);
 
-// prepare_message prepares `item` as a one-item orders action.
-Result<PreparedMessage> prepare_message(OrderItem item, SignatureDomain domain, const Pubkey& account,
-                                        const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce);
+// PreparedSink takes over the prepared messages of a streamed batch, one call
+// of take(i, prepared) per item on the calling thread, in index order; take
+// returning false stops the batch.
+class PreparedSink {
+ public:
+  virtual bool take(size_t i, PreparedMessage&& prepared) = 0;
 
-// prepare_transfer prepares a margin transfer.
-Result<PreparedMessage> prepare_transfer(const Transfer& transfer, SignatureDomain domain, const Pubkey& account,
-                                         const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce);
+ protected:
+  ~PreparedSink() = default;
+};
 
-// prepare_single_item prepares `item` as a one-item orders transaction with
-// signer and nonce already resolved; the per-item step of prepare_all. Never
-// yields order_ids.
-Result<PreparedMessage> prepare_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
-                                            const Pubkey& signer, uint64_t nonce);
-
-// prepare_all prepares item i as its own transaction with nonce base + i
-// (base: the given one, or one process-clock value for the whole call), in
-// input order; on the worker pool from kParallelThreshold items. No items: an
-// empty list and no nonce drawn. Nonces past 2^64−1 fail with InvalidNonce
+// prepare_all_streamed prepares item i as its own one-item orders transaction
+// with nonce base + i (base: the given one, or one process-clock value for the
+// whole call) and hands each to `sink` in input order while later ones are
+// still being prepared; on the worker pool from kParallelThreshold items
+// (fyrn/batch.hpp). Each carries order_id, never order_ids. No items: nothing
+// handed over and no nonce drawn. Nonces past 2^64−1 fail with InvalidNonce
 // before anything is prepared; any failing item fails the whole call.
-Result<std::vector<PreparedMessage>> prepare_all(std::vector<OrderItem> items, SignatureDomain domain,
-                                                 const Pubkey& account, const std::optional<Pubkey>& signer,
-                                                 std::optional<uint64_t> base_nonce);
+Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
+                            const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
+                            PreparedSink& sink);
 
 // finalize_with_message checks `signature` (base58 text) against the record
 // and returns the signed transaction, consuming the record. The signature must

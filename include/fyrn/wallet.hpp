@@ -60,10 +60,11 @@ Result<std::vector<uint8_t>> offchain_message(std::string_view text, SignatureDo
 // where that fails.
 Result<WalletMessage> prepare_wallet_message(PreparedMessage prepared, SignatureMode mode);
 
-// validate_wallet_message rebuilds the wallet message from (a copy of) its
-// prepared record and mode and returns the rebuilt record when `message` and
-// `clear_sign_message` equal the rebuilt ones exactly; SigningFailed "wallet
-// message differs from selected encoding of the raw preparation" otherwise.
-Result<WalletMessage> validate_wallet_message(const WalletMessage& wallet);
+// validate_wallet_message rebuilds the wallet message from its prepared
+// record and mode and returns the record (which then equals the rebuilt one)
+// when `message` and `clear_sign_message` equal the rebuilt ones exactly;
+// SigningFailed "wallet message differs from selected encoding of the raw
+// preparation" otherwise.
+Result<WalletMessage> validate_wallet_message(WalletMessage wallet);
 
 }  // namespace fyrn

@@ -1,6 +1,5 @@
 #include "fyrn/batch.hpp"
 
-#include <cxxabi.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <variant>
 
 #include "fyrn/nonce.hpp"
+#include "fyrn/unwind.hpp"
+#include "parallel.hpp"
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/global_control.h>
@@ -23,6 +24,17 @@
 
 namespace fyrn {
 namespace {
+
+// g_fork_generation is bumped in every child at fork(): a batch that sees it
+// change runs in a child of the process that started it (cheaper than a
+// getpid() system call per item).
+std::atomic<uint64_t> g_fork_generation{0};
+
+uint64_t fork_generation() { return g_fork_generation.load(std::memory_order_relaxed); }
+
+void settle_streamed_runs();
+
+void arm_unload_guard();
 
 // Pool tracks this library's use of the oneTBB scheduler across fork() and
 // unload. oneTBB's workers do not survive fork(): a child that inherits a
@@ -48,6 +60,7 @@ class Pool {
       }
       handle_ = std::make_unique<tbb::task_scheduler_handle>(tbb::attach{});
       owner_pid_ = pid;
+      arm_unload_guard();
     } else if (owner_pid_ != pid) {
       return false;  // inherited from the parent; never touch it here
     }
@@ -100,12 +113,17 @@ class Pool {
   }
 
   static void prepare_fork() {
+    // A fork from inside a streamed batch's sink (Python code on the calling
+    // thread) would leave the child waiting for work held by workers it does
+    // not have: finish that work first, before anything is locked.
+    settle_streamed_runs();
     Pool& p = instance();
     p.mutex_.lock();  // held across fork(); released by the two handlers below
     p.try_finalize_locked();
   }
   static void parent_after_fork() { instance().mutex_.unlock(); }
   static void child_after_fork() {
+    g_fork_generation.fetch_add(1, std::memory_order_relaxed);
     Pool& p = instance();
     p.in_flight_.store(0, std::memory_order_relaxed);  // those threads do not exist here
     p.mutex_.unlock();
@@ -119,13 +137,24 @@ class Pool {
   bool shut_down_ = false;
 };
 
-// Runs at library unload and at process exit, before libtbb's own teardown.
+// Runs at library unload and at process exit, before oneTBB's own teardown:
+// made when the pool first starts, its destructor is registered after every
+// static object of oneTBB and so runs before them, also where oneTBB is linked
+// into this library (a guard made at load would then run after them, on a
+// destroyed scheduler registry).
 struct UnloadGuard {
   ~UnloadGuard() { Pool::instance().shutdown(); }
-} g_unload_guard;
+};
 
+void arm_unload_guard() { static UnloadGuard guard; }
+
+// PoolLease gives the pool back at the end of a batch, in the process that
+// entered it only: a child's count starts again at zero.
 struct PoolLease {
-  ~PoolLease() { Pool::instance().leave(); }
+  ~PoolLease() {
+    if (generation == fork_generation()) Pool::instance().leave();
+  }
+  const uint64_t generation = fork_generation();
 };
 
 // Every catch (...) here lets the forced unwind of a thread ended by
@@ -139,8 +168,6 @@ struct PoolLease {
   if (!carried) throw Panic("unknown failure in batch work");  // rethrowing an empty one is undefined
   try {
     std::rethrow_exception(carried);
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (const Panic&) {
     throw;
   } catch (const std::bad_alloc&) {
@@ -148,6 +175,7 @@ struct PoolLease {
   } catch (const std::exception& e) {
     throw Panic(e.what());
   } catch (...) {
+    pass_forced_unwind();
     throw Panic("unknown failure in batch work");
   }
 }
@@ -179,9 +207,8 @@ Status run_sequential(size_t n, const IndexBody& body, const IndexSink* sink) {
       if (!s) return s;
       if (sink != nullptr && !(*sink)(i)) return {};
     }
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (...) {
+    pass_forced_unwind();
     rethrow_carried(std::current_exception());
   }
   return {};
@@ -202,9 +229,8 @@ class ParallelRun {
           Status s = body_(i);
           if (s) continue;
           first_.record(std::move(s).error());
-        } catch (abi::__forced_unwind&) {
-          throw;
         } catch (...) {
+          pass_forced_unwind();
           first_.record(std::current_exception());
         }
         stop();
@@ -221,8 +247,25 @@ class ParallelRun {
 
   bool stopped() const { return stop_.load(std::memory_order_relaxed); }
   void stop() {
-    stop_.store(true, std::memory_order_relaxed);
+    halt();
     ctx_.cancel_group_execution();
+  }
+  // halt stops the run without touching the scheduler (a forked child).
+  void halt() { stop_.store(true, std::memory_order_relaxed); }
+
+  // run_here runs item i on the calling thread, outside the pool; false when
+  // it failed (recorded, run halted).
+  bool run_here(size_t i) {
+    try {
+      Status s = body_(i);
+      if (s) return true;
+      first_.record(std::move(s).error());
+    } catch (...) {
+      pass_forced_unwind();
+      first_.record(std::current_exception());
+    }
+    halt();
+    return false;
   }
   tbb::task_group_context& context() { return ctx_; }
 
@@ -257,39 +300,122 @@ Status run_parallel(size_t n, const IndexBody& body) {
 constexpr size_t kStreamChunks = 16;
 constexpr size_t kMinStreamChunk = 128;
 
+// StreamedRun is one streamed batch on the pool. While it runs, it is on its
+// calling thread's list of streamed runs, so that a fork() from inside its
+// sink (a gc callback, a finaliser) can settle it first: the fork handler
+// waits on this thread for every launched chunk, so the child's copy of the
+// batch has no work outstanding. The child then finishes the batch on its
+// own thread with the same results; it never waits on the pool, and leaves
+// this run's scheduler objects alone (their locks may be held by workers that
+// do not exist there), abandoning them.
+struct StreamedRun {
+  explicit StreamedRun(const IndexBody& body) : run(body), group(run.context()) {}
+
+  ParallelRun run;
+  tbb::task_group group;
+  const uint64_t generation = fork_generation();
+  size_t launched_end = 0;  // items [0, launched_end) were handed to the pool
+  bool settled = false;     // the last fork handler finished every launched item
+  StreamedRun* outer = nullptr;
+};
+
+thread_local StreamedRun* t_streamed = nullptr;
+
+// settle_streamed_runs runs in the fork handler, on the forking thread: it
+// finishes the launched chunks of that thread's streamed runs (this thread
+// joins in; it cannot be inside the scheduler itself, since only a sink runs
+// Python code).
+void settle_streamed_runs() {
+  const uint64_t generation = fork_generation();
+  for (StreamedRun* r = t_streamed; r != nullptr; r = r->outer) {
+    if (r->generation != generation) continue;  // already abandoned by an earlier fork
+    r->settled = false;
+    try {
+      r->group.wait();
+      r->settled = true;
+    } catch (...) {
+      pass_forced_unwind();
+      // The child cannot finish this run; it reports that (see finish_in_child).
+    }
+  }
+}
+
+// ActiveRun keeps a run on its thread's list for its lifetime.
+class ActiveRun {
+ public:
+  explicit ActiveRun(StreamedRun* r) : run_(r) {
+    r->outer = t_streamed;
+    t_streamed = r;
+  }
+  ~ActiveRun() { t_streamed = run_->outer; }
+  ActiveRun(const ActiveRun&) = delete;
+  ActiveRun& operator=(const ActiveRun&) = delete;
+
+ private:
+  StreamedRun* run_;
+};
+
+bool forked_since(const StreamedRun& r) { return r.generation != fork_generation(); }
+
+// finish_in_child finishes, in a forked child, a run whose sink returned (or
+// threw) after the fork: items from `next` on are handed to the sink in order,
+// those never launched are worked on this thread first. `r` is abandoned.
+Status finish_in_child(StreamedRun* r, size_t next, size_t n, const IndexSink& sink) {
+  if (!r->settled) throw Panic("fork() inside a parallel batch: the child cannot finish the batch its parent started");
+  ParallelRun& run = r->run;
+  for (size_t i = next; i < n && !run.stopped(); ++i) {
+    if (i >= r->launched_end && !run.run_here(i)) break;
+    if (!sink(i)) run.halt();
+  }
+  return run.result();
+}
+
 Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& sink) {
   PoolLease lease;
-  ParallelRun run(body);
+  auto owned = std::make_unique<StreamedRun>(body);
+  StreamedRun* r = owned.get();
+  ActiveRun active(r);
+  ParallelRun& run = r->run;
   const size_t chunk = std::max(kMinStreamChunk, (n + kStreamChunks - 1) / kStreamChunks);
   const size_t chunks = (n + chunk - 1) / chunk;
-  tbb::task_group group(run.context());
   auto launch = [&](size_t c) {
-    group.run([&run, c, chunk, n] { run.work(c * chunk, std::min(n, (c + 1) * chunk), nullptr); });
+    const size_t end = std::min(n, (c + 1) * chunk);
+    r->group.run([&run, c, chunk, end] { run.work(c * chunk, end, nullptr); });
+    r->launched_end = end;
   };
+  size_t next = 0;  // the next item for the sink
   try {
     launch(0);
-    group.wait();
+    r->group.wait();
     for (size_t c = 0; c < chunks && !run.stopped(); ++c) {
       // The workers start on the next chunk while this thread hands over the
       // finished one, then this thread joins them.
       if (c + 1 < chunks) launch(c + 1);
-      for (size_t i = c * chunk, end = std::min(n, (c + 1) * chunk); i < end && !run.stopped(); ++i) {
-        if (!sink(i)) {
+      for (const size_t end = std::min(n, (c + 1) * chunk); next < end && !run.stopped();) {
+        const bool more = sink(next++);
+        if (forked_since(*r)) {
+          owned.release();  // in a child: see StreamedRun
+          if (!more) run.halt();
+          return finish_in_child(r, next, n, sink);
+        }
+        if (!more) {
           run.stop();
           break;
         }
       }
-      group.wait();
+      r->group.wait();
     }
-  } catch (abi::__forced_unwind&) {
-    // The sink's thread is being ended; the workers still use this frame.
-    run.stop();
-    group.wait();
-    throw;
   } catch (...) {
-    // Only the sink can throw here; no worker may outlive this frame.
-    run.stop();
-    group.wait();
+    // Only the sink can throw here (or its thread is being ended); no worker
+    // may outlive this frame, unless the workers are the parent's (a fork from
+    // inside the sink).
+    if (forked_since(*r)) {
+      owned.release();
+    } else {
+      run.stop();
+      r->group.wait();
+    }
+    pass_forced_unwind();
     rethrow_carried(std::current_exception());
   }
   return run.result();
@@ -316,6 +442,31 @@ Status for_each_index_streamed(size_t n, IndexBody body, IndexSink sink) {
   return run_parallel_streamed(n, body, sink);
 }
 
+void run_both(FunctionRef<void()> first, FunctionRef<void()> second) {
+  if (!Pool::instance().enter()) {
+    first();
+    second();
+    return;
+  }
+  PoolLease lease;
+  std::exception_ptr carried[2];
+  auto guarded = [](FunctionRef<void()>& fn, std::exception_ptr& slot) {
+    try {
+      fn();
+    } catch (...) {
+      pass_forced_unwind();
+      slot = std::current_exception();
+    }
+  };
+  tbb::task_group group;
+  group.run([&] { guarded(second, carried[1]); });
+  guarded(first, carried[0]);
+  group.wait();
+  for (const std::exception_ptr& e : carried) {
+    if (e) rethrow_carried(e);
+  }
+}
+
 bool batch_pool_usable() { return Pool::instance().usable(); }
 
 Status check_batch_nonce_range(uint64_t base, size_t n) {
@@ -332,42 +483,20 @@ Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vecto
       items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); });
 }
 
-Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink sink) {
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
   return parallel_map_streamed<SignedTransaction>(
       items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); },
-      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
+      [&](size_t i, SignedTransaction&& tx) { return sink.take(i, std::move(tx)); });
 }
 
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
-                                  uint64_t base_nonce, TxSink sink) {
+                                  uint64_t base_nonce, TxSink& sink) {
   if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return s;
   return parallel_map_streamed<SignedTransaction>(
       batches.size(),
       [&](size_t i) { return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i); },
-      [&](size_t i, SignedTransaction&& tx) { return sink(i, std::move(tx)); });
-}
-
-Result<std::vector<SignedTransaction>> sign_orders_batch(const Signer& signer,
-                                                         std::vector<std::vector<OrderItem>> batches,
-                                                         uint64_t base_nonce) {
-  if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return std::move(s).error();
-  return parallel_map<SignedTransaction>(batches.size(), [&](size_t i) {
-    return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i);
-  });
-}
-
-Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
-                            const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
-                            PreparedSink sink) {
-  if (items.empty()) return {};  // and no nonce drawn
-  const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
-  if (Status s = check_batch_nonce_range(base, items.size()); !s) return s;
-  const Pubkey resolved_signer = signer ? *signer : account;
-  return parallel_map_streamed<PreparedMessage>(
-      items.size(),
-      [&](size_t i) { return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i); },
-      [&](size_t i, PreparedMessage&& prepared) { return sink(i, std::move(prepared)); });
+      [&](size_t i, SignedTransaction&& tx) { return sink.take(i, std::move(tx)); });
 }
 
 }  // namespace fyrn

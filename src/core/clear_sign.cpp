@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <locale.h>
 #include <type_traits>
@@ -142,27 +143,29 @@ Status Renderer::line(const Json& action, unsigned depth) {
   const auto& [key, body] = *action.get_ref<const Json::object_t&>().begin();
   if (!body.is_object()) return field_error("action body");
 
-  // Ordered roughly by how often each action is prepared.
-  if (key == "l") return limit(body);
-  if (key == "cx") return cancel(body);
-  if (key == "m") return market(body);
-  if (key == "st") return conditional(body, "Stop");
-  if (key == "tp") return conditional(body, "TakeProfit");
-  if (key == "mod") return modify(body);
-  if (key == "cxa") return cancel_all(body);
-  if (key == "rng") return range(body);
-  if (key == "trl") return trailing(body);
-  if (key == "trig") return trigger(body, depth);
-  if (key == "transfer") return transfer(body);
-  if (key == "faucet") return faucet(body);
-  if (key == "agentWalletCreation") return agent_wallet(body);
-  if (key == "updateUserSettings") return user_settings(body);
-  if (key == "createSubAccount") return create_sub_account(body);
-  if (key == "removeSubAccount") return remove_sub_account(body);
-  if (key == "renameSubAccount" || key == "rsa") return rename_sub_account(body);
-  if (key == "abc") return approve_fee(body);
-  if (key == "rbc") return revoke_fee(body);
-  if (key == "whitelistFaucet") return whitelist_faucet(body);
+  // Ordered roughly by how often each action is prepared. Compared as views:
+  // a length check first, then a comparison of known length.
+  const std::string_view k = key;
+  if (k == "l") return limit(body);
+  if (k == "cx") return cancel(body);
+  if (k == "m") return market(body);
+  if (k == "st") return conditional(body, "Stop");
+  if (k == "tp") return conditional(body, "TakeProfit");
+  if (k == "mod") return modify(body);
+  if (k == "cxa") return cancel_all(body);
+  if (k == "rng") return range(body);
+  if (k == "trl") return trailing(body);
+  if (k == "trig") return trigger(body, depth);
+  if (k == "transfer") return transfer(body);
+  if (k == "faucet") return faucet(body);
+  if (k == "agentWalletCreation") return agent_wallet(body);
+  if (k == "updateUserSettings") return user_settings(body);
+  if (k == "createSubAccount") return create_sub_account(body);
+  if (k == "removeSubAccount") return remove_sub_account(body);
+  if (k == "renameSubAccount" || k == "rsa") return rename_sub_account(body);
+  if (k == "abc") return approve_fee(body);
+  if (k == "rbc") return revoke_fee(body);
+  if (k == "whitelistFaucet") return whitelist_faucet(body);
   return unsupported_action(key);
 }
 
@@ -383,6 +386,15 @@ Error unsupported_action(std::string_view key) {
 const Json* field(const Json& body, std::string_view key) {
   if (!body.is_object()) return nullptr;
   const auto& object = body.get_ref<const Json::object_t&>();
+  // An action body has a handful of short names: a scan that compares
+  // lengths first beats the tree's string comparisons. Bigger objects (only
+  // a caller's own) go through the tree.
+  if (object.size() <= 16) {
+    for (const auto& [name, value] : object) {
+      if (name.size() == key.size() && std::string_view(name) == key) return &value;
+    }
+    return nullptr;
+  }
   const auto it = object.find(key);  // heterogeneous: no key string is built
   return it == object.end() ? nullptr : &it->second;
 }
@@ -489,10 +501,59 @@ double quantise(double x) {
   return first;
 }
 
+namespace {
+
+// fixed8_units gives |x| in units of 10^-8, exactly rounded (ties to even),
+// when that count is below 2^64: x = m·2^e makes x·10^8 = m·5^8·2^(e+8),
+// a 72-bit integer shifted, which 128-bit arithmetic holds exactly. False for
+// larger or non-finite values.
+bool fixed8_units(double x, uint64_t& units) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &x, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  if (biased == 0x7ff) return false;
+  uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+  int e = -1074;
+  if (biased != 0) {
+    m |= uint64_t{1} << 52;
+    e = biased - 1075;
+  }
+  const unsigned __int128 scaled = static_cast<unsigned __int128>(m) * 390625u;  // m·5^8 < 2^72
+  const int shift = e + 8;
+  unsigned __int128 n = 0;
+  if (shift >= 0) {
+    if (shift > 55) return false;
+    n = scaled << shift;
+  } else if (-shift < 74) {  // below 2^-74 of a unit (scaled < 2^72) it rounds to 0
+    const int k = -shift;
+    const unsigned __int128 one = 1;
+    const unsigned __int128 rest = scaled & ((one << k) - 1);
+    const unsigned __int128 half = one << (k - 1);
+    n = scaled >> k;
+    if (rest > half || (rest == half && (n & 1) != 0)) ++n;
+  }
+  if (n >> 64 != 0) return false;
+  units = static_cast<uint64_t>(n);
+  return true;
+}
+
+}  // namespace
+
 void append_fixed8(double x, std::string& out) {
-  // to_chars with a precision is exact (Ryu printf in libstdc++): the exact
-  // binary value rounded to 8 fractional digits, ties to even. 309 integer
-  // digits at most for a finite double, plus sign, point and 8 digits.
+  uint64_t units = 0;
+  if (fixed8_units(x, units)) {
+    char buf[32];
+    char* p = buf;
+    if (std::signbit(x)) *p++ = '-';
+    p = std::to_chars(p, buf + sizeof buf, units / 100000000).ptr;
+    *p++ = '.';
+    uint64_t fraction = units % 100000000;
+    for (int i = 7; i >= 0; --i, fraction /= 10) p[i] = static_cast<char>('0' + fraction % 10);
+    out.append(buf, p + 8);
+    return;
+  }
+  // to_chars with a precision is exact too (Ryu printf in libstdc++). 309
+  // integer digits at most for a finite double, plus sign, point and 8 digits.
   char buf[330];
   const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, 8);
   out.append(buf, r.ptr);

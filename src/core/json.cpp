@@ -29,9 +29,19 @@ Json num_u(uint64_t value) { return Json(static_cast<Json::number_unsigned_t>(va
 Json num_i(int64_t value) { return Json(static_cast<Json::number_integer_t>(value)); }
 Json key_text(const Pubkey& key) { return Json(key.to_base58()); }
 
+// move_into moves `value` into member `key` of `object`. The member is made
+// first: written as `object[key] = std::move(value)`, the value would already
+// sit in the assignment's by-value parameter when making the member fails,
+// and be destroyed there unreleased.
+void move_into(Json& object, const char* key, Json& value) {
+  Json& slot = object[key];
+  slot = std::move(value);
+}
+
 // A one-key object {outer: inner}.
 Json tagged(const char* outer, Json inner) {
-  Json out = Json::object();
+  ReleaseOnExit inner_guard(inner);
+  Json out = Json::object();  // empty until the emplace has succeeded
   out.emplace(outer, std::move(inner));
   return out;
 }
@@ -48,9 +58,10 @@ const char* tif_text(Tif tif) {
 void put_builder_code(Json& inner, const std::optional<Commission>& code) {
   if (!code) return;
   Json bc = Json::object();
+  ReleaseOnExit bc_guard(bc);
   bc["to"] = key_text(code->to);
   bc["fee"] = num_u(code->fee);
-  inner["builderCode"] = std::move(bc);
+  move_into(inner, "builderCode", bc);
 }
 
 void put_optional(Json& inner, const char* key, const std::optional<double>& value) {
@@ -59,6 +70,7 @@ void put_optional(Json& inner, const char* key, const std::optional<double>& val
 
 Json key_array(const std::vector<Pubkey>& keys) {
   Json out = Json::array();
+  ReleaseOnUnwind out_guard(out);
   for (const auto& k : keys) out.push_back(key_text(k));
   return out;
 }
@@ -68,9 +80,11 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour);
 // Converts a list of items; the first failing item fails the list.
 Result<Json> item_array(const std::vector<OrderItem>& items, JsonFlavour flavour) {
   Json out = Json::array();
+  ReleaseOnExit out_guard(out);
   for (const auto& it : items) {
     auto j = item_json(it, flavour);
     if (!j) return std::move(j).error();
+    ReleaseOnExit j_guard(*j);
     out.push_back(std::move(*j));
   }
   return out;
@@ -78,6 +92,7 @@ Result<Json> item_array(const std::vector<OrderItem>& items, JsonFlavour flavour
 
 Json conditional_json(const char* outer, const item::ConditionalFields& f, JsonFlavour flavour) {
   Json in = Json::object();
+  ReleaseOnExit in_guard(in);
   in["c"] = f.symbol;
   in["d"] = f.is_buy;
   in["sz"] = num(f.size);
@@ -96,6 +111,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
             const auto* trigger = std::get_if<TriggerType>(&o.order_type);
             if (trigger && !trigger->is_market) return Error::invalid_order(kNonMarketTrigger);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = o.symbol;
             in["b"] = o.is_buy;
             in["sz"] = num(o.size);
@@ -113,6 +129,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           },
           [&](const item::Modify& m) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["oid"] = m.order_id.to_base58();
             in["c"] = m.symbol;
             in["sz"] = num(m.amount);
@@ -120,21 +137,25 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           },
           [&](const item::Cancel& c) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = c.symbol;
             in["oid"] = c.order_id.to_base58();
             return tagged("cx", std::move(in));
           },
           [&](const item::CancelAll& c) -> Result<Json> {
             Json symbols = Json::array();
+            ReleaseOnExit symbols_guard(symbols);
             for (const auto& s : c.symbols) symbols.push_back(s);
             Json in = Json::object();
-            in["c"] = std::move(symbols);
+            ReleaseOnExit in_guard(in);
+            move_into(in, "c", symbols);
             return tagged("cxa", std::move(in));
           },
           [&](const item::Stop& s) -> Result<Json> { return conditional_json("st", s, flavour); },
           [&](const item::TakeProfit& t) -> Result<Json> { return conditional_json("tp", t, flavour); },
           [&](const item::Range& r) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = r.symbol;
             in["d"] = r.is_buy;
             in["sz"] = num(r.size);
@@ -153,31 +174,38 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
           [&](const item::TriggerBasket& t) -> Result<Json> {
             auto actions = item_array(t.actions, flavour);
             if (!actions) return std::move(actions).error();
+            ReleaseOnExit actions_guard(*actions);
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = t.symbol;
             in["d"] = t.is_buy;
             in["tr"] = num(t.trigger_price);
-            in["actions"] = std::move(*actions);
+            move_into(in, "actions", *actions);
             return tagged("trig", std::move(in));
           },
           [&](const item::OnFill& f) -> Result<Json> {
             // A default-constructed OnFill has no trigger; it cannot come from
             // the parser, and null is the honest rendering of "nothing".
             Json trigger;
+            ReleaseOnExit trigger_guard(trigger);
             if (f.trigger) {
               auto t = item_json(*f.trigger, flavour);
               if (!t) return std::move(t).error();
+              ReleaseOnExit t_guard(*t);
               trigger = std::move(*t);
             }
             auto actions = item_array(f.actions, flavour);
             if (!actions) return std::move(actions).error();
+            ReleaseOnExit actions_guard(*actions);
             Json in = Json::object();
-            in["trigger"] = std::move(trigger);
-            in["actions"] = std::move(*actions);
+            ReleaseOnExit in_guard(in);
+            move_into(in, "trigger", trigger);
+            move_into(in, "actions", *actions);
             return tagged("of", std::move(in));
           },
           [&](const item::TrailingStop& t) -> Result<Json> {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["c"] = t.symbol;
             in["b"] = t.is_buy;
             in["sz"] = num(t.size);
@@ -195,6 +223,7 @@ Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
 
 Json multisig_ref(const char* outer, const Pubkey& multisig, uint64_t proposal) {
   Json in = Json::object();
+  ReleaseOnExit in_guard(in);
   in["m"] = key_text(multisig);
   in["p"] = num_u(proposal);
   return tagged(outer, std::move(in));
@@ -202,7 +231,9 @@ Json multisig_ref(const char* outer, const Pubkey& multisig, uint64_t proposal) 
 
 void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold, uint32_t time_lock_secs,
                 uint32_t proposal_lifetime_secs) {
-  in["signers"] = key_array(signers);
+  Json keys = key_array(signers);
+  ReleaseOnExit keys_guard(keys);
+  move_into(in, "signers", keys);
   in["threshold"] = num_u(threshold);
   in["timeLockSecs"] = num_u(time_lock_secs);
   in["proposalLifetimeSecs"] = num_u(proposal_lifetime_secs);
@@ -213,6 +244,7 @@ void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold
 Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour flavour) {
   auto one = [&](Result<Json> r) -> Status {
     if (!r) return std::move(r).error();
+    ReleaseOnExit r_guard(*r);
     out.push_back(std::move(*r));
     return {};
   };
@@ -227,17 +259,22 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::OraclePrices& a) -> Status {
             for (const auto& p : a.prices) {
               Json in = Json::object();
+              ReleaseOnExit in_guard(in);
               in["c"] = p.symbol;
               in["px"] = num(p.price);
               in["t"] = num_u(p.timestamp);
-              out.push_back(tagged("px", std::move(in)));
+              Json entry = tagged("px", std::move(in));
+              ReleaseOnExit entry_guard(entry);
+              out.push_back(std::move(entry));
             }
             return {};
           },
           [&](const action::PythOracle& a) -> Status {
             Json oracles = Json::array();
+            ReleaseOnExit oracles_guard(oracles);
             for (const auto& u : a.updates) {
               Json o = Json::object();
+              ReleaseOnExit o_guard(o);
               o["t"] = num_u(u.timestamp);
               o["fi"] = num_u(u.feed_index);
               o["px"] = num_u(u.price);
@@ -245,11 +282,13 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
               oracles.push_back(std::move(o));
             }
             Json in = Json::object();
-            in["oracles"] = std::move(oracles);
+            ReleaseOnExit in_guard(in);
+            move_into(in, "oracles", oracles);
             return one(tagged("o", std::move(in)));
           },
           [&](const action::Faucet& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["u"] = key_text(a.user);
             put_optional(in, "amount", a.amount);
             return one(tagged("faucet", std::move(in)));
@@ -259,36 +298,43 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
             // given twice keeps its last value in input order, which is the
             // value the wire encoding signs.
             Json m = Json::object();
+            ReleaseOnExit m_guard(m);
             for (const auto& [symbol, leverage] : a.max_leverage) m[symbol] = num(leverage);
             Json in = Json::object();
-            in["m"] = std::move(m);
+            ReleaseOnExit in_guard(in);
+            move_into(in, "m", m);
             return one(tagged("updateUserSettings", std::move(in)));
           },
           [&](const action::AgentWalletCreation& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["a"] = key_text(a.agent);
             in["d"] = a.delete_;
             return one(tagged("agentWalletCreation", std::move(in)));
           },
           [&](const action::WhitelistFaucet& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["target"] = key_text(a.target);
             in["whitelist"] = a.whitelist;
             return one(tagged("whitelistFaucet", std::move(in)));
           },
           [&](const action::CreateSubAccount& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["name"] = a.name;
             put_optional(in, "marginAmount", a.margin_amount);
             return one(tagged("createSubAccount", std::move(in)));
           },
           [&](const action::RemoveSubAccount& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["toRemove"] = key_text(a.to_remove);
             return one(tagged("removeSubAccount", std::move(in)));
           },
           [&](const action::RenameSubAccount& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["account"] = key_text(a.account);
             in["name"] = a.name;
             return one(tagged("renameSubAccount", std::move(in)));
@@ -296,6 +342,7 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::Transfer& a) -> Status {
             const fyrn::Transfer& t = a.transfer;
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["k"] = t.kind == TransferKind::Internal ? "internal" : "external";
             in["from"] = key_text(t.from);
             in["to"] = key_text(t.to);
@@ -306,20 +353,24 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::LegacyWithdrawal2&) -> Status { return Error::legacy_withdrawal(); },
           [&](const action::CreateMultisig& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             put_policy(in, a.signers, a.threshold, a.time_lock_secs, a.proposal_lifetime_secs);
             return one(tagged("createMultisig", std::move(in)));
           },
           [&](const action::MultisigPropose& a) -> Status {
             // `extra` has no JSON form.
             std::vector<Json> inner;
+            ReleaseOnExit inner_guard(inner);
             for (const auto& nested : a.actions) {
               if (auto s = append_action(inner, nested, flavour); !s) return s;
             }
             Json list = Json::array();
+            ReleaseOnExit list_guard(list);
             for (auto& j : inner) list.push_back(std::move(j));
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["m"] = key_text(a.multisig);
-            in["a"] = std::move(list);
+            move_into(in, "a", list);
             return one(tagged("msp", std::move(in)));
           },
           [&](const action::MultisigApprove& a) -> Status { return one(multisig_ref("msa", a.multisig, a.proposal)); },
@@ -328,18 +379,21 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
           [&](const action::MultisigExecute& a) -> Status { return one(multisig_ref("mse", a.multisig, a.proposal)); },
           [&](const action::UpdateMultisigPolicy& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["m"] = key_text(a.multisig);
             put_policy(in, a.signers, a.threshold, a.time_lock_secs, a.proposal_lifetime_secs);
             return one(tagged("msu", std::move(in)));
           },
           [&](const action::ApproveCommissionFee& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["to"] = key_text(a.commission.to);
             in["fee"] = num_u(a.commission.fee);
             return one(tagged("abc", std::move(in)));
           },
           [&](const action::RevokeCommissionFee& a) -> Status {
             Json in = Json::object();
+            ReleaseOnExit in_guard(in);
             in["to"] = key_text(a.to);
             return one(tagged("rbc", std::move(in)));
           },
@@ -350,10 +404,101 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
       action.v);
 }
 
+// ---- allocation-free release ------------------------------------------------
+
+size_t child_count(const Json& v) {
+  if (v.is_array()) return v.get_ref<const Json::array_t&>().size();
+  if (v.is_object()) return v.get_ref<const Json::object_t&>().size();
+  return 0;
+}
+
+Json& first_child(Json& v) {
+  if (v.is_array()) return v.get_ref<Json::array_t&>().front();
+  return v.get_ref<Json::object_t&>().begin()->second;
+}
+
+Json& last_child(Json& v) {
+  if (v.is_array()) return v.get_ref<Json::array_t&>().back();
+  return std::prev(v.get_ref<Json::object_t&>().end())->second;
+}
+
+// drop_last destroys the last child, which has no children of its own.
+void drop_last(Json& v) noexcept {
+  if (v.is_array()) {
+    v.get_ref<Json::array_t&>().pop_back();
+  } else {
+    auto& object = v.get_ref<Json::object_t&>();
+    object.erase(std::prev(object.end()));
+  }
+}
+
+// rotate_apart takes a tree apart from the last child down, in place: a leaf
+// (or an emptied container) is dropped, a container with one child is
+// replaced by that child, and a container C with more children is rotated
+// above its parent P (P takes C's first child into C's old slot and becomes
+// C's first child). Every step moves values between existing slots, so
+// nothing is allocated and no stack is needed; each step removes a node or
+// shortens the chain of last children, so the walk ends after a number of
+// steps proportional to the size of the tree.
+void rotate_apart(Json& value) noexcept {
+  while (child_count(value) != 0) {
+    Json& last = last_child(value);
+    const size_t n = child_count(last);
+    if (n == 0) {
+      drop_last(value);
+    } else if (n == 1) {
+      Json only = std::move(first_child(last));
+      drop_last(last);
+      last = std::move(only);  // the emptied container is destroyed without allocating
+    } else {
+      Json child = std::move(last);
+      last = std::move(first_child(child));
+      first_child(child) = std::move(value);
+      value = std::move(child);
+    }
+  }
+}
+
+// kRecursiveLevels: how deep release recurses before it rotates instead.
+constexpr unsigned kRecursiveLevels = 48;
+
+// release_children empties the children of a container, then the container:
+// once no child has children of its own, clearing destroys them without
+// allocating (and without the rebalancing of erasing members one by one).
+void release_children(Json& value, unsigned level) noexcept {
+  auto empty_child = [&](Json& child) {
+    if (child_count(child) == 0) return;
+    if (level < kRecursiveLevels) {
+      release_children(child, level + 1);
+    } else {
+      rotate_apart(child);
+    }
+  };
+  if (value.is_array()) {
+    auto& array = value.get_ref<Json::array_t&>();
+    for (Json& child : array) empty_child(child);
+    array.clear();
+  } else if (value.is_object()) {
+    auto& object = value.get_ref<Json::object_t&>();
+    for (auto& member : object) empty_child(member.second);
+    object.clear();
+  }
+}
+
 }  // namespace
 
-Result<std::vector<Json>> action_to_json(const Action& action, JsonFlavour flavour) {
-  std::vector<Json> out;
+void release_json(Json& value) noexcept { release_children(value, 0); }
+
+void release_json(std::vector<Json>& values) noexcept {
+  while (!values.empty()) {
+    release_json(values.back());
+    values.pop_back();
+  }
+}
+
+Result<JsonList> action_to_json(const Action& action, JsonFlavour flavour) {
+  JsonList out;
+  ReleaseOnExit guard(out);
   if (const auto* orders = std::get_if<action::Orders>(&action.v)) out.reserve(orders->orders.size());
   if (auto s = append_action(out, action, flavour); !s) return std::move(s).error();
   return out;
@@ -363,8 +508,10 @@ Result<Json> order_item_to_json(const OrderItem& item, JsonFlavour flavour) { re
 
 Json liquidator_config_to_json(const LiquidatorConfig& config) {
   Json instruments = Json::array();
+  ReleaseOnExit instruments_guard(instruments);
   for (const LiquidatorInstrumentConfig* inst : config.sorted_instruments()) {
     Json o = Json::object();
+    ReleaseOnExit o_guard(o);
     o["symbol"] = inst->symbol;
     o["max_exposure"] = num(inst->max_exposure);
     o["reserve"] = num(inst->reserve);
@@ -378,12 +525,13 @@ Json liquidator_config_to_json(const LiquidatorConfig& config) {
     instruments.push_back(std::move(o));
   }
   Json out = Json::object();
+  ReleaseOnUnwind out_guard(out);
   out["cross_exposure"] = num(config.cross_exposure);
   out["scoring_skew"] = num(config.scoring_skew);
   out["toxicity"] = num(config.toxicity);
   out["urgency_size_fraction"] = num(config.urgency_size_fraction);
   out["sweep_sds"] = num(config.sweep_sds);
-  out["instruments"] = std::move(instruments);
+  move_into(out, "instruments", instruments);
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include "fyrn/nonce.hpp"
 #include "fyrn/order_id.hpp"
 #include "fyrn/wire.hpp"
+#include "parallel.hpp"
 
 namespace fyrn {
 namespace {
@@ -67,6 +68,16 @@ Action one_item_orders(OrderItem item) {
   return Action(std::move(orders));
 }
 
+// prepare_single_item prepares `item` as a one-item orders transaction with
+// signer and nonce already resolved: one item of prepare_all_streamed.
+Result<PreparedMessage> prepare_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
+                                            const Pubkey& signer, uint64_t nonce) {
+  // A one-item transaction's identifier is its item's with sequence number 0,
+  // exactly what the shared path computes for a single item.
+  return prepare_resolved(one_item_orders(std::move(item)), domain, account, signer, nonce,
+                          OrderIdSwitches{.single = true, .batch = false});
+}
+
 }  // namespace
 
 Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
@@ -85,7 +96,7 @@ Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain
       if (!found.empty()) body.order_ids = std::move(found);
     }
   }
-  Result<std::vector<Json>> json = action_to_json(action, flavour);
+  Result<JsonList> json = action_to_json(action, flavour);
   if (!json) return std::move(json).error();
   body.actions = std::move(json).value();
   return body;
@@ -97,35 +108,17 @@ Result<PreparedMessage> prepare_action(const Action& action, SignatureDomain dom
   return prepare_resolved(action, domain, account, signer, n, OrderIdSwitches{});
 }
 
-Result<PreparedMessage> prepare_message(OrderItem item, SignatureDomain domain, const Pubkey& account,
-                                        const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce) {
-  return prepare_action(one_item_orders(std::move(item)), domain, account, signer, nonce);
-}
-
-Result<PreparedMessage> prepare_transfer(const Transfer& transfer, SignatureDomain domain, const Pubkey& account,
-                                         const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce) {
-  return prepare_action(Action(action::Transfer{transfer}), domain, account, signer, nonce);
-}
-
-Result<PreparedMessage> prepare_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
-                                            const Pubkey& signer, uint64_t nonce) {
-  // A one-item transaction's identifier is its item's with sequence number 0,
-  // exactly what the shared path computes for a single item.
-  return prepare_resolved(one_item_orders(std::move(item)), domain, account, signer, nonce,
-                          OrderIdSwitches{.single = true, .batch = false});
-}
-
-Result<std::vector<PreparedMessage>> prepare_all(std::vector<OrderItem> items, SignatureDomain domain,
-                                                 const Pubkey& account, const std::optional<Pubkey>& signer,
-                                                 std::optional<uint64_t> base_nonce) {
-  std::vector<PreparedMessage> out(items.size());
-  Status status = prepare_all_streamed(std::move(items), domain, account, signer, base_nonce,
-                                       [&](size_t i, PreparedMessage&& prepared) {
-                                         out[i] = std::move(prepared);
-                                         return true;
-                                       });
-  if (!status) return std::move(status).error();
-  return out;
+Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
+                            const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
+                            PreparedSink& sink) {
+  if (items.empty()) return {};  // and no nonce drawn
+  const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
+  if (Status s = check_batch_nonce_range(base, items.size()); !s) return s;
+  const Pubkey resolved_signer = signer ? *signer : account;
+  return parallel_map_streamed<PreparedMessage>(
+      items.size(),
+      [&](size_t i) { return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i); },
+      [&](size_t i, PreparedMessage&& prepared) { return sink.take(i, std::move(prepared)); });
 }
 
 Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::string_view signature,
@@ -144,7 +137,7 @@ Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::s
 
   Result<Pubkey> account = Pubkey::from_base58(prepared.account);
   if (!account) return std::move(account).error();
-  Result<Pubkey> signer = Pubkey::from_base58(prepared.signer);
+  Result<Pubkey> signer = prepared.signer == prepared.account ? account : Pubkey::from_base58(prepared.signer);
   if (!signer) return std::move(signer).error();
 
   const std::vector<uint8_t>& message = prepared.message_bytes;

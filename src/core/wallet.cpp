@@ -57,7 +57,8 @@ Result<CheckedRecord> check_record(const PreparedMessage& prepared) {
   auto account = Pubkey::from_base58(prepared.account);
   if (!account) return std::move(account).error();
   if (std::memcmp(account->data(), suffix + 8, 32) != 0) return differs();
-  auto signer = Pubkey::from_base58(prepared.signer);
+  // The signer is usually the account itself: decoded once then.
+  auto signer = prepared.signer == prepared.account ? account : Pubkey::from_base58(prepared.signer);
   if (!signer) return std::move(signer).error();
   switch (bytes.back()) {
     case 1: return CheckedRecord{SignatureDomain::Mainnet, *signer};
@@ -99,19 +100,27 @@ Result<std::vector<uint8_t>> offchain_message(std::string_view text, SignatureDo
   return out;
 }
 
-Result<WalletMessage> prepare_wallet_message(PreparedMessage prepared, SignatureMode mode) {
+namespace {
+
+// WalletBytes is what a mode derives from a prepared record: the bytes the
+// wallet signs and, offchain, the text it shows.
+struct WalletBytes {
+  std::vector<uint8_t> message;
+  std::optional<std::string> clear_sign_message;
+};
+
+Result<WalletBytes> wallet_bytes(const PreparedMessage& prepared, SignatureMode mode) {
   auto checked = check_record(prepared);
   if (!checked) return std::move(checked).error();
 
-  WalletMessage wallet;
-  wallet.signature_mode = mode;
+  WalletBytes out;
   switch (mode) {
     case SignatureMode::Raw:
-      wallet.message = prepared.message_bytes;
+      out.message = prepared.message_bytes;
       break;
     case SignatureMode::Base58: {
       const std::string text = base58::encode(prepared.message_bytes.data(), prepared.message_bytes.size());
-      wallet.message.assign(text.begin(), text.end());
+      out.message.assign(text.begin(), text.end());
       break;
     }
     case SignatureMode::Offchain: {
@@ -120,24 +129,38 @@ Result<WalletMessage> prepare_wallet_message(PreparedMessage prepared, Signature
       // The signer was decoded by the record checks.
       auto envelope = offchain_message(*text, checked->domain, checked->signer);
       if (!envelope) return std::move(envelope).error();
-      wallet.message = std::move(*envelope);
-      wallet.clear_sign_message = std::move(*text);
+      out.message = std::move(*envelope);
+      out.clear_sign_message = std::move(*text);
       break;
     }
     default:  // a code cast from an unchecked byte
       return Error::signing_failed("signature mode must be raw, base58 or offchain");
   }
+  return out;
+}
+
+}  // namespace
+
+Result<WalletMessage> prepare_wallet_message(PreparedMessage prepared, SignatureMode mode) {
+  auto bytes = wallet_bytes(prepared, mode);
+  if (!bytes) return std::move(bytes).error();
+  WalletMessage wallet;
+  wallet.signature_mode = mode;
+  wallet.message = std::move(bytes->message);
+  wallet.clear_sign_message = std::move(bytes->clear_sign_message);
   wallet.prepared = std::move(prepared);
   return wallet;
 }
 
-Result<WalletMessage> validate_wallet_message(const WalletMessage& wallet) {
-  auto rebuilt = prepare_wallet_message(wallet.prepared, wallet.signature_mode);
-  if (!rebuilt) return rebuilt;
+Result<WalletMessage> validate_wallet_message(WalletMessage wallet) {
+  // Rebuilt from the record itself, not from a copy of it: the record (its
+  // actions) is never copied.
+  auto rebuilt = wallet_bytes(wallet.prepared, wallet.signature_mode);
+  if (!rebuilt) return std::move(rebuilt).error();
   if (rebuilt->message != wallet.message || rebuilt->clear_sign_message != wallet.clear_sign_message) {
     return Error::signing_failed("wallet message differs from selected encoding of the raw preparation");
   }
-  return rebuilt;
+  return wallet;
 }
 
 }  // namespace fyrn

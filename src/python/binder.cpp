@@ -1,4 +1,4 @@
-// binder.cpp: the generic argument binder and the argument conversions.
+// binder.cpp: the generic argument binder and the conversions.
 //
 // The binding checks run in the interpreter's own order for a Python function
 // (keywords first, then surplus positionals, then missing parameters), so that
@@ -79,10 +79,6 @@ const char* make_doc(const CallSpec& spec, const char* body) {
   return docs->emplace_back(std::move(doc)).c_str();
 }
 
-PyMethodDef method_def(const CallSpec& spec, PyCFunction fn, int flags, const char* body) {
-  return PyMethodDef{spec.name, fn, flags, make_doc(spec, body)};
-}
-
 bool bind(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
   const Py_ssize_t n_params = call.n_params;
   const Py_ssize_t n_positional = nargs < n_params ? nargs : n_params;
@@ -127,25 +123,25 @@ bool bind(const CallSpec& call, PyObject* const* args, Py_ssize_t nargs, PyObjec
   return true;
 }
 
-bool raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
+Raised raise_type_mismatch(PyObject* obj, const char* expected, const char* param) {
 #if PY_VERSION_HEX >= 0x030B0000
   PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
 #else
   PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
 #endif
-  if (!name) return false;
+  if (!name) return {};
   if (param != nullptr) {
     PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", param, name.get(),
                  expected);
   } else {
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), expected);
   }
-  return false;
+  return {};
 }
 
-bool raise_overflow() {
+Raised raise_overflow() {
   PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-  return false;
+  return {};
 }
 
 void type_error_prefixed(const char* param) {
@@ -182,6 +178,13 @@ bool to_text(PyObject* obj, const char* param, std::string_view& out) {
   const char* data = PyUnicode_AsUTF8AndSize(obj, &len);
   if (data == nullptr) return false;
   out = std::string_view(data, static_cast<size_t>(len));
+  return true;
+}
+
+bool to_text(PyObject* obj, const char* param, std::string& out) {
+  std::string_view view;
+  if (!to_text(obj, param, view)) return false;
+  out.assign(view.data(), view.size());
   return true;
 }
 
@@ -256,6 +259,107 @@ bool to_f64(PyObject* obj, const char* param, double& out) {
     return false;
   }
   out = value;
+  return true;
+}
+
+namespace {
+
+// as_index returns a new reference to obj's integer value (obj itself for an
+// exact int), or nullptr with the interpreter's TypeError.
+PyRef as_index(PyObject* obj) {
+  if (PyLong_CheckExact(obj)) return PyRef::borrow(obj);
+  return PyRef::steal(PyNumber_Index(obj));
+}
+
+}  // namespace
+
+bool to_uint_in_range(PyObject* obj, uint64_t max, uint64_t& out) {
+  PyRef idx = as_index(obj);
+  if (!idx) return false;
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(idx.get(), &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && v < 0)) return raise_overflow();
+  uint64_t u = static_cast<uint64_t>(v);
+  if (overflow > 0) {
+    u = PyLong_AsUnsignedLongLong(idx.get());
+    if (u == static_cast<uint64_t>(-1) && PyErr_Occurred()) {
+      if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+      PyErr_Clear();
+      return raise_overflow();
+    }
+  }
+  if (u > max) return raise_overflow();
+  out = u;
+  return true;
+}
+
+bool to_int_in_range(PyObject* obj, int64_t min, int64_t max, int64_t& out) {
+  PyRef idx = as_index(obj);
+  if (!idx) return false;
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(idx.get(), &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || v < min || v > max) return raise_overflow();
+  out = v;
+  return true;
+}
+
+bool to_hash(PyObject* obj, const char* param, fyrn::Hash& out) {
+  std::string_view text;
+  return to_text(obj, param, text) && hash_from(text, out);
+}
+
+bool opt_u64(PyObject* obj, const char* param, std::optional<uint64_t>& out) {
+  if (obj == nullptr) return true;
+  uint64_t value = 0;
+  if (!to_u64(obj, param, value)) return false;
+  out = value;
+  return true;
+}
+
+bool opt_f64(PyObject* obj, const char* param, std::optional<double>& out) {
+  if (obj == nullptr) return true;
+  double value = 0.0;
+  if (!to_f64(obj, param, value)) return false;
+  out = value;
+  return true;
+}
+
+bool opt_text(PyObject* obj, const char* param, std::optional<std::string_view>& out) {
+  if (obj == nullptr) return true;
+  std::string_view value;
+  if (!to_text(obj, param, value)) return false;
+  out = value;
+  return true;
+}
+
+bool list_arg(PyObject* obj, const char* param) {
+  return PyList_Check(obj) || raise_type_mismatch(obj, "PyList", param);
+}
+
+bool dict_arg(PyObject* obj, const char* param) {
+  return PyDict_Check(obj) || raise_type_mismatch(obj, "PyDict", param);
+}
+
+bool pubkey_from(std::string_view text, fyrn::Pubkey& out) {
+  auto key = fyrn::Pubkey::from_base58(text);
+  if (!key) return raise_error(key.error());
+  out = *key;
+  return true;
+}
+
+bool hash_from(std::string_view text, fyrn::Hash& out) {
+  auto hash = fyrn::Hash::from_base58(text);
+  if (!hash) return raise_error(hash.error());
+  out = *hash;
+  return true;
+}
+
+bool domain_from(std::string_view text, fyrn::SignatureDomain& out) {
+  auto domain = fyrn::signature_domain_from_str(text);
+  if (!domain) return raise_error(domain.error());
+  out = *domain;
   return true;
 }
 

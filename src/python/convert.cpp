@@ -2,6 +2,7 @@
 #include "convert.hpp"
 
 #include "errors.hpp"
+#include "key_table.hpp"
 
 #include "fyrn/base58.hpp"
 #include "fyrn/encoding.hpp"
@@ -11,8 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <memory>
-#include <new>
 
 namespace fyrn::py {
 namespace {
@@ -37,36 +36,33 @@ static_assert(std::adjacent_find(std::begin(kJsonKeyNames), std::end(kJsonKeyNam
                   std::end(kJsonKeyNames),
               "the key vocabulary is kept sorted and free of repeats");
 
-KeyTable g_json_keys(kJsonKeyNames);
+KeyTable<kJsonKeyNames> g_json_keys;
+using JsonKeys = KeyTable<kJsonKeyNames>::Keys;
 
-enum SignedKey : size_t { kActions, kNonce, kAccount, kSigner, kSignature, kOrderId, kOrderIds };
 constexpr std::string_view kSignedKeyNames[] = {"actions", "nonce",    "account",  "signer",
                                                 "signature", "order_id", "order_ids"};
-KeyTable g_signed_keys(kSignedKeyNames);
+KeyTable<kSignedKeyNames> g_signed_keys;
 
-enum PreparedKey : size_t {
-  kMessageBytes, kMessageBase58, kMessageBase64, kMessageHex, kPOrderId, kPOrderIds, kPActions, kPAccount,
-  kPSigner, kPNonce
-};
 constexpr std::string_view kPreparedKeyNames[] = {"message_bytes", "message_base58", "message_base64", "message_hex",
                                                   "order_id",      "order_ids",      "actions",        "account",
                                                   "signer",        "nonce"};
-KeyTable g_prepared_keys(kPreparedKeyNames);
+KeyTable<kPreparedKeyNames> g_prepared_keys;
 
 // Text values that recur in every order (the times in force) reuse one
 // interned string each instead of a new one per order.
 constexpr std::string_view kCommonValueNames[] = {"ALO", "GTC", "IOC"};
-KeyTable g_common_values(kCommonValueNames);
+KeyTable<kCommonValueNames> g_common_values;
 
 // text_value_to_py returns a new reference to the str for a JSON text value.
 PyObject* text_value_to_py(const std::string& text) {
   if (text.size() == 3) {
     for (size_t i = 0; i < std::size(kCommonValueNames); ++i) {
       if (text == kCommonValueNames[i]) {
-        PyObject* const* values = g_common_values.keys();
-        if (values == nullptr) return nullptr;
-        Py_INCREF(values[i]);
-        return values[i];
+        auto values = g_common_values.keys();
+        if (!values) return nullptr;
+        PyObject* value = values.at(i);
+        Py_INCREF(value);
+        return value;
       }
     }
   }
@@ -98,12 +94,12 @@ constexpr std::array<int16_t, kKeySlots> make_key_slots() {
 constexpr std::array<int16_t, kKeySlots> kKeySlotsTable = make_key_slots();
 
 // object_key returns a new reference to the dict key for `name`.
-PyObject* object_key(PyObject* const* vocabulary, const std::string& name) {
+PyObject* object_key(JsonKeys vocabulary, const std::string& name) {
   for (size_t at = key_hash(name) & (kKeySlots - 1);; at = (at + 1) & (kKeySlots - 1)) {
     const int16_t index = kKeySlotsTable[at];
     if (index < 0) break;
     if (kJsonKeyNames[index] == name) {
-      PyObject* key = vocabulary[index];
+      PyObject* key = vocabulary.at(static_cast<size_t>(index));
       Py_INCREF(key);
       return key;
     }
@@ -132,23 +128,9 @@ PyObject* list_to_py(size_t n, Make&& make) {
   return list.release();
 }
 
-PyObject* to_py(PyObject* const* vocabulary, const Json& value);
-
-PyObject* array_to_py(PyObject* const* vocabulary, const Json::array_t& array) {
-  return list_to_py(array.size(), [&](size_t i) { return to_py(vocabulary, array[i]); });
-}
-
-PyObject* object_to_py(PyObject* const* vocabulary, const Json::object_t& object) {
-  PyRef dict = PyRef::steal(PyDict_New());
-  if (!dict) return nullptr;
-  for (const auto& [name, member] : object) {
-    PyRef key = PyRef::steal(object_key(vocabulary, name));
-    if (!key || !put(dict.get(), key.get(), to_py(vocabulary, member))) return nullptr;
-  }
-  return dict.release();
-}
-
-PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
+// scalar_to_py returns a new reference to the Python form of a value that is
+// no array or object.
+PyObject* scalar_to_py(const Json& value) {
   using Kind = Json::value_t;
   switch (value.type()) {
     case Kind::null:
@@ -172,20 +154,93 @@ PyObject* to_py(PyObject* const* vocabulary, const Json& value) {
                                        static_cast<Py_ssize_t>(bytes.size()));
     }
     case Kind::array:
-    case Kind::object: {
-      // Values read back from callers can nest deeply; let the interpreter's
-      // recursion limit end that with RecursionError instead of the C stack.
-      if (Py_EnterRecursiveCall(" while converting JSON to Python")) return nullptr;
-      PyObject* out = value.is_array() ? array_to_py(vocabulary, value.get_ref<const Json::array_t&>())
-                                       : object_to_py(vocabulary, value.get_ref<const Json::object_t&>());
-      Py_LeaveRecursiveCall();
-      return out;
-    }
+    case Kind::object:
     case Kind::discarded:
       break;
   }
   PyErr_SetString(PyExc_ValueError, "JSON value has no Python form");
   return nullptr;
+}
+
+// Converter builds the Python form of a JSON value with its own stack, so
+// that values read back from callers, which can nest deeply, never grow the
+// C stack. Each container is created empty (a list of the right length) and
+// stored in its parent before its own elements are converted; a failure
+// drops the root, and with it everything built.
+class Converter {
+ public:
+  explicit Converter(JsonKeys vocabulary) : vocabulary_(vocabulary) {}
+
+  PyObject* run(const Json& root) {
+    PyRef result = PyRef::steal(start(root));
+    if (!result) return nullptr;
+    while (!frames_.empty()) {
+      Frame& f = frames_.back();
+      if (f.array != nullptr) {
+        if (f.index == f.array->size()) {
+          frames_.pop_back();
+          continue;
+        }
+        const size_t i = f.index++;
+        PyObject* list = f.out;
+        PyObject* element = start((*f.array)[i]);  // may push a frame
+        if (element == nullptr) return nullptr;  // the unfilled slots are NULL, which the list tolerates
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), element);
+      } else {
+        if (f.member == f.end) {
+          frames_.pop_back();
+          continue;
+        }
+        const auto& [name, member] = *f.member++;
+        PyObject* dict = f.out;
+        PyRef key = PyRef::steal(object_key(vocabulary_, name));
+        if (!key || !put(dict, key.get(), start(member))) return nullptr;
+      }
+    }
+    return result.release();
+  }
+
+ private:
+  struct Frame {
+    PyObject* out;  // owned by its parent (or by run's result)
+    const Json::array_t* array;  // null for an object
+    size_t index;
+    Json::object_t::const_iterator member;
+    Json::object_t::const_iterator end;
+  };
+
+  // start returns a new reference to the Python form of value; for a
+  // non-empty container, an empty one whose elements a new frame fills.
+  PyObject* start(const Json& value) {
+    if (value.is_array()) {
+      const auto& array = value.get_ref<const Json::array_t&>();
+      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
+      if (list && !array.empty()) frames_.push_back(Frame{list.get(), &array, 0, {}, {}});
+      return list.release();
+    }
+    if (value.is_object()) {
+      const auto& object = value.get_ref<const Json::object_t&>();
+      PyRef dict = PyRef::steal(PyDict_New());
+      if (dict && !object.empty()) frames_.push_back(Frame{dict.get(), nullptr, 0, object.begin(), object.end()});
+      return dict.release();
+    }
+    return scalar_to_py(value);
+  }
+
+  JsonKeys vocabulary_;
+  std::vector<Frame> frames_;
+};
+
+PyObject* array_to_py(JsonKeys vocabulary, const std::vector<Json>& values) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) return nullptr;
+  Converter converter(vocabulary);
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* element = converter.run(values[i]);
+    if (element == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
+  }
+  return list.release();
 }
 
 PyObject* texts_to_py(const std::vector<std::string>& texts) {
@@ -194,42 +249,29 @@ PyObject* texts_to_py(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-PyObject* const* KeyTable::build() {
-  std::unique_ptr<PyObject*[]> keys(new (std::nothrow) PyObject*[size_]());
-  if (!keys) {
-    PyErr_NoMemory();
-    return nullptr;
-  }
-  for (size_t i = 0; i < size_; ++i) {
-    PyObject* s = text_to_py(names_[i]);
-    if (s == nullptr) {
-      for (size_t j = 0; j < i; ++j) Py_DECREF(keys[j]);
-      return nullptr;
-    }
-    PyUnicode_InternInPlace(&s);
-    keys[i] = s;
-  }
-  // Published only when complete, so a failed build leaves the table empty
-  // and the next call simply tries again.
-  keys_ = keys.release();
-  return keys_;
-}
-
 PyObject* json_to_py(const Json& value) {
-  PyObject* const* vocabulary = g_json_keys.keys();
-  if (vocabulary == nullptr) return nullptr;
-  return to_py(vocabulary, value);
+  JsonKeys vocabulary = g_json_keys.keys();
+  if (!vocabulary) return nullptr;
+  return Converter(vocabulary).run(value);
 }
 
 PyObject* json_list_to_py(const std::vector<Json>& values) {
-  PyObject* const* vocabulary = g_json_keys.keys();
-  if (vocabulary == nullptr) return nullptr;
+  JsonKeys vocabulary = g_json_keys.keys();
+  if (!vocabulary) return nullptr;
   return array_to_py(vocabulary, values);
 }
 
-PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
-  PyObject* const* k = g_signed_keys.keys();
-  if (k == nullptr) return nullptr;
+// formed returns a new reference to `form` when there is one, else make().
+template <typename Make>
+PyObject* formed(const PyRef* form, Make&& make) {
+  if (form == nullptr || !*form) return make();
+  Py_INCREF(form->get());
+  return form->get();
+}
+
+PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key, const PreparedForms* forms) {
+  auto k = g_signed_keys.keys();
+  if (!k) return nullptr;
   std::string_view own_text;
   if (own_key != nullptr) {
     Py_ssize_t len = 0;
@@ -237,7 +279,11 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
     if (utf8 == nullptr) return nullptr;
     own_text = std::string_view(utf8, static_cast<size_t>(len));
   }
-  auto key_text = [&](const std::string& text) -> PyObject* {
+  auto key_text = [&](const std::string& text, const PyRef* form) -> PyObject* {
+    if (form != nullptr && *form) {
+      Py_INCREF(form->get());
+      return form->get();
+    }
     if (own_key != nullptr && text == own_text) {
       Py_INCREF(own_key);
       return own_key;
@@ -247,23 +293,21 @@ PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  if (!put(d, k[kActions], json_list_to_py(tx.actions)) ||
-      !put(d, k[kNonce], PyLong_FromUnsignedLongLong(tx.nonce)) ||
-      !put(d, k[kAccount], key_text(tx.account)) || !put(d, k[kSigner], key_text(tx.signer)) ||
-      !put(d, k[kSignature], text_to_py(tx.signature))) {
+  if (!put(d, k["actions"], formed(forms ? &forms->actions : nullptr, [&] { return json_list_to_py(tx.actions); })) ||
+      !put(d, k["nonce"], PyLong_FromUnsignedLongLong(tx.nonce)) ||
+      !put(d, k["account"], key_text(tx.account, forms ? &forms->account : nullptr)) ||
+      !put(d, k["signer"], key_text(tx.signer, forms ? &forms->signer : nullptr)) ||
+      !put(d, k["signature"], text_to_py(tx.signature))) {
     return nullptr;
   }
-  if (tx.order_id && !put(d, k[kOrderId], text_to_py(*tx.order_id))) return nullptr;
-  if (tx.order_ids && !put(d, k[kOrderIds], texts_to_py(*tx.order_ids))) return nullptr;
+  if (tx.order_id && !put(d, k["order_id"], text_to_py(*tx.order_id))) return nullptr;
+  if (tx.order_ids && !put(d, k["order_ids"], texts_to_py(*tx.order_ids))) return nullptr;
   return dict.release();
 }
 
 PyObject* BatchList::finish(const fyrn::Status& status) {
   if (failed_) return nullptr;
-  if (!status) {
-    set_error_text(PyExc_ValueError, status.error().display());
-    return nullptr;
-  }
+  if (!status) return raise_error(status.error());
   return list_.release();
 }
 
@@ -275,26 +319,38 @@ PyObject* ascii_to_py(const std::string& text) {
   return str;
 }
 
-PyObject* prepared_to_py(const PreparedMessage& prepared) {
-  PyObject* const* k = g_prepared_keys.keys();
-  if (k == nullptr) return nullptr;
+// encoded_to_py returns a new str of the `len` ASCII characters that
+// encode(out, data, size) writes, written into the str itself.
+PyObject* encoded_to_py(size_t len, const std::vector<uint8_t>& bytes,
+                        void (*encode)(char*, const uint8_t*, size_t)) {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(len), 127);
+  if (str != nullptr) encode(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(str)), bytes.data(), bytes.size());
+  return str;
+}
+
+PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* forms) {
+  auto k = g_prepared_keys.keys();
+  if (!k) return nullptr;
   const std::vector<uint8_t>& bytes = prepared.message_bytes;
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  if (!put(d, k[kMessageBytes],
-           PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                     static_cast<Py_ssize_t>(bytes.size()))) ||
-      !put(d, k[kMessageBase58], ascii_to_py(base58::encode(bytes.data(), bytes.size()))) ||
-      !put(d, k[kMessageBase64], ascii_to_py(base64_encode(bytes.data(), bytes.size()))) ||
-      !put(d, k[kMessageHex], ascii_to_py(hex_encode(bytes.data(), bytes.size())))) {
+  if (!put(d, k["message_bytes"], formed(forms ? &forms->message_bytes : nullptr, [&] {
+             return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<Py_ssize_t>(bytes.size()));
+           })) ||
+      !put(d, k["message_base58"], ascii_to_py(base58::encode(bytes.data(), bytes.size()))) ||
+      !put(d, k["message_base64"], encoded_to_py(base64_len(bytes.size()), bytes, &base64_encode_to)) ||
+      !put(d, k["message_hex"], encoded_to_py(2 * bytes.size(), bytes, &hex_encode_to))) {
     return nullptr;
   }
-  if (prepared.order_id && !put(d, k[kPOrderId], text_to_py(*prepared.order_id))) return nullptr;
-  if (prepared.order_ids && !put(d, k[kPOrderIds], texts_to_py(*prepared.order_ids))) return nullptr;
-  if (!put(d, k[kPActions], json_list_to_py(prepared.actions)) ||
-      !put(d, k[kPAccount], text_to_py(prepared.account)) || !put(d, k[kPSigner], text_to_py(prepared.signer)) ||
-      !put(d, k[kPNonce], PyLong_FromUnsignedLongLong(prepared.nonce))) {
+  if (prepared.order_id && !put(d, k["order_id"], text_to_py(*prepared.order_id))) return nullptr;
+  if (prepared.order_ids && !put(d, k["order_ids"], texts_to_py(*prepared.order_ids))) return nullptr;
+  if (!put(d, k["actions"],
+           formed(forms ? &forms->actions : nullptr, [&] { return json_list_to_py(prepared.actions); })) ||
+      !put(d, k["account"], formed(forms ? &forms->account : nullptr, [&] { return text_to_py(prepared.account); })) ||
+      !put(d, k["signer"], formed(forms ? &forms->signer : nullptr, [&] { return text_to_py(prepared.signer); })) ||
+      !put(d, k["nonce"], PyLong_FromUnsignedLongLong(prepared.nonce))) {
     return nullptr;
   }
   return dict.release();

@@ -1,5 +1,4 @@
-// convert.hpp: core results into Python objects, and the shared dict-key
-// strings of the shell.
+// convert.hpp: core results into Python objects.
 #pragma once
 
 #include "pyref.hpp"
@@ -23,18 +22,34 @@ PyObject* json_to_py(const fyrn::Json& value);
 // json_list_to_py converts a list of JSON values into a new list.
 PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
 
+// PreparedForms are Python objects read with a prepared dict that equal what
+// converting the record's fields back would give, so that a result made from
+// the record can hold them instead (each empty where that is not so). The
+// actions' form is new (built while they were read, JsonReader::python_form)
+// and goes into one result only; the others are the caller's immutable
+// objects (an exact bytes, exact str).
+struct PreparedForms {
+  PyRef actions;
+  PyRef message_bytes;
+  PyRef account;
+  PyRef signer;
+};
+
 // signed_to_py returns a new dict with the keys "actions", "nonce", "account",
 // "signer", "signature", then "order_id" and "order_ids" when present, in that
 // insertion order. nullptr with the exception set on failure. `own_key`, when
 // given, is a str of the signing key's base58 text: "account" and "signer"
 // reuse it where they hold that text (two fewer strings per transaction).
-PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr);
+// `forms`, when given, belong to the prepared record tx was finalised from.
+PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nullptr,
+                       const PreparedForms* forms = nullptr);
 
 // prepared_to_py returns a new dict with the keys "message_bytes",
 // "message_base58", "message_base64", "message_hex", then "order_id" and
 // "order_ids" when present, "actions", "account", "signer", "nonce", in that
-// insertion order. nullptr with the exception set on failure.
-PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared);
+// insertion order. nullptr with the exception set on failure. `forms`, when
+// given, belong to `prepared` as it was read back.
+PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedForms* forms = nullptr);
 
 // BatchList collects a batch's result dicts while the batch is still running:
 // each result is converted as soon as it is handed over, and the whole list is
@@ -67,33 +82,5 @@ class BatchList {
 inline PyObject* text_to_py(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
-
-// KeyTable is a fixed list of dict keys, created as interned strings at first
-// use and reused by every call, so result dicts cost no key allocation and
-// every key arrives with its hash cached. Define tables with static storage
-// duration; use them with the interpreter lock held.
-//
-// The strings are kept for the life of the process. They belong to the one
-// interpreter the module lives in: module.cpp refuses any other, and refuses
-// a new import once that interpreter is finalised, so they are never handed
-// to an interpreter that did not build them.
-class KeyTable {
- public:
-  template <size_t N>
-  constexpr explicit KeyTable(const std::string_view (&names)[N]) : names_(names), size_(N) {}
-  KeyTable(const KeyTable&) = delete;
-  KeyTable& operator=(const KeyTable&) = delete;
-
-  // keys returns the borrowed key strings in the order of the names, or
-  // nullptr with an exception set (a later call tries again).
-  PyObject* const* keys() { return keys_ != nullptr ? keys_ : build(); }
-
- private:
-  PyObject* const* build();
-
-  const std::string_view* names_;
-  size_t size_;
-  PyObject** keys_ = nullptr;
-};
 
 }  // namespace fyrn::py

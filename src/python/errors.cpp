@@ -9,11 +9,18 @@ namespace {
 // a module attribute: nobody should be catching it by name.
 PyObject* g_panic_type = nullptr;
 
+void set_error_text(PyObject* type, std::string_view text) {
+  PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  if (message) PyErr_SetObject(type, message.get());
+}
+
 }  // namespace
 
-PyObject* raise_error(const fyrn::Error& error) {
-  set_error_text(PyExc_ValueError, error.display());
-  return nullptr;
+Raised raise_error(const fyrn::Error& error) { return raise_value_error(error.display()); }
+
+Raised raise_value_error(std::string_view text) {
+  set_error_text(PyExc_ValueError, text);
+  return {};
 }
 
 bool init_panic_type() {
@@ -26,10 +33,9 @@ bool init_panic_type() {
   return g_panic_type != nullptr;
 }
 
-PyObject* raise_panic(const char* message) {
-  if (!init_panic_type()) return nullptr;
-  set_error_text(g_panic_type, message);
-  return nullptr;
+Raised raise_panic(const char* message) {
+  if (init_panic_type()) set_error_text(g_panic_type, message);
+  return {};
 }
 
 }  // namespace fyrn::py

@@ -8,28 +8,34 @@
 
 #include "pyref.hpp"
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <new>
 #include <string_view>
 
 #include "fyrn/error.hpp"
+#include "fyrn/unwind.hpp"
 
 namespace fyrn::py {
 
-// set_error_text raises type(text). Texts carry callers' strings: decoding
-// with replacement means a decoding problem never hides the error itself.
-inline void set_error_text(PyObject* type, std::string_view text) {
-  PyRef message = PyRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  if (message) PyErr_SetObject(type, message.get());
-}
+// Raised is what every raise_* function of the shell returns: an exception is
+// set, and the value reads as the failure result of both conventions used here
+// (false from a bool function, nullptr from one returning a new reference), so
+// that `return raise_error(e);` fits either.
+struct Raised {
+  constexpr operator bool() const { return false; }  // NOLINT: implicit by design
+  constexpr operator PyObject*() const { return nullptr; }  // NOLINT: implicit by design
+};
 
-// raise_error sets ValueError(error.display()) and returns nullptr.
-PyObject* raise_error(const fyrn::Error& error);
+// raise_error sets ValueError(error.display()).
+Raised raise_error(const fyrn::Error& error);
 
-// raise_panic sets the panic exception with `message` and returns nullptr.
-PyObject* raise_panic(const char* message);
+// raise_value_error sets ValueError(text). Texts carry callers' strings (any
+// bytes of valid UTF-8, NUL included); they are decoded with replacement, so
+// a decoding problem never hides the error itself.
+Raised raise_value_error(std::string_view text);
+
+// raise_panic sets the panic exception with `message`.
+Raised raise_panic(const char* message);
 
 // init_panic_type creates the panic class once (during module init).
 bool init_panic_type();
@@ -50,13 +56,12 @@ PyObject* guarded(Body&& body) {
       PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
     return result;
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::exception& e) {
     return raise_panic(e.what());
   } catch (...) {
+    pass_forced_unwind();
     return raise_panic("unknown internal failure");
   }
 }

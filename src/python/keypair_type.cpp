@@ -13,6 +13,9 @@
 #include "binder.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "exports.hpp"
+#include "heap_type.hpp"
+
 #include "fyrn/base58.hpp"
 
 namespace fyrn::py {
@@ -77,52 +80,29 @@ void keypair_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
-FYRN_CALL_SPEC(kFromBase58, "Keypair", false, "from_base58", 1, "s");
-FYRN_CALL_SPEC(kFromBytes, "Keypair", false, "from_bytes", 1, "bytes");
-FYRN_CALL_SPEC(kToBase58, "Keypair", true, "to_base58", 0);
-FYRN_CALL_SPEC(kToBytes, "Keypair", true, "to_bytes", 0);
-FYRN_CALL_SPEC(kSecretKey, "Keypair", true, "secret_key", 0);
-
-PyObject* keypair_from_base58(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    BoundArgs<kFromBase58> bound;
-    std::string_view text;
-    if (!bind_args(args, nargs, kwnames, bound) || !to_secret_text(bound[0], "s", text)) return nullptr;
-    return wrap_result(g_keypair_type, fyrn::Keypair::from_base58(text));
-  });
+PyObject* keypair_from_base58(PyObject* const* argv) {
+  std::string_view text;
+  if (!to_secret_text(argv[0], "s", text)) return nullptr;
+  return wrap_result(g_keypair_type, fyrn::Keypair::from_base58(text));
 }
 
-PyObject* keypair_from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    BoundArgs<kFromBytes> bound;
-    std::string_view bytes;
-    if (!bind_args(args, nargs, kwnames, bound) || !to_bytes(bound[0], "bytes", bytes)) return nullptr;
-    return wrap_result(g_keypair_type,
-                       fyrn::Keypair::from_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  });
+PyObject* keypair_from_bytes(PyObject* const* argv) {
+  std::string_view bytes;
+  if (!to_bytes(argv[0], "bytes", bytes)) return nullptr;
+  return wrap_result(g_keypair_type,
+                     fyrn::Keypair::from_bytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
-// no_args binds a call of a method without parameters.
-template <const CallSpec& Spec>
-bool no_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs<Spec> bound;
-  return bind_args(args, nargs, kwnames, bound);
+PyObject* keypair_to_base58(PyObject* self, PyObject* const*) {
+  auto full = as_keypair(self)->keypair.to_bytes();
+  std::string text = fyrn::base58::encode_64(full.data());
+  sodium_memzero(full.data(), full.size());
+  PyObject* result = text_to_py(text);
+  sodium_memzero(text.data(), text.size());
+  return result;
 }
 
-PyObject* keypair_to_base58(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    if (!no_args<kToBase58>(args, nargs, kwnames)) return nullptr;
-    auto full = as_keypair(self)->keypair.to_bytes();
-    std::string text = fyrn::base58::encode_64(full.data());
-    sodium_memzero(full.data(), full.size());
-    PyObject* result = text_to_py(text);
-    sodium_memzero(text.data(), text.size());
-    return result;
-  });
-}
-
-PyObject* keypair_to_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (!no_args<kToBytes>(args, nargs, kwnames)) return nullptr;
+PyObject* keypair_to_bytes(PyObject* self, PyObject* const*) {
   auto full = as_keypair(self)->keypair.to_bytes();
   PyObject* result = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(full.data()),
                                                static_cast<Py_ssize_t>(full.size()));
@@ -130,8 +110,7 @@ PyObject* keypair_to_bytes(PyObject* self, PyObject* const* args, Py_ssize_t nar
   return result;
 }
 
-PyObject* keypair_secret_key(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (!no_args<kSecretKey>(args, nargs, kwnames)) return nullptr;
+PyObject* keypair_secret_key(PyObject* self, PyObject* const*) {
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(as_keypair(self)->keypair.seed()), 32);
 }
 
@@ -150,16 +129,14 @@ PyObject* keypair_repr(PyObject* self) {
   });
 }
 
-constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef g_methods[] = {
-    method_def(kFromBase58, as_cfunction(&keypair_from_base58), kFast | METH_STATIC,
-               "Create from base58-encoded secret key or full keypair"),
-    method_def(kFromBytes, as_cfunction(&keypair_from_bytes), kFast | METH_STATIC,
-               "Create from raw bytes (32-byte secret or 64-byte keypair)"),
-    method_def(kToBase58, as_cfunction(&keypair_to_base58), kFast, "Get the full keypair as base58 (64 bytes)"),
-    method_def(kToBytes, as_cfunction(&keypair_to_bytes), kFast, "Get the full keypair as bytes (64 bytes)"),
-    method_def(kSecretKey, as_cfunction(&keypair_secret_key), kFast, "Get the secret key as bytes (32 bytes)"),
+    static_method<"Keypair.from_base58(s)", keypair_from_base58>(
+        "Create from base58-encoded secret key or full keypair"),
+    static_method<"Keypair.from_bytes(bytes)", keypair_from_bytes>(
+        "Create from raw bytes (32-byte secret or 64-byte keypair)"),
+    method<"Keypair.to_base58($self)", keypair_to_base58>("Get the full keypair as base58 (64 bytes)"),
+    method<"Keypair.to_bytes($self)", keypair_to_bytes>("Get the full keypair as bytes (64 bytes)"),
+    method<"Keypair.secret_key($self)", keypair_secret_key>("Get the secret key as bytes (32 bytes)"),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -179,28 +156,11 @@ PyType_Slot g_slots[] = {
     {0, nullptr},
 };
 
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
-#else
-constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT;
-#endif
-
-PyType_Spec g_type_def = {"_native.Keypair", sizeof(KeypairObject), 0, kFlags, g_slots};
+PyType_Spec g_type_def = {"_native.Keypair", sizeof(KeypairObject), 0, kClassFlags, g_slots};
 
 }  // namespace
 
-PyTypeObject* keypair_type() {
-  if (g_keypair_type == nullptr) {
-    PyObject* type = PyType_FromSpec(&g_type_def);
-    if (type == nullptr) {
-      PyErr_Clear();
-      raise_panic("failed to create type object for Keypair");
-      return nullptr;
-    }
-    g_keypair_type = reinterpret_cast<PyTypeObject*>(type);
-  }
-  return g_keypair_type;
-}
+PyTypeObject* keypair_type() { return heap_type(g_keypair_type, g_type_def); }
 
 const fyrn::Keypair* keypair_of(PyObject* obj) {
   if (g_keypair_type == nullptr || !PyObject_TypeCheck(obj, g_keypair_type)) return nullptr;

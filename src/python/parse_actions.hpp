@@ -1,7 +1,7 @@
 // parse_actions.hpp: Python values that become parts of a non-order action, and
 // the builder-code object shared with the order parser.
 //
-// Identities (recipients, symbols, kinds) are strict and reported by name; the
+// Identities (recipients, symbols) are strict and reported by name; the
 // liquidator's numeric tuning values are lenient and fall back to zero.
 // Each function returns false with a Python exception set on failure and
 // never leaves a partial result in `out`.
@@ -25,12 +25,6 @@ namespace fyrn::py {
 // TypeError), "to" present and text, "fee" present and 0..255, "to" decodes as
 // a public key, fee 1..=15 ("invalid order: builder-code fee must be 1..=15 bps").
 bool parse_commission(PyObject* obj, std::optional<fyrn::Commission>& out);
-
-// parse_transfer_kind maps an absent kind to Internal, "internal" / "external"
-// exactly to their kinds, anything else to ValueError "Invalid transfer kind:
-// <text>". The caller converts the argument to text while binding and decodes
-// both public keys first.
-bool parse_transfer_kind(std::optional<std::string_view> kind, fyrn::TransferKind& out);
 
 // parse_liquidator_config converts the configuration dict: "instruments" (a
 // list of dicts, each with a required str "symbol") and the lenient numbers.

@@ -1,5 +1,5 @@
 // prepare_functions.hpp: what the prepare functions share with the Signer
-// class (the functions themselves are declared in functions.hpp).
+// class (the functions themselves are the rows of prepare_functions.cpp).
 #pragma once
 
 #include "pyref.hpp"

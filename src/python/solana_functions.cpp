@@ -1,23 +1,24 @@
-// The Solana funding functions: USDC deposit and withdrawal-intent
-// instructions (as dicts) and unsigned transactions (as base64 text).
+// solana_functions.cpp: the Solana funding functions, USDC deposit and
+// withdrawal-intent instructions (as dicts) and unsigned transactions (as
+// base64 text).
 #include "binder.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
-#include "functions.hpp"
+#include "exports.hpp"
+#include "key_table.hpp"
 
 #include "fyrn/solana.hpp"
 
 namespace fyrn::py {
 namespace {
 
-enum Key : size_t { kProgramId, kAccounts, kData, kPubkey, kIsSigner, kIsWritable };
 constexpr std::string_view kKeyNames[] = {"program_id", "accounts", "data", "pubkey", "is_signer", "is_writable"};
-KeyTable g_keys(kKeyNames);
+KeyTable<kKeyNames> g_keys;
 
-// set_item sets dict[keys[k]] = value; false with an exception set when value
-// is empty or the insertion fails.
-bool set_item(PyObject* dict, PyObject* const* keys, Key k, PyRef value) {
-  return value && PyDict_SetItem(dict, keys[k], value.get()) == 0;
+// set_item sets dict[key] = value; false with an exception set when value is
+// empty or the insertion fails.
+bool set_item(PyObject* dict, PyObject* key, PyRef value) {
+  return value && PyDict_SetItem(dict, key, value.get()) == 0;
 }
 
 PyRef text(const std::string& s) { return PyRef::steal(text_to_py(s)); }
@@ -31,73 +32,67 @@ PyRef bytes(const std::vector<uint8_t>& data) {
 
 // instruction_dict renders ix with keys in their documented order.
 PyObject* instruction_dict(const solana::Instruction& ix) {
-  PyObject* const* keys = g_keys.keys();
-  if (keys == nullptr) return nullptr;
+  auto k = g_keys.keys();
+  if (!k) return nullptr;
   PyRef accounts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ix.accounts.size())));
   if (!accounts) return nullptr;
   for (size_t i = 0; i < ix.accounts.size(); ++i) {
     const auto& meta = ix.accounts[i];
     PyRef entry = PyRef::steal(PyDict_New());
-    if (!entry || !set_item(entry.get(), keys, kPubkey, text(meta.pubkey)) ||
-        !set_item(entry.get(), keys, kIsSigner, flag(meta.is_signer)) ||
-        !set_item(entry.get(), keys, kIsWritable, flag(meta.is_writable))) {
+    if (!entry || !set_item(entry.get(), k["pubkey"], text(meta.pubkey)) ||
+        !set_item(entry.get(), k["is_signer"], flag(meta.is_signer)) ||
+        !set_item(entry.get(), k["is_writable"], flag(meta.is_writable))) {
       return nullptr;
     }
     PyList_SET_ITEM(accounts.get(), static_cast<Py_ssize_t>(i), entry.release());
   }
   PyRef dict = PyRef::steal(PyDict_New());
-  if (!dict || !set_item(dict.get(), keys, kProgramId, text(ix.program_id)) ||
-      !set_item(dict.get(), keys, kAccounts, std::move(accounts)) ||
-      !set_item(dict.get(), keys, kData, bytes(ix.data))) {
+  if (!dict || !set_item(dict.get(), k["program_id"], text(ix.program_id)) ||
+      !set_item(dict.get(), k["accounts"], std::move(accounts)) ||
+      !set_item(dict.get(), k["data"], bytes(ix.data))) {
     return nullptr;
   }
   return dict.release();
 }
 
-// build binds (owner, amount) and builds the instruction; the
-// export functions bind recent_blockhash as well and check it only after the
-// instruction was built, so owner and amount errors come first.
-template <const CallSpec& Spec>
-PyObject* build(bool deposit, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  constexpr bool export_tx = Spec.n_params == 3;
-  return guarded([&]() -> PyObject* {
-    BoundArgs<Spec> argv;
-    if (!bind_args(args, nargs, kwnames, argv)) return nullptr;
-    std::string_view owner, blockhash;
-    uint64_t amount = 0;
-    if (!to_text(argv[0], "owner", owner) || !to_u64(argv[1], "amount", amount)) return nullptr;
-    if constexpr (export_tx) {
-      if (!to_text(argv[2], "recent_blockhash", blockhash)) return nullptr;
-    }
-    auto ix = solana::instruction(owner, amount, deposit);
-    if (!ix) return raise_error(ix.error());
-    if constexpr (!export_tx) return instruction_dict(*ix);
-    auto tx = solana::export_transaction(*ix, blockhash);
-    if (!tx) return raise_error(tx.error());
-    return text_to_py(*tx);
-  });
+// funding converts (owner, amount) and builds the instruction; the export
+// functions convert recent_blockhash too, but decode it only after the
+// instruction was built, so that owner and amount errors come first.
+template <bool Deposit, bool Export>
+PyObject* funding(PyObject* const* argv) {
+  std::string_view owner, blockhash;
+  uint64_t amount = 0;
+  if (!to_text(argv[0], "owner", owner) || !to_u64(argv[1], "amount", amount)) return nullptr;
+  if constexpr (Export) {
+    if (!to_text(argv[2], "recent_blockhash", blockhash)) return nullptr;
+  }
+  auto ix = solana::instruction(owner, amount, Deposit);
+  if (!ix) return raise_error(ix.error());
+  if constexpr (!Export) return instruction_dict(*ix);
+  auto tx = solana::export_transaction(*ix, blockhash);
+  if (!tx) return raise_error(tx.error());
+  return text_to_py(*tx);
 }
+
+PyObject* export_deposit_transaction(PyObject* const* argv) { return funding<true, true>(argv); }
+PyObject* export_withdraw_intent_transaction(PyObject* const* argv) { return funding<false, true>(argv); }
+PyObject* build_deposit_instruction(PyObject* const* argv) { return funding<true, false>(argv); }
+PyObject* build_withdraw_intent_instruction(PyObject* const* argv) { return funding<false, false>(argv); }
+
+PyMethodDef g_functions[] = {
+    function<"export_deposit_transaction(owner, amount, recent_blockhash)", export_deposit_transaction>(
+        "Export a base64 unsigned mainnet USDC deposit transaction for wallet signing."),
+    function<"export_withdraw_intent_transaction(owner, amount, recent_blockhash)",
+             export_withdraw_intent_transaction>(
+        "Export a base64 unsigned mainnet USDC withdrawal-intent transaction for wallet signing."),
+    function<"build_deposit_instruction(owner, amount)", build_deposit_instruction>(
+        "Build an unsigned mainnet USDC deposit instruction, with amount in base units."),
+    function<"build_withdraw_intent_instruction(owner, amount)", build_withdraw_intent_instruction>(
+        "Build an unsigned mainnet USDC withdrawal intent; no tokens transfer in this instruction."),
+};
 
 }  // namespace
 
-FYRN_PY_FUNCTION(build_deposit_instruction) {
-  (void)module;
-  return build<kBuildDeposit>(true, args, nargs, kwnames);
-}
-
-FYRN_PY_FUNCTION(build_withdraw_intent_instruction) {
-  (void)module;
-  return build<kBuildWithdrawIntent>(false, args, nargs, kwnames);
-}
-
-FYRN_PY_FUNCTION(export_deposit_transaction) {
-  (void)module;
-  return build<kExportDeposit>(true, args, nargs, kwnames);
-}
-
-FYRN_PY_FUNCTION(export_withdraw_intent_transaction) {
-  (void)module;
-  return build<kExportWithdrawIntent>(false, args, nargs, kwnames);
-}
+std::span<PyMethodDef> solana_functions() { return g_functions; }
 
 }  // namespace fyrn::py

@@ -4,8 +4,8 @@
 
 #include "binder.hpp"
 #include "convert.hpp"
-#include "errors.hpp"
-#include "functions.hpp"
+#include "exports.hpp"
+
 #include "fyrn/base58.hpp"
 #include "fyrn/keys.hpp"
 #include "fyrn/nonce.hpp"
@@ -13,49 +13,35 @@
 namespace fyrn::py {
 namespace {
 
-// bind_text binds the single text parameter `s`.
-template <const CallSpec& Spec>
-bool bind_text(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::string_view& out) {
-  BoundArgs<Spec> bound;
-  return bind_args(args, nargs, kwnames, bound) && to_text(bound[0], "s", out);
+PyObject* random_hash(PyObject* const*) {
+  uint8_t bytes[32];
+  fyrn::random_bytes(bytes, sizeof bytes);
+  return text_to_py(fyrn::base58::encode_32(bytes));
 }
+
+PyObject* current_timestamp(PyObject* const*) { return PyLong_FromUnsignedLongLong(fyrn::next_timestamp()); }
+
+PyObject* validate_pubkey(PyObject* const* argv) {
+  std::string_view text;
+  if (!to_text(argv[0], "s", text)) return nullptr;
+  return PyBool_FromLong(fyrn::Pubkey::from_base58(text).ok());
+}
+
+PyObject* validate_hash(PyObject* const* argv) {
+  std::string_view text;
+  if (!to_text(argv[0], "s", text)) return nullptr;
+  return PyBool_FromLong(fyrn::Hash::from_base58(text).ok());
+}
+
+PyMethodDef g_functions[] = {
+    function<"random_hash()", random_hash>("Generate a random hash (for client order IDs)"),
+    function<"current_timestamp()", current_timestamp>("Get the current Unix timestamp in nanoseconds"),
+    function<"validate_pubkey(s)", validate_pubkey>("Validate a base58-encoded public key"),
+    function<"validate_hash(s)", validate_hash>("Validate a base58-encoded hash"),
+};
 
 }  // namespace
 
-FYRN_PY_FUNCTION(random_hash) {
-  (void)module;
-  return guarded([&]() -> PyObject* {
-    if (!bind(kRandomHash, args, nargs, kwnames, nullptr)) return nullptr;
-    uint8_t bytes[32];
-    fyrn::random_bytes(bytes, sizeof bytes);
-    return text_to_py(fyrn::base58::encode_32(bytes));
-  });
-}
-
-FYRN_PY_FUNCTION(current_timestamp) {
-  (void)module;
-  return guarded([&]() -> PyObject* {
-    if (!bind(kCurrentTimestamp, args, nargs, kwnames, nullptr)) return nullptr;
-    return PyLong_FromUnsignedLongLong(fyrn::next_timestamp());
-  });
-}
-
-FYRN_PY_FUNCTION(validate_pubkey) {
-  (void)module;
-  return guarded([&]() -> PyObject* {
-    std::string_view text;
-    if (!bind_text<kValidatePubkey>(args, nargs, kwnames, text)) return nullptr;
-    return PyBool_FromLong(fyrn::Pubkey::from_base58(text).ok());
-  });
-}
-
-FYRN_PY_FUNCTION(validate_hash) {
-  (void)module;
-  return guarded([&]() -> PyObject* {
-    std::string_view text;
-    if (!bind_text<kValidateHash>(args, nargs, kwnames, text)) return nullptr;
-    return PyBool_FromLong(fyrn::Hash::from_base58(text).ok());
-  });
-}
+std::span<PyMethodDef> utility_functions() { return g_functions; }
 
 }  // namespace fyrn::py

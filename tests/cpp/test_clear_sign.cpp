@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <charconv>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -314,6 +316,30 @@ TEST(ClearSignNumber, Fixed8Examples) {
   for (const auto& [x, expected] : cases) {
     EXPECT_EQ(fixed8(x), expected);
   }
+}
+
+// fixed8 renders most values with exact integer arithmetic and the rest with
+// to_chars; both must agree with to_chars everywhere: random bit patterns
+// (every exponent), exact ties at the 8th digit, values a unit apart around
+// 2^64 units, small integers and quarters.
+TEST(ClearSignNumber, Fixed8AgreesWithToChars) {
+  auto reference = [](double x) {
+    char buf[330];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, 8).ptr);
+  };
+  std::mt19937_64 rng(8);
+  std::vector<double> xs;
+  for (int i = 0; i < 200000; ++i) {
+    const uint64_t bits = rng();
+    double x = 0;
+    std::memcpy(&x, &bits, sizeof x);
+    if (std::isfinite(x)) xs.push_back(x);
+    xs.push_back(std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 140) - 100));
+    xs.push_back(static_cast<double>(rng() % 2000001) / 4 - 250000);
+  }
+  for (uint64_t k = 0; k < 64; ++k) xs.push_back((2 * k + 1) * std::ldexp(1.0, -9) * (k % 2 ? -1 : 1));  // ties
+  for (double near = 184467440737.0955; near < 184467440737.0957; near = std::nextafter(near, 1e300)) xs.push_back(near);
+  for (const double x : xs) ASSERT_EQ(fixed8(x), reference(x)) << std::hexfloat << x;
 }
 
 TEST(ClearSignNumber, QuantiseExamples) {

@@ -10,9 +10,12 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "alloc_hooks.hpp"
 #include "fyrn/json.hpp"
 
 using namespace fyrn;
@@ -222,4 +225,109 @@ TEST(ActionJson, EveryShape) {
   const Action stop_in_proposal = action::MultisigPropose{key(0), {action::Orders{{item::Stop{conditional(kNaN, 0.25)}}}}, {}};
   EXPECT_EQ(Json(*action_to_json(stop_in_proposal, JsonFlavour::Signer)).dump().find("slippage"), std::string::npos);
   EXPECT_NE(Json(*action_to_json(stop_in_proposal, JsonFlavour::Prepare)).dump().find(R"("slippage":0.25)"), std::string::npos);
+}
+
+// ---- release without allocating --------------------------------------------
+
+namespace {
+
+// Chains of one kind nested `depth` deep, built without recursion.
+Json chain(size_t depth, int shape) {
+  Json v = 7;
+  for (size_t i = 0; i < depth; ++i) {
+    Json next = shape == 1 ? Json::object() : Json::array();
+    switch (shape) {
+      case 0: next.push_back(std::move(v)); break;                          // [[[7]]]
+      case 1: next["k"] = std::move(v); break;                              // {"k": {"k": 7}}
+      case 2: next.push_back(std::move(v)); next.push_back("x"); break;     // the chain first
+      default: next.push_back(Json::object({{"a", 1}})); next.push_back(std::move(v)); break;  // the chain last
+    }
+    v = std::move(next);
+  }
+  return v;
+}
+
+Json random_tree(std::mt19937& rng, int depth) {
+  if (depth == 0 || rng() % 4 == 0) return Json(static_cast<uint64_t>(rng() % 100));
+  Json v = rng() % 2 ? Json::array() : Json::object();
+  for (unsigned i = 0, n = rng() % 5; i < n; ++i) {
+    if (v.is_array()) {
+      v.push_back(random_tree(rng, depth - 1));
+    } else {
+      v[std::to_string(rng() % 8)] = random_tree(rng, depth - 1);
+    }
+  }
+  return v;
+}
+
+size_t released_with_allocations(Json& v) {
+  alloc_hooks::allocations = 0;
+  alloc_hooks::counting = true;
+  release_json(v);
+  alloc_hooks::counting = false;
+  return alloc_hooks::allocations;
+}
+
+}  // namespace
+
+// nlohmann's destructor allocates for any non-empty container; release_json
+// must take every shape apart in place, at a depth where recursion would
+// overflow the stack, and leave only an empty container behind.
+TEST(JsonRelease, AllocatesNothingAtAnyDepthOrShape) {
+  for (int shape = 0; shape < 4; ++shape) {
+    SCOPED_TRACE(shape);
+    Json v = chain(1'000'000, shape);
+    EXPECT_EQ(released_with_allocations(v), 0u);
+    EXPECT_TRUE(v.empty());
+  }
+  std::mt19937 rng(15);
+  for (int i = 0; i < 2000; ++i) {
+    Json v = random_tree(rng, 8);
+    const bool scalar = !v.is_structured();
+    const Json copy = v;
+    EXPECT_EQ(released_with_allocations(v), 0u);
+    EXPECT_TRUE(scalar ? v == copy : v.empty()) << copy.dump();
+  }
+  JsonList list{chain(50, 0), chain(50, 1), Json("text")};
+  alloc_hooks::allocations = 0;
+  alloc_hooks::counting = true;
+  list = JsonList();
+  alloc_hooks::counting = false;
+  EXPECT_EQ(alloc_hooks::allocations, 0u);
+}
+
+// Memory running out at any allocation while an action's JSON is built: the
+// bad_alloc reaches the caller. Whatever was half built is dropped on the way
+// without allocating (an allocation there, in a noexcept destructor, would be
+// std::terminate), and so is a finished result.
+TEST(JsonRelease, OutOfMemoryAtEveryAllocationReachesTheCaller) {
+  std::vector<Action> actions;
+  for (auto& c : item_cases()) actions.push_back(action::Orders{{c.item, limit_example()}});
+  LiquidatorConfig cfg{{{"BTC-USD", 2.0, 2.5, 0.25, 0.75, 1.5, 30, 12.5, kNaN, 0.125}}, 1000.0, 0.5, kInf, 0.1, 2.0};
+  actions.push_back(action::UpdateLiquidatorConfig{cfg});
+  actions.push_back(action::OraclePrices{{{1, "BTC-USD", 1.5}, {2, "ETH-USD", 2.5}}});
+  actions.push_back(action::PythOracle{{{1, 3, 4, -8}, {2, 4, 5, 2}}});
+  actions.push_back(action::UpdateUserSettings{{{"BTC-USD", 3.0}, {"ETH-USD", 5.0}}});
+  actions.push_back(action::CreateMultisig{{key(0), seq_key()}, 2, 60, 86400});
+  actions.push_back(action::MultisigPropose{
+      key(0x11), {action::Orders{{limit_example()}}, action::UpdateMultisigPolicy{key(0), {seq_key()}, 1, 0, 9}}, 1});
+  for (size_t a = 0; a < actions.size(); ++a) {
+    SCOPED_TRACE(a);
+    size_t failures = 0;
+    for (size_t k = 0;; ++k) {
+      bool built = false;
+      {
+        alloc_hooks::OutOfMemoryAfter exhausted(k);
+        try {
+          built = action_to_json(actions[a], JsonFlavour::Prepare).ok();
+        } catch (const std::bad_alloc&) {
+          ++failures;
+          continue;
+        }
+      }
+      ASSERT_TRUE(built);
+      break;
+    }
+    EXPECT_GT(failures, 0u);
+  }
 }

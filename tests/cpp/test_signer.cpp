@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "fyrn/batch.hpp"
+#include "../../src/core/parallel.hpp"
 #include "fyrn/nonce.hpp"
 #include "fyrn/signer.hpp"
 

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "fyrn/wire.hpp"
+#include "alloc_hooks.hpp"
 #include "wire_test_util.hpp"
 
 using namespace fyrn;
@@ -374,63 +375,16 @@ TEST(WireErrors, RefusalsLeaveBufferUntouched) {
 
 // Counting allocations: one leaf-order message into a warm buffer must not
 // touch the heap, and the buffer keeps its storage.
-namespace {
-thread_local bool g_counting = false;
-thread_local size_t g_allocations = 0;
-}  // namespace
-
-// The whole replaceable set goes to malloc/free, so that no form (nothrow,
-// array, aligned, sized) pairs a library allocation with a free() here:
-// std::stable_sort's buffer, for one, comes from the nothrow form.
-// GCC pairs the inlined std::allocator calls with these replacements and
-// misreports malloc/free as mismatched.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-void* counted_malloc(size_t n, size_t align) noexcept {
-  if (g_counting) ++g_allocations;
-  if (n == 0) n = 1;
-  if (align <= alignof(std::max_align_t)) return std::malloc(n);
-  return std::aligned_alloc(align, (n + align - 1) / align * align);
-}
-void* counted_new(size_t n, size_t align) {
-  if (void* p = counted_malloc(n, align)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-void* operator new(size_t n) { return counted_new(n, 0); }
-void* operator new[](size_t n) { return counted_new(n, 0); }
-void* operator new(size_t n, std::align_val_t a) { return counted_new(n, static_cast<size_t>(a)); }
-void* operator new[](size_t n, std::align_val_t a) { return counted_new(n, static_cast<size_t>(a)); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept { return counted_malloc(n, 0); }
-void* operator new[](size_t n, const std::nothrow_t&) noexcept { return counted_malloc(n, 0); }
-void* operator new(size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return counted_malloc(n, static_cast<size_t>(a));
-}
-void* operator new[](size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return counted_malloc(n, static_cast<size_t>(a));
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
+using alloc_hooks::allocations;
+using alloc_hooks::counting;
 
 TEST(WireBuffer, ReusedWithoutAllocating) {
-  g_allocations = 0;  // the counter itself must see a heap allocation
-  g_counting = true;
+  allocations = 0;  // the counter itself must see a heap allocation
+  counting = true;
   void* probe = ::operator new(16);
-  g_counting = false;
+  counting = false;
   ::operator delete(probe);
-  ASSERT_EQ(g_allocations, 1u);
+  ASSERT_EQ(allocations, 1u);
 
   std::vector<uint8_t> buffer;
   buffer.reserve(512);
@@ -440,12 +394,12 @@ TEST(WireBuffer, ReusedWithoutAllocating) {
   const Action cases[] = {orders({with_bc(market_slip(), 3)}), orders({kStopX}), Action(action::Transfer{}),
                           orders({btc_limit()})};
   for (const auto& a : cases) {
-    g_allocations = 0;
-    g_counting = true;
+    allocations = 0;
+    counting = true;
     Status s = serialize_for_sdk_signing(a, SignatureDomain::Mainnet, kNonce, kAccount, buffer);
-    g_counting = false;
+    counting = false;
     ASSERT_TRUE(s.ok());
-    EXPECT_EQ(g_allocations, 0u);
+    EXPECT_EQ(allocations, 0u);
   }
   EXPECT_EQ(buffer, frame(0, 1, btc_limit_body()));  // the last message replaced the earlier ones
   EXPECT_EQ(buffer.data(), data);

@@ -1,0 +1,110 @@
+// parallel.hpp: the ordered parallel map behind every batch, on the
+// process-wide worker pool of batch.cpp (fork- and unload-aware, see
+// fyrn/batch.hpp). Internal to the core: the public entry points are the
+// batch functions of fyrn/batch.hpp and fyrn/prepare.hpp.
+#pragma once
+
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "fyrn/batch.hpp"
+#include "fyrn/error.hpp"
+
+namespace fyrn {
+
+// FunctionRef is a non-owning reference to a callable. The callable must
+// outlive it (a lambda passed straight into a call lives until it returns).
+template <typename Sig>
+class FunctionRef;
+
+template <typename R, typename... Args>
+class FunctionRef<R(Args...)> {
+ public:
+  template <typename Fn, typename = std::enable_if_t<!std::is_same_v<std::decay_t<Fn>, FunctionRef>>>
+  FunctionRef(Fn&& fn)  // NOLINT: implicit by design, like a function reference
+      : obj_(const_cast<void*>(static_cast<const void*>(&fn))),
+        call_([](void* obj, Args... args) -> R {
+          return (*static_cast<std::remove_reference_t<Fn>*>(obj))(std::forward<Args>(args)...);
+        }) {}
+
+  R operator()(Args... args) const { return call_(obj_, std::forward<Args>(args)...); }
+
+ private:
+  void* obj_;
+  R (*call_)(void*, Args...);
+};
+
+// IndexBody does the work of item i; IndexSink takes over the finished item i
+// on the calling thread and returns false to stop the batch.
+// run_both runs first() and second(), side by side on the pool when it is
+// usable (see batch_pool_usable in fyrn/batch.hpp), else one after the other on the calling thread. An
+// exception of either is rethrown on the calling thread once both have
+// finished: bad_alloc and Panic as themselves, anything else as Panic.
+void run_both(FunctionRef<void()> first, FunctionRef<void()> second);
+
+using IndexBody = FunctionRef<Status(size_t)>;
+using IndexSink = FunctionRef<bool(size_t)>;
+
+// for_each_index runs body(i) for every i in [0, n). Below kParallelThreshold
+// (or where the pool is unusable, see batch_pool_usable) it runs in order on
+// the calling thread and stops at the first failure. Otherwise it runs on the
+// pool: the first failure recorded in time is kept and no new items start
+// after it. Returns that failure, or ok. An exception escaping body (a Panic,
+// bad_alloc) stops the batch the same way and is rethrown on the calling
+// thread: bad_alloc and Panic as themselves, anything else as Panic.
+Status for_each_index(size_t n, IndexBody body);
+
+// for_each_index_streamed is for_each_index that also calls sink(i) on the
+// calling thread for every i, in index order, once body(i) has succeeded. On
+// the pool, the items are worked in consecutive chunks and the calling thread
+// hands finished chunks to the sink while the workers start on the next one,
+// then joins them; so sequential per-item work of the caller (converting
+// results) overlaps with the parallel work instead of following it. A sink
+// that returns false stops the batch; the call then returns ok and the caller
+// reports its own failure. When a later item fails, items already given to the
+// sink are the caller's to discard.
+Status for_each_index_streamed(size_t n, IndexBody body, IndexSink sink);
+
+// parallel_map returns fn(0) … fn(n − 1) in index order, where fn(i) returns
+// Result<T>; on the first recorded failure it returns that Error and nothing
+// else. T must be default-constructible (slots are filled in place).
+template <typename T, typename Fn>
+Result<std::vector<T>> parallel_map(size_t n, Fn&& fn) {
+  static_assert(std::is_default_constructible_v<T>, "parallel_map writes into pre-sized slots");
+  std::vector<T> out(n);
+  auto body = [&](size_t i) -> Status {
+    Result<T> r = fn(i);
+    if (!r) return std::move(r).error();
+    out[i] = std::move(r).value();
+    return {};
+  };
+  Status status = for_each_index(n, body);
+  if (!status) return std::move(status).error();
+  return out;
+}
+
+// parallel_map_streamed computes fn(i) (returning Result<T>) for every i and
+// hands each value to consume(i, T&&) on the calling thread in index order,
+// overlapping with the remaining work (see for_each_index_streamed). Returns
+// the first recorded failure, or ok; consume returning false stops the batch.
+template <typename T, typename Fn, typename Consume>
+Status parallel_map_streamed(size_t n, Fn&& fn, Consume&& consume) {
+  static_assert(std::is_default_constructible_v<T>, "parallel_map_streamed writes into pre-sized slots");
+  std::vector<T> slots(n);
+  auto body = [&](size_t i) -> Status {
+    Result<T> r = fn(i);
+    if (!r) return std::move(r).error();
+    slots[i] = std::move(r).value();
+    return {};
+  };
+  auto sink = [&](size_t i) -> bool {
+    T value = std::move(slots[i]);
+    slots[i] = T();
+    return consume(i, std::move(value));
+  };
+  return for_each_index_streamed(n, body, sink);
+}
+
+}  // namespace fyrn

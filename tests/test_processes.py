@@ -1,0 +1,257 @@
+"""Threads, fork, interpreter exit and re-entrant callbacks, each in fresh
+interpreters. Every scenario is a script run RUNS times (PARALLEL at a time),
+so that a failure that shows once in twenty runs fails the test. Expected
+signatures come from PyNaCl over the bytes py_prepare_all_orders hands out.
+
+Exit scenarios: CPython ends a daemon thread that wants the interpreter lock
+back after finalisation began with pthread_exit(); the forced unwind runs
+through the library's frames. A gc callback (or a nonce conversion) that sleeps
+hands the lock to the exiting main thread in the middle of a call."""
+
+import os
+import subprocess
+import sys
+import textwrap
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+
+RUNS = int(os.environ.get("FYRN_STRESS_RUNS", "40"))  # fewer under mutation runs
+PARALLEL = 8
+
+PRELUDE = f"""
+import gc, os, sys, threading, time
+sys.path.insert(0, {str(Path(__file__).parent)!r})
+import base58, nacl.signing
+import _native as N
+from hostile import Number
+
+KEY = nacl.signing.SigningKey(bytes([5]) * 32)
+signer = N.Signer(N.Keypair(bytes(KEY)), "devnet")
+ACCOUNT = signer.pubkey
+def order(i):
+    return {{"type": "order", "symbol": "BTC-USD", "is_buy": i % 2 == 0, "price": 100.0 + i, "size": 1.0}}
+ORDERS = [order(i) for i in range(40)]
+def expected_signatures(key, orders, base_nonce):
+    account = base58.b58encode(bytes(key.verify_key)).decode()
+    prepared = N.py_prepare_all_orders(orders, "devnet", account, base_nonce=base_nonce)
+    return [base58.b58encode(key.sign(p["message_bytes"]).signature).decode() for p in prepared]
+EXPECTED = expected_signatures(KEY, ORDERS, 1)
+BORROWED = {{"Already borrowed", "Already mutably borrowed"}}
+def batch():
+    return [t["signature"] for t in signer.sign_all(ORDERS, base_nonce=1)]
+
+def pause(phase, info):
+    time.sleep(0.0002)  # gc runs inside calls: hands the lock to another thread mid-call
+
+def run_threads(target, n):
+    errors = []
+    def wrapped(i):
+        try:
+            target(i)
+        except BaseException as e:  # reported by the main thread
+            errors.append(repr(e))
+    threads = [threading.Thread(target=wrapped, args=(i,)) for i in range(n)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors, errors[:3]
+
+inside = threading.Event()
+def exit_pause(phase, info):
+    if threading.current_thread() is not threading.main_thread():
+        inside.set()
+        time.sleep(0.0005)
+
+def at_exit(call, gc_pause=True):
+    # A daemon thread calls in a loop; the main thread exits while it is inside.
+    if gc_pause:
+        gc.set_threshold(1, 1, 1)
+        gc.callbacks.append(exit_pause)
+    def loop():
+        keep = []  # live results keep the dict free lists empty, so gc runs inside the call
+        while True:
+            keep.append(call())
+            if len(keep) > 2000:
+                keep.clear()
+    threading.Thread(target=loop, daemon=True).start()
+    inside.wait(10)
+    time.sleep(0.002)
+    sys.exit(0)
+
+def slow_nonce():
+    return Number(7, lambda: (inside.set(), time.sleep(0.0005)))
+"""
+
+FORK = """
+    release = threading.Event()
+    if HOLDER:
+        # A live thread that ran a parallel batch keeps the pool from being
+        # shut down before the fork: the child must still sign.
+        threading.Thread(target=lambda: (batch(), release.wait())).start()
+    assert batch() == EXPECTED
+    prepared = N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
+    def both():
+        return batch() == EXPECTED and N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1) == prepared
+    for round in range(3):
+        pid = os.fork()
+        if pid == 0:
+            ok = both()
+            grandchild = os.fork()
+            if grandchild == 0:
+                os._exit(0 if both() else 1)
+            _, status = os.waitpid(grandchild, 0)
+            sys.exit(0 if ok and status == 0 else 3)  # through the normal exit path
+        assert both()
+        _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0, status
+    release.set()
+"""
+
+SCENARIOS = {
+    # One signer, many threads, calls that give the lock away mid-call: a
+    # borrow error is the only failure allowed, and every result is right.
+    "shared_signer": """
+        gc.set_threshold(1, 1, 1); gc.callbacks.append(pause)
+        borrowed = [0]
+        start = threading.Barrier(8)
+        deadline = time.monotonic() + 0.4
+        def work(t):
+            keep = []  # live results keep the free lists empty, so gc runs inside the calls
+            start.wait()
+            k = 0
+            while k < 40 or time.monotonic() < deadline:
+                i, k = (t * 7 + k) % 40, k + 1
+                nonce = Number(1 + i, lambda: time.sleep(0.0002)) if k % 2 else 1 + i
+                try:
+                    if k % 3 == 0:
+                        got = [x["signature"] for x in signer.sign_all(ORDERS[i:i + 12], base_nonce=nonce)]
+                        assert got == EXPECTED[i:i + 12][:len(got)], "wrong batch result"
+                        keep.append(got)
+                    elif k % 3 == 1:
+                        keep.append(signer.sign(ORDERS[i], nonce=nonce))
+                        assert keep[-1]["signature"] == EXPECTED[i], "wrong result"
+                    else:
+                        p = N.py_prepare_order(ORDERS[i], "devnet", ACCOUNT, nonce=1 + i)
+                        assert signer.sign_prepared(p)["signature"] == EXPECTED[i], "wrong prepared result"
+                except RuntimeError as e:
+                    assert str(e) in BORROWED, str(e)
+                    borrowed[0] += 1
+                if len(keep) > 300:
+                    keep.clear()
+        run_threads(work, 8)
+        assert signer.sign(ORDERS[0], nonce=1)["signature"] == EXPECTED[0]  # every borrow was released
+        print("borrowed", borrowed[0])
+    """,
+    # A signer per thread: no error at all, every signature verifies.
+    "separate_signers": """
+        gc.set_threshold(50, 5, 5); gc.callbacks.append(pause)
+        keys = [nacl.signing.SigningKey(bytes([t + 1]) * 32) for t in range(8)]
+        expected = [expected_signatures(k, ORDERS[:12], 7) for k in keys]
+        def work(t):
+            mine = N.Signer(N.Keypair(bytes(keys[t])), "devnet")
+            for k in range(6):
+                got = [x["signature"] for x in mine.sign_all(ORDERS[:12], base_nonce=7)]
+                assert got == expected[t]
+                assert mine.sign(ORDERS[k], nonce=7 + k)["signature"] == expected[t][k]
+        run_threads(work, 8)
+    """,
+    # Fork after a parallel batch and a parallel preparation: parent, child and
+    # grandchild sign and prepare batches afterwards.
+    "fork": "\n    HOLDER = False" + FORK,
+    "fork_with_live_batch_thread": "\n    HOLDER = True" + FORK,
+    "fork_after_prepare_all_only": """
+        prepared = N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
+        pid = os.fork()
+        if pid == 0:
+            again = N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
+            os._exit(0 if batch() == EXPECTED and again == prepared else 3)
+        assert N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1) == prepared
+        _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0, status
+    """,
+    # Callbacks during argument conversion that call back into the library.
+    "reentrant_callbacks": """
+        other_key = nacl.signing.SigningKey(bytes([8]) * 32)
+        other = N.Signer(N.Keypair(bytes(other_key)), "devnet")
+        for rep in range(20):
+            # The same signer, from inside its own call: refused, and released after.
+            try:
+                signer.sign({**ORDERS[0], "price": Number(100.0, lambda: signer.sign(ORDERS[1], nonce=2))}, nonce=1)
+                raise AssertionError("re-entrant sign on the same signer succeeded")
+            except RuntimeError as e:
+                assert str(e) == "Already borrowed", str(e)
+            # Another signer inside the call: both results are right.
+            cross = Number(100.0, lambda: other.sign(ORDERS[1], nonce=2))
+            assert signer.sign({**ORDERS[0], "price": cross}, nonce=1)["signature"] == EXPECTED[0]
+            assert cross.seen["signature"] == expected_signatures(other_key, [ORDERS[1]], 2)[0]
+            # A batch whose conversion runs a preparation (module function, no signer).
+            prep = Number(100.0, lambda: N.py_prepare_all_orders(ORDERS[:12], "devnet", ACCOUNT, base_nonce=1))
+            txs = signer.sign_all([{**ORDERS[0], "price": prep}] + ORDERS[1:12], base_nonce=1)
+            assert [x["signature"] for x in txs] == EXPECTED[:12] and len(prep.seen) == 12
+
+        class Actions(dict):
+            calls = 0
+            def items(self):
+                Actions.calls += 1
+                N.py_prepare_order(ORDERS[3], "devnet", ACCOUNT, nonce=4)  # prepares mid-read
+                return dict.items(self)
+        prepared = N.py_prepare_order(ORDERS[0], "devnet", ACCOUNT, nonce=1)
+        for rep in range(20):
+            edited = {**prepared, "actions": [Actions(a) for a in prepared["actions"]]}
+            before = Actions.calls
+            assert signer.sign_prepared(edited)["signature"] == EXPECTED[0]
+            assert N.py_finalize_transaction(edited, EXPECTED[0])["signature"] == EXPECTED[0]
+            wallet = N.prepare_wallet_message(edited, "offchain")
+            assert N.finalize_wallet_message(wallet, signer.sign_bytes(wallet["message_bytes"]))["nonce"] == 1
+            assert Actions.calls > before  # the hook ran inside the calls
+    """,
+    # Exit right after parallel work, with the pool's threads still around.
+    "exit_after_batch": """
+        assert batch() == EXPECTED
+        N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
+    """,
+    "exit_in_sign": "at_exit(lambda: signer.sign(ORDERS[0]))",
+    "exit_in_sign_nonce_hook": "at_exit(lambda: signer.sign(ORDERS[0], slow_nonce()), gc_pause=False)",
+    # Fewer than ten items: signed and converted one by one on the calling thread.
+    "exit_in_sign_all_sequential": "at_exit(lambda: signer.sign_all(ORDERS[:5]))",
+    # The pool path, one chunk converted after the workers joined.
+    "exit_in_sign_all_pool": "at_exit(lambda: signer.sign_all(ORDERS[:12]))",
+    # Several chunks: conversion overlaps the workers signing the next chunk.
+    "exit_in_sign_all_streamed": "at_exit(lambda: signer.sign_all(ORDERS * 10))",
+    "exit_in_sign_orders_batch_streamed": "bs = [ORDERS[:2]] * 300; at_exit(lambda: signer.sign_orders_batch(bs))",
+    "exit_in_prepare_all_pool": "at_exit(lambda: N.py_prepare_all_orders(ORDERS[:12], 'devnet', ACCOUNT))",
+    "exit_in_prepare_all_streamed": "at_exit(lambda: N.py_prepare_all_orders(ORDERS * 10, 'devnet', ACCOUNT, base_nonce=1))",
+    "exit_in_prepare_wallet_message": (
+        "p = N.py_prepare_order_group(ORDERS[:2], 'devnet', ACCOUNT, nonce=1); "
+        "at_exit(lambda: N.prepare_wallet_message(p, 'offchain'))"
+    ),
+    "exit_in_finalize_wallet_message": (
+        "w = N.prepare_wallet_message(N.py_prepare_order(ORDERS[0], 'devnet', ACCOUNT, nonce=1), 'offchain'); "
+        "sig = signer.sign_bytes(w['message_bytes']); at_exit(lambda: N.finalize_wallet_message(w, sig))"
+    ),
+    "exit_in_sign_wallet_prepared": (
+        "w = N.prepare_wallet_message(N.py_prepare_order(ORDERS[0], 'devnet', ACCOUNT, nonce=1), 'base58'); "
+        "at_exit(lambda: signer.sign_wallet_prepared(w))"
+    ),
+}
+
+
+def run_once(body):
+    proc = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(body) + "\nprint('ok')"],
+                          capture_output=True, text=True, timeout=120)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+@pytest.mark.parametrize("scenario", list(SCENARIOS))
+def test_scenario_repeated(scenario):
+    with ThreadPoolExecutor(PARALLEL) as pool:
+        results = list(pool.map(run_once, [SCENARIOS[scenario]] * RUNS))
+    exits = scenario.startswith("exit_in")  # these leave through sys.exit(0) before printing
+    bad = [(rc, err[-600:]) for rc, out, err in results
+           if rc != 0 or "Fatal Python error" in err or (not exits and out.splitlines()[-1:] != ["ok"])]
+    assert not bad, f"{len(bad)} of {RUNS} runs failed; first: {bad[0]}"
+    if scenario == "shared_signer":  # the threads did meet inside the signer
+        assert sum(int(out.split()[1]) for _, out, _ in results) > 0
