@@ -476,27 +476,68 @@ Status check_batch_nonce_range(uint64_t base, size_t n) {
   return {};
 }
 
+namespace {
+
+// SignGroups cuts a batch of n transactions into groups of consecutive ones
+// that share one call of the eight-lane signer (Signer::sign_single_items).
+// Groups hold eight, or fewer where that keeps at least kParallelThreshold
+// groups for a batch of kParallelThreshold or more: the pool counts indices.
+struct SignGroups {
+  explicit SignGroups(size_t n)
+      : size(n < kParallelThreshold ? 8 : std::clamp<size_t>(n / kParallelThreshold, 1, 8)), n(n),
+        count((n + size - 1) / size) {}
+  size_t begin(size_t g) const { return g * size; }
+  size_t length(size_t g) const { return std::min(size, n - g * size); }
+  // take hands group g's transactions to the sink in index order.
+  bool take(size_t g, std::vector<SignedTransaction>& out, TxSink& sink) const {
+    for (size_t i = begin(g); i < begin(g) + length(g); ++i) {
+      if (!sink.take(i, std::move(out[i]))) return false;
+    }
+    return true;
+  }
+  size_t size, n, count;
+};
+
+}  // namespace
+
 Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vector<OrderItem> items,
                                                 uint64_t base_nonce) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return std::move(s).error();
-  return parallel_map<SignedTransaction>(
-      items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); });
+  std::vector<SignedTransaction> out(items.size());
+  const SignGroups groups(items.size());
+  Status s = for_each_index(groups.count, [&](size_t g) {
+    const size_t b = groups.begin(g);
+    return signer.sign_single_items(&items[b], groups.length(g), base_nonce + b, &out[b]);
+  });
+  if (!s) return std::move(s).error();
+  return out;
 }
 
 Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
-  return parallel_map_streamed<SignedTransaction>(
-      items.size(), [&](size_t i) { return signer.sign_single_item(std::move(items[i]), base_nonce + i); },
-      [&](size_t i, SignedTransaction&& tx) { return sink.take(i, std::move(tx)); });
+  std::vector<SignedTransaction> out(items.size());
+  const SignGroups groups(items.size());
+  return for_each_index_streamed(
+      groups.count,
+      [&](size_t g) {
+        const size_t b = groups.begin(g);
+        return signer.sign_single_items(&items[b], groups.length(g), base_nonce + b, &out[b]);
+      },
+      [&](size_t g) { return groups.take(g, out, sink); });
 }
 
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
                                   uint64_t base_nonce, TxSink& sink) {
   if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return s;
-  return parallel_map_streamed<SignedTransaction>(
-      batches.size(),
-      [&](size_t i) { return signer.sign_single_order_batch(std::move(batches[i]), base_nonce + i); },
-      [&](size_t i, SignedTransaction&& tx) { return sink.take(i, std::move(tx)); });
+  std::vector<SignedTransaction> out(batches.size());
+  const SignGroups groups(batches.size());
+  return for_each_index_streamed(
+      groups.count,
+      [&](size_t g) {
+        const size_t b = groups.begin(g);
+        return signer.sign_single_order_batches(&batches[b], groups.length(g), base_nonce + b, &out[b]);
+      },
+      [&](size_t g) { return groups.take(g, out, sink); });
 }
 
 }  // namespace fyrn
