@@ -373,7 +373,8 @@ def check():
         raise SystemExit(f"wheels: no wheel for CPython {', '.join(missing)} in {DIST} (make wheels)")
     limit = tuple(int(x) for x in GLIBC.split("."))
     auditwheel = tools() / "bin/auditwheel"
-    for minor, wheel in sorted(by_minor.items()):
+    for minor in sorted(pythons):
+        wheel = by_minor[minor]
         say(f"checking {wheel.name} with CPython {minor}")
         if tag_glibc(wheel.name) > limit:
             raise SystemExit(f"wheels: {wheel.name} asks for a glibc newer than {GLIBC}")
@@ -393,7 +394,7 @@ def check():
         py = env_dir / "bin/python"
         run([py, ROOT / "packaging/check_wheel.py"], cwd="/")
         run([py, "-m", "pytest", "-q", "-p", "no:cacheprovider", "."], cwd=ROOT / "tests")
-    say(f"all {len(by_minor)} wheels pass: {', '.join(w.name for _, w in sorted(by_minor.items()))}")
+    say(f"all {len(pythons)} wheels pass: {', '.join(by_minor[m].name for m in sorted(pythons))}")
 
 
 def main():

@@ -90,7 +90,9 @@ gc.callbacks.remove(hook)
 if 0 in forked:
     os._exit(0 if got == EXPECTED else 3)
 assert got == EXPECTED, "parent's results changed"
-assert forked, "no fork happened inside the batch"
+if not forked:  # 3.12+: the collector runs between bytecodes only, never inside this call
+    print("no fork")
+    sys.exit(0)
 print("children", *wait_children(forked, TIMEOUT))
 """
 
@@ -118,6 +120,7 @@ gc.set_threshold(100)
 gc.callbacks.append(pause)
 got = batch()
 gc.callbacks.remove(pause)
+go.set()  # 3.12+ runs no gc callback inside the call: the fork then follows the batch
 done.wait(30)
 assert got == EXPECTED, "parent's results changed"
 print("children", *wait_children(forked, TIMEOUT))
@@ -142,7 +145,12 @@ def run_scenario(kind, hook, seed):
 def test_fork_inside_a_parallel_batch(kind, hook):
     with ThreadPoolExecutor(3) as pool:
         outcomes = list(pool.map(lambda seed: run_scenario(kind, hook, seed), range(RUNS)))
-    bad = [o for o in outcomes if o != "children 0"]
+    # From 3.12 on, gc callbacks and finalisers run only at the interpreter's
+    # eval-breaker points, so none runs inside the batch's result conversion.
+    deferred = sys.version_info >= (3, 12) and hook != "other_thread"
+    if deferred and all(o == "no fork" for o in outcomes):
+        pytest.skip("this interpreter runs no Python code inside the batch's result conversion")
+    bad = [o for o in outcomes if o != "children 0" and not (deferred and o == "no fork")]
     assert not bad, f"{len(bad)} of {RUNS} runs: {bad[:3]}"
 
 

@@ -349,7 +349,8 @@ struct Level {
 // in the child, and readers never see a table go away.
 constexpr size_t kCachedLevels = 8;
 std::atomic<const Level*> g_levels[5][kCachedLevels];  // by digits per coefficient, then level
-std::atomic<const Roots*> g_roots{nullptr};
+constexpr size_t kCachedRootsLog2 = 18;  // the top cached level's transform size
+std::atomic<const Roots*> g_roots[kCachedRootsLog2 + 1];  // by log2 of the size
 
 template <typename T>
 const T* publish(std::atomic<const T*>& slot, std::unique_ptr<T> mine) {
@@ -474,21 +475,18 @@ class LongEncoder {
   }
 
   // roots returns a table for transforms of up to n points, kept as roots_:
-  // the process-wide one when large enough (it is replaced, never freed, when
-  // a larger one is needed and stays within the cached sizes).
+  // for the sizes of the cached levels, the process-wide one of that size.
   const Roots& roots(size_t n) {
     if (roots_ != nullptr && roots_->fwd.size() >= n) return *roots_;
-    const Roots* shared = g_roots.load(std::memory_order_acquire);
-    if (shared != nullptr && shared->fwd.size() >= n) return *(roots_ = shared);
-    auto mine = std::make_unique<Roots>(n);
-    constexpr size_t kCachedPoints = size_t{1} << 18;  // the top cached level's
-    if (n <= kCachedPoints) {
-      const Roots* expected = shared;
-      if (g_roots.compare_exchange_strong(expected, mine.get(), std::memory_order_acq_rel)) {
-        return *(roots_ = mine.release());  // the smaller one stays for its readers
-      }
+    size_t log2 = 0;
+    while ((size_t{1} << log2) < n) ++log2;
+    if (log2 <= kCachedRootsLog2) {
+      std::atomic<const Roots*>& slot = g_roots[log2];
+      const Roots* shared = slot.load(std::memory_order_acquire);
+      if (shared == nullptr) shared = publish(slot, std::make_unique<Roots>(size_t{1} << log2));
+      return *(roots_ = shared);
     }
-    owned_roots_ = std::move(mine);
+    owned_roots_ = std::make_unique<Roots>(size_t{1} << log2);
     return *(roots_ = owned_roots_.get());
   }
 
