@@ -3,6 +3,7 @@ exception mapping. For binding messages the interpreter's own `def` is the oracl
 
 import math
 import operator
+import re
 import shutil
 import subprocess
 import sys
@@ -153,7 +154,9 @@ def type_error(fn, args, kwargs):
 
 
 def documented(message):
-    # The documented texts say "positional arguments" for every count, 1 included.
+    # The documented texts say "positional arguments" for every count, 1 included,
+    # and stay fixed where Python 3.13 appends a suggestion ("Did you mean 'order'?").
+    message = message and re.sub(r"\. Did you mean '\w+'\?$", "", message)
     return message and message.replace(" positional argument but ", " positional arguments but ")
 
 
