@@ -36,7 +36,8 @@ DIST = ROOT / "dist" / "wheels"
 GLIBC = "2.28"
 TARGET = f"x86_64-linux-gnu.{GLIBC}"
 PLAT = "manylinux_" + GLIBC.replace(".", "_") + "_x86_64"
-PYTHONS = os.environ.get("WHEEL_PYTHONS", "3.10 3.11 3.12 3.13").split()
+SUPPORTED = ["3.10", "3.11", "3.12", "3.13"]
+PYTHONS = os.environ.get("WHEEL_PYTHONS", " ".join(SUPPORTED)).split()  # a subset, for trying things out
 REQUIREMENTS = ROOT / "packaging" / "requirements-wheel.txt"
 LICENSES = ROOT / "packaging" / "licenses"
 SUDO = [] if os.geteuid() == 0 else ["sudo"]
