@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <new>
 
+// The state lives in this file only: a thread_local shared across files is
+// reached through a TLS wrapper, which the sanitizer builds mishandle.
 namespace alloc_hooks {
-thread_local bool counting = false;
-thread_local size_t allocations = 0;
-thread_local bool failing = false;
-thread_local size_t successes_left = 0;
+State& state() {
+  static thread_local State s;
+  return s;
+}
 }  // namespace alloc_hooks
 
 // The whole replaceable set goes to malloc/free, so that no form (nothrow,
@@ -21,10 +23,11 @@ thread_local size_t successes_left = 0;
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 namespace {
 void* counted_malloc(size_t n, size_t align) noexcept {
-  if (alloc_hooks::counting) ++alloc_hooks::allocations;
-  if (alloc_hooks::failing) {
-    if (alloc_hooks::successes_left == 0) return nullptr;
-    --alloc_hooks::successes_left;
+  alloc_hooks::State& hooks = alloc_hooks::state();
+  if (hooks.counting) ++hooks.allocations;
+  if (hooks.failing) {
+    if (hooks.successes_left == 0) return nullptr;
+    --hooks.successes_left;
   }
   if (n == 0) n = 1;
   if (align <= alignof(std::max_align_t)) return std::malloc(n);

@@ -6,28 +6,33 @@
 
 namespace alloc_hooks {
 
-// While `counting` is set, every allocation on this thread adds one to
-// `allocations`.
-extern thread_local bool counting;
-extern thread_local size_t allocations;
+// State is the calling thread's: allocations on other threads (worker pools)
+// are neither counted nor failed.
+struct State {
+  // While `counting` is set, every allocation adds one to `allocations`.
+  bool counting = false;
+  size_t allocations = 0;
+  // While `failing` is set, every allocation after the first
+  // `successes_left` fails (bad_alloc, or nullptr from a nothrow form), as
+  // when memory has run out for good.
+  bool failing = false;
+  size_t successes_left = 0;
+};
 
-// While `failing` is set, every allocation on this thread after the first
-// `successes_left` fails (bad_alloc, or nullptr from a nothrow form), as when
-// memory has run out for good.
-extern thread_local bool failing;
-extern thread_local size_t successes_left;
+// state returns this thread's hook state.
+State& state();
 
 // OutOfMemoryAfter makes allocations on this thread fail from the (n + 1)-th
 // on, for its lifetime.
 class OutOfMemoryAfter {
  public:
   explicit OutOfMemoryAfter(size_t n) {
-    successes_left = n;
-    failing = true;
+    state().successes_left = n;
+    state().failing = true;
   }
   OutOfMemoryAfter(const OutOfMemoryAfter&) = delete;
   OutOfMemoryAfter& operator=(const OutOfMemoryAfter&) = delete;
-  ~OutOfMemoryAfter() { failing = false; }
+  ~OutOfMemoryAfter() { state().failing = false; }
 };
 
 }  // namespace alloc_hooks

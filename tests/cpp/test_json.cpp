@@ -261,11 +261,11 @@ Json random_tree(std::mt19937& rng, int depth) {
 }
 
 size_t released_with_allocations(Json& v) {
-  alloc_hooks::allocations = 0;
-  alloc_hooks::counting = true;
+  alloc_hooks::state().allocations = 0;
+  alloc_hooks::state().counting = true;
   release_json(v);
-  alloc_hooks::counting = false;
-  return alloc_hooks::allocations;
+  alloc_hooks::state().counting = false;
+  return alloc_hooks::state().allocations;
 }
 
 }  // namespace
@@ -289,11 +289,11 @@ TEST(JsonRelease, AllocatesNothingAtAnyDepthOrShape) {
     EXPECT_TRUE(scalar ? v == copy : v.empty()) << copy.dump();
   }
   JsonList list{chain(50, 0), chain(50, 1), Json("text")};
-  alloc_hooks::allocations = 0;
-  alloc_hooks::counting = true;
+  alloc_hooks::state().allocations = 0;
+  alloc_hooks::state().counting = true;
   list = JsonList();
-  alloc_hooks::counting = false;
-  EXPECT_EQ(alloc_hooks::allocations, 0u);
+  alloc_hooks::state().counting = false;
+  EXPECT_EQ(alloc_hooks::state().allocations, 0u);
 }
 
 // Memory running out at any allocation while an action's JSON is built: the

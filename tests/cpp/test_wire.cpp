@@ -375,16 +375,14 @@ TEST(WireErrors, RefusalsLeaveBufferUntouched) {
 
 // Counting allocations: one leaf-order message into a warm buffer must not
 // touch the heap, and the buffer keeps its storage.
-using alloc_hooks::allocations;
-using alloc_hooks::counting;
 
 TEST(WireBuffer, ReusedWithoutAllocating) {
-  allocations = 0;  // the counter itself must see a heap allocation
-  counting = true;
+  alloc_hooks::state().allocations = 0;  // the counter itself must see a heap allocation
+  alloc_hooks::state().counting = true;
   void* probe = ::operator new(16);
-  counting = false;
+  alloc_hooks::state().counting = false;
   ::operator delete(probe);
-  ASSERT_EQ(allocations, 1u);
+  ASSERT_EQ(alloc_hooks::state().allocations, 1u);
 
   std::vector<uint8_t> buffer;
   buffer.reserve(512);
@@ -394,12 +392,12 @@ TEST(WireBuffer, ReusedWithoutAllocating) {
   const Action cases[] = {orders({with_bc(market_slip(), 3)}), orders({kStopX}), Action(action::Transfer{}),
                           orders({btc_limit()})};
   for (const auto& a : cases) {
-    allocations = 0;
-    counting = true;
+    alloc_hooks::state().allocations = 0;
+    alloc_hooks::state().counting = true;
     Status s = serialize_for_sdk_signing(a, SignatureDomain::Mainnet, kNonce, kAccount, buffer);
-    counting = false;
+    alloc_hooks::state().counting = false;
     ASSERT_TRUE(s.ok());
-    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(alloc_hooks::state().allocations, 0u);
   }
   EXPECT_EQ(buffer, frame(0, 1, btc_limit_body()));  // the last message replaced the earlier ones
   EXPECT_EQ(buffer.data(), data);
