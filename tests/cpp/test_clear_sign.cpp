@@ -1,14 +1,12 @@
 // The clear-sign text: line templates, field errors, nesting, the header, and
-// number examples. Expected lines are written by hand from the line templates;
-// the number renderings are checked against Python's decimal arithmetic on
-// random doubles of every exponent in tests/test_wallet.py.
+// the number reader. Expected lines are written by hand from the line
+// templates; the number renderings are checked against Python's decimal
+// arithmetic on random doubles of every exponent in tests/test_wallet.py.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <charconv>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -196,78 +194,22 @@ TEST(ClearSignLine, NestingBound) {
   EXPECT_EQ(action_line(Json("not an action"), 32).error(), field_error("action tag"));
 }
 
-// The renderer reads what the preparation writes.
-TEST(ClearSignLine, ReadsPreparationJson) {
-  item::Order limit{.symbol = "BTC-USD", .is_buy = true, .price = 65000.5, .size = 0.1, .order_type = LimitType{Tif::IOC}};
-  item::ConditionalFields fields{.symbol = "ETH-USD", .is_buy = false, .size = 2.0, .trigger_price = 3000.0, .slippage = 0.005};
-  const Action action(action::Orders{{OrderItem(limit), OrderItem(item::Stop{fields})}});
-  auto json = action_to_json(action, JsonFlavour::Prepare);
-  ASSERT_TRUE(json.ok());
-  ASSERT_EQ(json->size(), 2u);
-  auto first = action_line((*json)[0], 0);
-  auto second = action_line((*json)[1], 0);
-  ASSERT_TRUE(first.ok() && second.ok());
-  EXPECT_EQ(*first, "Limit BTC-USD Buy px=65000.50000000 sz=0.10000000 tif=IOC ro=false iso=false");
-  EXPECT_EQ(*second, "Stop ETH-USD Below thresh=3000.00000000 sz=2.00000000 limit=- slippage=0.00500000bps");
-
-  Pubkey k0, k1;
-  k1.bytes.fill(0x11);
-  const std::string t0 = "11111111111111111111111111111111", t1 = "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2";
-  const std::pair<Action, std::string> others[] = {
-      {action::Transfer{{k0, k1, 12.5, TransferKind::External}}, "Transfer External from=" + t0 + " to=" + t1 + " amt=12.50000000"},
-      {action::ApproveCommissionFee{{k1, 7}}, "ApproveCommissionFee to=" + t1 + " max_fee=7"},
-      {action::RevokeCommissionFee{k0}, "RevokeCommissionFee to=" + t0},
-      {action::UpdateUserSettings{{{"SOL-USD", 5.0}, {"BTC-USD", 10.0}}}, "UpdateLeverage BTC-USD:10.00000000,SOL-USD:5.00000000"},
-      {action::Faucet{k1, std::nullopt}, "Faucet user=" + t1 + " amount=-"},
-      {action::CreateSubAccount{"bot-1", 0.5}, "CreateSubAccount name=bot-1 amt=0.50000000"},
-      {action::RemoveSubAccount{k1}, "RemoveSubAccount " + t1},
-      {action::RenameSubAccount{k0, "main"}, "RenameSubAccount account=" + t0 + " name=main"},
-      {action::AgentWalletCreation{k1, true}, "AgentWallet agent=" + t1 + " delete=true"},
-      {action::WhitelistFaucet{k0, true}, "WhitelistFaucet target=" + t0 + " whitelist=true"},
-  };
-  for (const auto& [a, expected] : others) {
-    auto list = action_to_json(a, JsonFlavour::Prepare);
-    ASSERT_TRUE(list.ok() && list->size() == 1) << expected;
-    auto line = action_line((*list)[0], 0);
-    EXPECT_EQ(line.ok() ? *line : line.error().display(), expected);
-  }
-}
-
 TEST(ClearSignText, HeaderAndLines) {
-  // Standard SHA-256 test vectors (FIPS 180-2, examples B.1 and B.2) as the
-  // message bytes: the hash covers the bytes, whatever they are.
-  const std::pair<std::string, std::string> vectors[] = {
-      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-  };
-  for (const auto& [bytes, digest] : vectors) {
-    PreparedMessage p;
-    p.message_bytes.assign(bytes.begin(), bytes.end());
-    p.account = "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2";
-    p.nonce = 18446744073709551615ull;
-    p.actions = {Json::parse(R"({"cx": {"c": "SOL-USD", "oid": "o1"}})"), Json::parse(R"({"cxa": {"c": []}})")};
-    auto text = build_clear_sign_text(p, SignatureDomain::Testnet);
-    ASSERT_TRUE(text.ok());
-    EXPECT_EQ(*text,
-              "Fyrn Exchange Transaction\nNetwork: testnet\nAccount: 29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2\n"
-              "Nonce: 18446744073709551615\nActions: 2\nSignable-Hash: " + digest + "\n"
-              "[0] Cancel SOL-USD oid=o1\n[1] CancelAll *\n");
-  }
+  // The SHA-256 of no bytes (FIPS 180-2): the hash covers the message bytes.
+  const std::string head = "Fyrn Exchange Transaction\nNetwork: testnet\nAccount: A\nNonce: 18446744073709551615\n";
+  const std::string hash = "Signable-Hash: e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n";
   PreparedMessage p;
   p.account = "A";
-  auto empty = build_clear_sign_text(p, SignatureDomain::Mainnet);
-  ASSERT_TRUE(empty.ok());
-  EXPECT_EQ(*empty, "Fyrn Exchange Transaction\nNetwork: mainnet\nAccount: A\nNonce: 0\nActions: 0\nSignable-Hash: " +
-                        vectors[2].second + "\n");
+  p.nonce = 18446744073709551615ull;
+  EXPECT_EQ(*build_clear_sign_text(p, SignatureDomain::Testnet), head + "Actions: 0\n" + hash);
   // Indices count from 0 past 9; the first failing entry fails the whole text.
-  p.actions.assign(12, Json::parse(R"({"rbc": {"to": "K"}})"));
-  auto twelve = build_clear_sign_text(p, SignatureDomain::Devnet);
-  ASSERT_TRUE(twelve.ok());
-  EXPECT_NE(twelve->find("Network: devnet\n"), std::string::npos);
-  EXPECT_TRUE(twelve->ends_with("\n[9] RevokeCommissionFee to=K\n[10] RevokeCommissionFee to=K\n[11] RevokeCommissionFee to=K\n"));
-  p.actions[11] = Json::parse(R"({"rbc": {}})");
+  p.actions.assign(11, Json::parse(R"({"rbc": {"to": "K"}})"));
+  p.actions[0] = Json::parse(R"({"cxa": {"c": []}})");
+  auto eleven = build_clear_sign_text(p, SignatureDomain::Testnet);
+  ASSERT_TRUE(eleven.ok());
+  EXPECT_TRUE(eleven->starts_with(head + "Actions: 11\n" + hash + "[0] CancelAll *\n[1] RevokeCommissionFee to=K\n"));
+  EXPECT_TRUE(eleven->ends_with("\n[9] RevokeCommissionFee to=K\n[10] RevokeCommissionFee to=K\n"));
+  p.actions[10] = Json::parse(R"({"rbc": {}})");
   EXPECT_EQ(build_clear_sign_text(p, SignatureDomain::Devnet).error(), field_error("to"));
 }
 
@@ -303,52 +245,3 @@ TEST(ClearSignNumber, ParseDecimal) {
   EXPECT_EQ(number_of(Json(std::numeric_limits<double>::quiet_NaN())).error(), field_error("finite number"));
   EXPECT_EQ(number(nullptr).error(), field_error("finite number"));
 }
-
-TEST(ClearSignNumber, Fixed8Examples) {
-  const std::pair<double, const char*> cases[] = {
-      {0.001953125, "0.00195312"}, {0.005859375, "0.00585938"}, {2.5, "2.50000000"},
-      {-0.0, "-0.00000000"},       {-1e-10, "-0.00000000"},     {1e-8, "0.00000001"},
-      {5e-9, "0.00000001"},  // the float 5e-9 is slightly above the half
-      {0.000000025, "0.00000002"},
-      {18446744073709551616.0, "18446744073709551616.00000000"},
-      {std::numeric_limits<double>::denorm_min(), "0.00000000"},
-  };
-  for (const auto& [x, expected] : cases) {
-    EXPECT_EQ(fixed8(x), expected);
-  }
-}
-
-// fixed8 renders most values with exact integer arithmetic and the rest with
-// to_chars; both must agree with to_chars everywhere: random bit patterns
-// (every exponent), exact ties at the 8th digit, values a unit apart around
-// 2^64 units, small integers and quarters.
-TEST(ClearSignNumber, Fixed8AgreesWithToChars) {
-  auto reference = [](double x) {
-    char buf[330];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, 8).ptr);
-  };
-  std::mt19937_64 rng(8);
-  std::vector<double> xs;
-  for (int i = 0; i < 200000; ++i) {
-    const uint64_t bits = rng();
-    double x = 0;
-    std::memcpy(&x, &bits, sizeof x);
-    if (std::isfinite(x)) xs.push_back(x);
-    xs.push_back(std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 140) - 100));
-    xs.push_back(static_cast<double>(rng() % 2000001) / 4 - 250000);
-  }
-  for (uint64_t k = 0; k < 64; ++k) xs.push_back((2 * k + 1) * std::ldexp(1.0, -9) * (k % 2 ? -1 : 1));  // ties
-  for (double near = 184467440737.0955; near < 184467440737.0957; near = std::nextafter(near, 1e300)) xs.push_back(near);
-  for (const double x : xs) ASSERT_EQ(fixed8(x), reference(x)) << std::hexfloat << x;
-}
-
-TEST(ClearSignNumber, QuantiseExamples) {
-  const std::pair<double, const char*> cases[] = {
-      {0.1 + 0.2, "0.30000000"}, {65000.0, "65000.00000000"}, {0.000000025, "0.00000003"},
-      {0.001953125, "0.00195313"},  // half away from zero, where plain rendering goes to even
-      {1e-9, "0.00000000"},      {-0.000000025, "-0.00000002"},  // not positive: unchanged
-      {1.8446744073709552e11, "184467440737.09552002"},        // x·10^8 ≥ 2^64: unchanged
-  };
-  for (const auto& [x, expected] : cases) EXPECT_EQ(fixed8(quantise(x)), expected) << x;
-}
-

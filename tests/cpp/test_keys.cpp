@@ -1,10 +1,12 @@
-// Network-name parsing and the base58 decoder's descriptions.
+// Network-name parsing, the base58 decoder's descriptions, the 64-byte key
+// form and wiping a destroyed key.
 #include <gtest/gtest.h>
 
 #include <sodium.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -42,6 +44,34 @@ TEST(Base58, DecoderDescriptionsNameTheFirstBadByte) {
   };
   for (const auto& [text, description] : cases) {
     EXPECT_EQ(base58::decode(text).error().display(), "invalid base58: provided string contained " + description);
+  }
+}
+
+// A 64-byte key is seed ‖ public key (as libsodium lays it out); the public
+// half must be the seed's own to the last byte.
+TEST(Keys, SixtyFourByteFormChecksEveryPublicKeyByte) {
+  const uint8_t seed[32] = {7, 7, 7};
+  uint8_t pk[32], full[65] = {};
+  crypto_sign_seed_keypair(pk, full, seed);
+  const std::string mismatch = Error::keypair_mismatch().display();
+  const struct {
+    int flip;  // index of a byte to change, or -1
+    size_t len;
+    std::string error;  // empty: accepted
+  } rows[] = {
+      {-1, 64, ""},  {-1, 32, ""},      {32, 64, mismatch}, {47, 64, mismatch},
+      {63, 64, mismatch}, {0, 64, mismatch}, {-1, 63, Error::invalid_key_length(64, 63).display()},
+      {-1, 65, Error::invalid_key_length(64, 65).display()},
+  };
+  for (const auto& r : rows) {
+    uint8_t bytes[65];
+    std::memcpy(bytes, full, 65);
+    if (r.flip >= 0) bytes[r.flip] ^= 1;
+    auto kp = Keypair::from_bytes(bytes, r.len);
+    EXPECT_EQ(kp.ok() ? "" : kp.error().display(), r.error) << "flip " << r.flip << ", length " << r.len;
+    if (kp.ok()) {
+      EXPECT_EQ(std::memcmp(kp->pubkey().bytes.data(), pk, 32), 0);
+    }
   }
 }
 

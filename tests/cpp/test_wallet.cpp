@@ -73,9 +73,6 @@ TEST(SignatureMode, Texts) {
     EXPECT_EQ(*parsed, mode);
     EXPECT_STREQ(signature_mode_name(mode), text);
   }
-  EXPECT_EQ(static_cast<int>(SignatureMode::Raw), 0);
-  EXPECT_EQ(static_cast<int>(SignatureMode::Base58), 1);
-  EXPECT_EQ(static_cast<int>(SignatureMode::Offchain), 2);
   for (const char* text : {"Raw", "base64", "", "raw ", "OFFCHAIN", "offchain\n"}) {
     EXPECT_EQ(signature_mode_from_str(text).error().display(),
               "signing failed: signature mode must be raw, base58 or offchain")
