@@ -142,18 +142,9 @@ TEST(WireMessage, WorkedExamplesAndNesting) {
   }
 }
 
-TEST(FixedPoint, Table) {
-  const uint64_t kMax = std::numeric_limits<uint64_t>::max();
-  const double kInf = std::numeric_limits<double>::infinity();
-  const std::pair<double, uint64_t> rows[] = {
-      {0.1, 10000000}, {1.5e-8, 1}, {2.5e-8, 3}, {123.456789125, 12345678913ULL}, {-1.0, 0}, {std::nan(""), 0},
-      {2e11, kMax},    {kInf, kMax}, {-kInf, 0},  {-0.0, 0},  {-4e-9, 0}, {0.005, 500000},
-  };
-  for (const auto& [in, out] : rows) EXPECT_EQ(to_fixed_point(in), out) << in;
-}
-
 // The oracle rounds with libm (std::round is exact on doubles); the encoder
-// does not call it.
+// does not call it. Random bit patterns bring NaN, infinities, subnormals,
+// negatives and values past 2^64 units.
 uint64_t round_and_clamp(double p) {
   if (!(p > 0.0)) return 0;
   const double r = std::round(p);
