@@ -67,9 +67,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 item::Order limit_example() { return {.symbol = "BTC-USD", .is_buy = true, .price = 50000.5, .size = 0.25}; }
 const std::string kLimitText = R"({"l":{"b":true,"c":"BTC-USD","i":false,"px":50000.5,"r":false,"sz":0.25,"tif":"GTC"}})";
 
-// Price and trigger price are never written for a market order.
-item::Order market(std::optional<double> slippage, bool is_market = true) {
-  return {.symbol = "ETH-USD", .price = 123.0, .size = 2.0, .order_type = TriggerType{is_market, 99.0}, .slippage = slippage};
+item::Order market(std::optional<double> slippage) {
+  return {.symbol = "ETH-USD", .price = 123.0, .size = 2.0, .order_type = TriggerType{true, 99.0}, .slippage = slippage};
 }
 
 item::ConditionalFields conditional(double limit, std::optional<double> slippage) {
@@ -95,6 +94,28 @@ std::vector<OrderItem> every_item() {
 }
 
 }  // namespace
+
+// Refusals reach the caller from any depth, in both flavours.
+TEST(ActionJson, Refusals) {
+  item::Order trigger = market(std::nullopt);
+  trigger.order_type = TriggerType{false, 99.0};
+  const item::TriggerBasket basket{"BTC-USD", true, 1.0, {limit_example(), trigger}};
+  const Error refused = Error::invalid_order("trigger orders are not supported by FYRN API; use market");
+  const std::pair<Action, Error> cases[] = {
+      {action::Orders{{limit_example(), trigger}}, refused},
+      {action::Orders{{item::OnFill{Box<OrderItem>(trigger), {}}}}, refused},
+      {action::Orders{{item::OnFill{Box<OrderItem>(limit_example()), {basket}}}}, refused},
+      {action::LegacyWithdrawal1{}, Error::legacy_withdrawal()},
+      {action::MultisigPropose{key(0), {action::Orders{{limit_example()}}, action::LegacyWithdrawal2{}}, {}},
+       Error::legacy_withdrawal()},
+  };
+  for (const auto& [a, error] : cases) {
+    EXPECT_EQ(action_to_json(a, JsonFlavour::Signer).error(), error);
+    EXPECT_EQ(action_to_json(a, JsonFlavour::Prepare).error(), error);
+  }
+  EXPECT_EQ(order_item_to_json(basket, JsonFlavour::Prepare).error(), refused);
+  EXPECT_EQ(order_item_to_json(limit_example(), JsonFlavour::Signer)->dump(), kLimitText);
+}
 
 TEST(ActionJson, EveryShape) {
   LiquidatorInstrumentConfig i{"", 2.0, 2.5, 0.25, 0.75, 1.5, 30, 12.5, kNaN, 0.125};
