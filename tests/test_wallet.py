@@ -70,6 +70,28 @@ def test_each_mode_signs_its_bytes_and_finalises(network, mode):
             _native.finalize_wallet_message(wallet, sign(prepared["message_bytes"]))
 
 
+class Text(str):
+    pass
+
+
+@pytest.mark.parametrize("given", ["", "1", "z", "other", "longer", "subclass", "bytes", None, "missing"])
+def test_renderings_come_from_the_message_not_the_caller(given):
+    # A prepared dict whose "message_base58" is wrong, or not a plain str, still
+    # gives the message's own text back (a right one may be kept as it is).
+    prepared = _native.py_prepare_order_group([ENTRY, STOP], "mainnet", ACCOUNT, nonce=5)
+    own = base58.b58encode(prepared["message_bytes"]).decode()
+    other = base58.b58encode(_native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=6)["message_bytes"]).decode()
+    given = {"other": other, "longer": own + "1", "subclass": Text(own[:-1] + "2"), "bytes": own.encode(),
+             "1": "1" + own}.get(given, given)
+    edited = dict(prepared)
+    if given == "missing":
+        del edited["message_base58"]
+    else:
+        edited["message_base58"] = given
+    for mode in ("raw", "base58", "offchain"):
+        assert _native.prepare_wallet_message(edited, mode)["prepared"] == prepared
+
+
 DIFFERS = "signing failed: wallet message differs from selected encoding of the raw preparation"
 
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include <sodium.h>
 
@@ -287,6 +288,70 @@ Result<std::vector<uint8_t>> decode(std::string_view text) {
   std::vector<uint8_t> out(ones + value.size(), 0);
   value.write_be(out.data() + ones);
   return out;
+}
+
+bool encodes(std::string_view text, const uint8_t* data, size_t len) {
+  using u128 = unsigned __int128;
+  size_t zeros = 0;
+  while (zeros < len && data[zeros] == 0) ++zeros;
+  if (text.size() < zeros || text.find_first_not_of('1') < zeros) return false;
+  const char* digits = text.data() + zeros;
+  const size_t d = text.size() - zeros;
+  const uint8_t* p = data + zeros;
+  const size_t n = len - zeros;
+  if (n == 0) return d == 0;
+  // Long input is encoded in n · log²(n); this check is quadratic.
+  if (n > detail::kEncodeTuning.leaf_bytes) return text == encode(data, len);
+  // The text of a value of n bytes starts with a digit that is not zero and
+  // has at most n · log(256) / log(58) + 1 < n · 1.366 + 1 digits.
+  if (d == 0 || digits[0] == '1' || d > n * 1366 / 1000 + 1) return false;
+
+  // The text's value as little-endian 64-bit words, ten digits (58^10 < 2^59)
+  // per multiply-add pass; it may not outgrow the bytes' word count.
+  static constexpr auto kPow = [] {
+    std::array<uint64_t, 11> pow{};
+    pow[0] = 1;
+    for (size_t k = 1; k < pow.size(); ++k) pow[k] = pow[k - 1] * 58;
+    return pow;
+  }();
+  const size_t n_words = (n + 7) / 8;
+  uint64_t stack[64];
+  std::vector<uint64_t> heap;
+  uint64_t* w = stack;
+  if (n_words > std::size(stack)) {
+    heap.resize(n_words);
+    w = heap.data();
+  }
+  size_t used = 0;
+  for (size_t i = 0, take = d % 10 != 0 ? d % 10 : 10; i < d; i += take, take = 10) {
+    // Each digit times its power: independent products, no chain of them.
+    uint64_t chunk = 0;
+    for (size_t k = 0; k < take; ++k) {
+      const auto c = static_cast<unsigned char>(digits[i + k]);
+      const int v = c < 0x80 ? kIndex[c] : -1;
+      if (v < 0) return false;
+      chunk += static_cast<uint64_t>(v) * kPow[take - 1 - k];
+    }
+    const uint64_t scale = kPow[take];
+    uint64_t carry = chunk;
+    for (size_t j = 0; j < used; ++j) {
+      const u128 t = static_cast<u128>(w[j]) * scale + carry;
+      w[j] = static_cast<uint64_t>(t);
+      carry = static_cast<uint64_t>(t >> 64);
+    }
+    if (carry != 0) {
+      if (used == n_words) return false;
+      w[used++] = carry;
+    }
+  }
+  if (used != n_words) return false;
+  for (size_t j = 0; j < n_words; ++j) {
+    const size_t end = n - 8 * j, begin = end > 8 ? end - 8 : 0;
+    uint64_t v = 0;
+    for (size_t b = begin; b < end; ++b) v = (v << 8) | p[b];
+    if (w[j] != v) return false;
+  }
+  return true;
 }
 
 Result<size_t> decode_into(std::string_view text, uint8_t* out, size_t capacity) {

@@ -6,8 +6,10 @@
 #if defined(__GLIBCXX__)
 
 // libstdc++ gives the forced unwind a type of its own; rethrowing it resumes
-// the unwind where it stopped.
-void fyrn::pass_forced_unwind() {
+// the unwind where it stopped. The handler's reference is bound to the null
+// object of that foreign exception (nothing reads it), which UBSan's null check
+// would report.
+__attribute__((no_sanitize("null"))) void fyrn::pass_forced_unwind() {
   try {
     throw;
   } catch (abi::__forced_unwind&) {

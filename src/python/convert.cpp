@@ -328,6 +328,21 @@ PyObject* encoded_to_py(size_t len, const std::vector<uint8_t>& bytes,
   return str;
 }
 
+// base58_to_py returns the base58 text of the message: the caller's `given`
+// str when it is exactly that text (checking costs a fraction of encoding),
+// else a new one.
+PyObject* base58_to_py(const std::vector<uint8_t>& bytes, const PyRef* given) {
+  if (given != nullptr && *given && PyUnicode_IS_COMPACT_ASCII(given->get())) {
+    const std::string_view text(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(given->get())),
+                                static_cast<size_t>(PyUnicode_GET_LENGTH(given->get())));
+    if (base58::encodes(text, bytes.data(), bytes.size())) {
+      Py_INCREF(given->get());
+      return given->get();
+    }
+  }
+  return ascii_to_py(base58::encode(bytes.data(), bytes.size()));
+}
+
 PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* forms) {
   auto k = g_prepared_keys.keys();
   if (!k) return nullptr;
@@ -339,7 +354,7 @@ PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* f
              return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<Py_ssize_t>(bytes.size()));
            })) ||
-      !put(d, k["message_base58"], ascii_to_py(base58::encode(bytes.data(), bytes.size()))) ||
+      !put(d, k["message_base58"], base58_to_py(bytes, forms ? &forms->message_base58 : nullptr)) ||
       !put(d, k["message_base64"], encoded_to_py(base64_len(bytes.size()), bytes, &base64_encode_to)) ||
       !put(d, k["message_hex"], encoded_to_py(2 * bytes.size(), bytes, &hex_encode_to))) {
     return nullptr;

@@ -27,10 +27,12 @@ PyObject* json_list_to_py(const std::vector<fyrn::Json>& values);
 // the record can hold them instead (each empty where that is not so). The
 // actions' form is new (built while they were read, JsonReader::python_form)
 // and goes into one result only; the others are the caller's immutable
-// objects (an exact bytes, exact str).
+// objects (an exact bytes, exact str). The caller's "message_base58" is a
+// candidate only: a result holds it once it is found to be the message's text.
 struct PreparedForms {
   PyRef actions;
   PyRef message_bytes;
+  PyRef message_base58;
   PyRef account;
   PyRef signer;
 };

@@ -13,8 +13,8 @@
 namespace fyrn::py {
 namespace {
 
-constexpr std::string_view kKeyNames[] = {"actions", "message_bytes", "account", "signer",
-                                          "nonce",   "order_id",      "order_ids"};
+constexpr std::string_view kKeyNames[] = {"actions", "message_bytes", "account",   "signer",
+                                          "nonce",   "order_id",      "order_ids", "message_base58"};
 KeyTable<kKeyNames> g_keys;
 
 // json_text reads a str as the JSON text it dumps to: escaped UTF-16, which a
@@ -496,6 +496,9 @@ bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PreparedForms*
   }
   out = std::move(prepared);
   if (forms != nullptr) {
+    // Kept only if it is the message's text (checked where it is used).
+    if (!parse::get(dict, k["message_base58"], v)) return false;
+    if (v && PyUnicode_CheckExact(v.get())) found.message_base58 = std::move(v);
     found.actions = actions.python_form();
     *forms = std::move(found);
   }

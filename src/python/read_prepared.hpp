@@ -105,9 +105,9 @@ bool bytes_from_py(PyObject* obj, std::vector<uint8_t>& out);
 // prepared_from_py reads a prepared-message dict: "actions", "message_bytes",
 // "account", "signer", "nonce" (each required: ValueError "Missing '<key>'"),
 // then the actions' parse, then the optional "order_id" and "order_ids".
-// The renderings ("message_base58" …) are not read. `forms`, when given,
-// receives the objects read that results made from the record can hold as
-// they are (convert.hpp).
+// The renderings ("message_base58" …) are not read as part of the record.
+// `forms`, when given, receives the objects read that results made from the
+// record can hold as they are (convert.hpp), "message_base58" among them.
 bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PreparedForms* forms = nullptr);
 
 }  // namespace fyrn::py

@@ -11,6 +11,7 @@
 
 using fyrn::base58::decode;
 using fyrn::base58::encode;
+using fyrn::base58::encodes;
 using fyrn::base58::detail::EncodeTuning;
 
 namespace {
@@ -132,6 +133,39 @@ TEST(Base58, EncodeMatchesTheReferenceAtEveryLengthAndThreshold) {
   for (size_t len : {0, 1, 2900, 2901, 10000}) {
     const std::vector<uint8_t> zeros(len, 0);
     EXPECT_EQ(encode(zeros.data(), len), std::string(len, '1'));
+  }
+}
+
+// encodes accepts the encoder's text and nothing else: single-character
+// edits, a '1' more or less, a digit more or less, foreign characters, and the
+// text of other bytes of the same length; long input takes the encoder's path.
+TEST(Base58, EncodesAcceptsExactlyTheEncodersText) {
+  std::mt19937_64 rng(0xe4c0de5);
+  auto check = [](const std::vector<uint8_t>& buf, const std::string& text) {
+    ASSERT_EQ(encodes(text, buf.data(), buf.size()), text == encode(buf.data(), buf.size()))
+        << "length " << buf.size() << " text " << text;
+  };
+  for (size_t len : {0, 1, 2, 7, 8, 9, 31, 32, 33, 91, 193, 209, 600, 2900, 2901, 3500}) {
+    for (int round = 0; round < 12; ++round) {
+      std::vector<uint8_t> buf(len);
+      for (size_t i = 0; i < len; ++i) buf[i] = i < static_cast<size_t>(round % 3) ? 0 : static_cast<uint8_t>(rng());
+      const std::string text = encode(buf.data(), buf.size());
+      check(buf, text);
+      check(buf, "1" + text);
+      check(buf, text + "z");
+      if (!text.empty()) {
+        check(buf, text.substr(1));
+        check(buf, text.substr(0, text.size() - 1));
+        for (const char c : {'1', '2', 'z', '0', 'O', 'l', '\x80'}) {
+          std::string edited = text;
+          edited[rng() % edited.size()] = c;
+          check(buf, edited);
+        }
+      }
+      std::vector<uint8_t> other = buf;
+      if (len > 0) other[rng() % len] ^= static_cast<uint8_t>(1 + rng() % 255);
+      check(other, text);
+    }
   }
 }
 
