@@ -7,7 +7,6 @@ order_id_oracle recomputes identifiers (and so the order encodings),
 import base64
 import json
 import math
-import re
 import struct
 import time
 
@@ -164,122 +163,6 @@ def test_missing_keys_in_read_order(i):
         N.py_finalize_transaction(dict(broken, actions=[math.nan]), SIG0)
 
 
-# --- "actions": accepted and refused exactly as json.dumps + a strict JSON parse -------
-
-
-def strict_json(value):
-    """json.dumps, then a JSON parse without NaN or infinities that refuses lone
-    surrogates, and the conversion back to Python: integers outside the signed
-    64-bit range come back as the nearest double (refused beyond its range)."""
-    def number(text):
-        v = int(text)
-        if -2**63 <= v < 2**63:
-            return v
-        if math.isinf(float(text)):
-            raise ValueError("number out of range")
-        return float(text)
-
-    def constant(name):
-        raise ValueError(name)
-
-    loaded = json.loads(json.dumps(value), parse_int=number, parse_constant=constant)
-    json.dumps(loaded, ensure_ascii=False).encode()  # UnicodeEncodeError for a lone surrogate
-    if not isinstance(loaded, list):
-        raise ValueError("not an array")
-    return loaded
-
-
-def outcome(call):
-    try:
-        return None, call()
-    except Exception as e:
-        return next((c for c in (RecursionError, TypeError, ValueError) if isinstance(e, c)), type(e)), None
-
-
-def check_actions(value):
-    want_exc, want = outcome(lambda: strict_json(value))
-    if want == []:
-        want_exc = ValueError  # finalisation refuses an empty list
-    got_exc, tx = outcome(lambda: N.py_finalize_transaction(dict(P0, actions=value), SIG0))
-    assert got_exc == want_exc
-    if tx is not None:
-        assert json.dumps(tx["actions"], sort_keys=True) == json.dumps(want, sort_keys=True)
-        keys_in_byte_order(tx["actions"])
-
-
-Str = type("Str", (str,), {"__str__": lambda self: "other"})
-Int = type("Int", (int,), {"__repr__": lambda self: "999", "__str__": lambda self: "999"})
-Float = type("Float", (float,), {"__repr__": lambda self: "1e999"})
-Items = type("Items", (dict,), {"items": lambda self: [("x", 1)]})
-TripleItems = type("TripleItems", (dict,), {"items": lambda self: [("x", 1, 2)]})
-RaisingItems = type("RaisingItems", (dict,), {"items": lambda self: {}["items"]})
-Seq = type("Seq", (list,), {"__iter__": lambda self: iter([7])})
-Tup = type("Tup", (tuple,), {"__iter__": lambda self: iter([7])})
-Repr = type("Repr", (), {"__repr__": lambda self: "[]"})
-
-
-def nested(depth, wrap=lambda v: [v]):
-    v = 1
-    for _ in range(depth):
-        v = wrap(v)
-    return v
-
-
-LOOP = []
-LOOP.append(LOOP)
-SELF = {}
-SELF["self"] = SELF
-SHARED = [1]
-NAN, INF = math.nan, math.inf
-HOSTILE = [
-    [NAN], [INF], [-INF], [{"px": NAN}], NAN, [1e308, 5e-324, -0.0],
-    [2**63 - 1], [2**63], [2**64 - 1], [2**64], [2**64 + 1], [-2**63], [-2**63 - 1], [-2**70], [2**1100], [-2**1100],
-    [2**1024 - 2**970 - 1], [2**1024 - 2**970], [10**5000], [Int(2**70)],
-    (1, 2), ((1, (2, 3)),), [(1, 2)], (), [Seq([1, 2])], [Tup((1,))],
-    [{1: "a"}], [{1.5: "a"}], [{NAN: 1, INF: 2, -INF: 3, -0.0: 4}], [{True: 1, False: 2, None: 3}], [{(1,): 2}],
-    [{2**70: 1}], [{10**5000: 1}], [{Int(5): 1}], [{Float(2.5): 1}], [{frozenset(): 1}], [{b"k": 1}],
-    [{1: "a", "1": "b"}], [{"1": "a", 1: "b"}], [{True: 1, "true": 2}], [{None: 0, "null": 1}],
-    [Str("abc")], [{Str("k"): Str("v")}], [Int(5)], [Float(2.5)], [Float("nan")], [True, False, None],
-    [Items(a=1)], [Items()], [TripleItems(a=1)], [RaisingItems(a=1)], [Repr()], [b"x"], [{1, 2}], [object()],
-    [LOOP], LOOP, [SELF], [SHARED, SHARED, {"a": SHARED}],
-    nested(10), nested(500), [nested(500, lambda v: {"k": v})], nested(100000),
-    ["\ud800"], ["\udfff"], [{"\ud800": 1}], ["ok\udcff"],
-    # Two surrogate code points dump as one escaped pair, which parses as one character.
-    pytest.param(["\ud83d\ude00"], id="surrogate pair"), pytest.param([{"\ud83d\ude00": 1}], id="surrogate pair key"),
-    # An empty list or tuple subclass is still iterated when dumped.
-    pytest.param([Seq()], id="empty Seq"), pytest.param([Tup()], id="empty Tup"), pytest.param(Seq(), id="top empty Seq"),
-    [NAN, object()], ["\ud800", {(1,): 2}], [NAN, LOOP], [INF, 10**5000],
-    {"a": 1}, "text", 5, None, True, {}, [],
-]
-
-
-def case_id(value):
-    try:
-        text = repr(value)
-    except (ValueError, RecursionError):  # too many digits, too deep
-        return type(value).__name__
-    text = re.sub(" at 0x[0-9a-f]+", "", text)
-    return text if len(text) <= 40 else text[:37] + "..."
-
-
-@pytest.mark.parametrize("value", HOSTILE, ids=case_id)
-def test_actions_are_read_as_json_dumps_would(value):
-    check_actions(value)
-
-
-ALPHABET = st.characters(exclude_categories=("Cs",)) | st.sampled_from(["\ud800", "\udbff"])  # no surrogate pairs
-TEXT = st.text(ALPHABET, max_size=4)
-SCALARS = st.none() | st.booleans() | st.integers() | st.integers(-2**1100, 2**1100) | st.floats() | TEXT
-KEYS = TEXT | st.integers() | st.floats() | st.booleans() | st.none()
-VALUES = st.recursive(SCALARS, lambda inner: st.lists(inner, max_size=4) | st.lists(inner, max_size=4).map(tuple)
-                      | st.dictionaries(KEYS, inner, max_size=4), max_leaves=12)
-
-
-@given(st.lists(VALUES, min_size=1, max_size=3) | VALUES)
-def test_random_actions_are_read_as_json_dumps_would(value):
-    check_actions(value)
-
-
 # --- round trip: prepare, sign with PyNaCl, finalise ---------------------------------
 
 POSITIVE = st.floats(0, 1e12)
@@ -401,7 +284,7 @@ def without_slippage(value, key=None):
     return {k: without_slippage(v, k) for k, v in value.items() if k not in drop}
 
 
-@pytest.mark.parametrize("domain", ["mainnet", "devnet"])
+@pytest.mark.parametrize("domain", ["mainnet", "testnet", "devnet"])
 @pytest.mark.parametrize("name, args, kwargs, method, signer_args, key", AGREE)
 def test_prepare_and_sign_agree(name, args, kwargs, method, signer_args, key, domain):
     prepare = getattr(N, "py_prepare_" + name)
