@@ -5,8 +5,7 @@ a batch, prepared messages of every size.
 Whatever could end the process runs in a child interpreter, whose exit status
 is part of what is checked. The oracle for reading "actions" is the host's own
 json.dumps followed by a strict parse: every reader must agree with it on every
-value and every depth both can hold. For base58, the `base58` package and
-Python's own integers.
+value and every depth both can hold. For base58, the `base58` package.
 """
 
 import json
@@ -161,9 +160,9 @@ HOSTILE = [
     nested(10), nested(500), [nested(500, lambda v: {"k": v})], nested(100000),
     ["\ud800"], ["\udfff"], [{"\ud800": 1}], ["ok\udcff"],
     # Two surrogate code points dump as one escaped pair, which parses as one character.
-    pytest.param(["\ud83d\ude00"], id="surrogate pair"), pytest.param([{"\ud83d\ude00": "\ud83d\ude00"}], id="pair key"),
+    pytest.param(["\ud83d\ude00"], id="pair"), pytest.param([{"\ud83d\ude00": "\ud83d\ude00"}], id="pair key"),
     # An empty list or tuple subclass is still iterated when dumped.
-    pytest.param([Seq()], id="empty Seq"), pytest.param([Tup()], id="empty Tup"), pytest.param(Seq(), id="top empty Seq"),
+    pytest.param([Seq()], id="empty Seq"), pytest.param([Tup()], id="empty Tup"), pytest.param(Seq(), id="top Seq"),
     [NAN, object()], ["\ud800", {(1,): 2}], [INF, 10**5000],
     {"a": 1}, "text", 5, None, True, {}, [],
 ]
@@ -329,44 +328,18 @@ def test_memory_running_out_is_memory_error_and_leaks_nothing(name):
 
 # --- base58 of prepared messages of every size ----------------------------------------
 
-B58 = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz"
-
-
-def int_base58(data):
-    """base58 by Python's integers, splitting by powers of 58 (fast enough
-    for 10^5 bytes, unlike a digit-at-a-time loop)."""
-    def digits(n, width):
-        if width <= 64:
-            out = []
-            for _ in range(width):
-                n, r = divmod(n, 58)
-                out.append(B58[r])
-            return "".join(reversed(out))
-        half = width // 2
-        high, low = divmod(n, 58 ** half)
-        return digits(high, width - half) + digits(low, half)
-    n = int.from_bytes(data, "big")
-    zeros = len(data) - len(data.lstrip(b"\0"))
-    width = 1
-    while 58 ** width <= n:
-        width *= 2
-    return "1" * zeros + digits(n, width).lstrip("1")
-
-
 LEAF = 2900  # the long conversion's leaf size
 
 
+# (The long encoder's every path is checked against the quadratic one in C++.)
 @pytest.mark.parametrize("length", [85, 193, 600, LEAF - 1, LEAF, LEAF + 1, 2 * LEAF, 2 * LEAF + 1, 3 * LEAF,
-                                    4 * LEAF + 3, 12_000, 100_000])
+                                    4 * LEAF + 3, 12_000])
 def test_message_base58_of_every_size(length):
     base = N.py_prepare_order(dict(ORDER, symbol=""), "devnet", "1" * 32, nonce=1)["message_bytes"]
     symbol = "".join(random.Random(length).choice("ABCXYZ-") for _ in range(length - len(base)))
     prepared = N.py_prepare_order(dict(ORDER, symbol=symbol), "devnet", "1" * 32, nonce=1)
     message = prepared["message_bytes"]
     assert len(message) == length
-    oracle = int_base58(message)
-    if length <= 12_000:  # the package's digit-at-a-time loop is quadratic
-        assert oracle == base58.b58encode(message).decode()
-        assert int_base58(b"\0\0" + message[:200]) == base58.b58encode(b"\0\0" + message[:200]).decode()
+    oracle = base58.b58encode(message).decode()
     assert prepared["message_base58"] == oracle
     assert N.prepare_wallet_message(prepared, "base58")["message_bytes"] == oracle.encode()

@@ -14,6 +14,7 @@ from solders.token.associated import get_associated_token_address
 from solders.transaction import Transaction
 
 import _native
+from helpers import raises
 
 USDC_MINT = Pubkey.from_string("EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v")
 ATA_PROGRAM = Pubkey.from_string("ATokenGPvbdGVxr1b2hvZbsiqW5xWH25efTNsLJA8knL")
@@ -131,13 +132,8 @@ def owner_errors():
 @KINDS
 @pytest.mark.parametrize("owner,amount,message", owner_errors())
 def test_instruction_errors(deposit, owner, amount, message):
-    with pytest.raises(ValueError) as build_err:
-        BUILD[deposit](owner, amount)
-    assert str(build_err.value) == message
-    # instruction errors come before any blockhash error
-    with pytest.raises(ValueError) as export_err:
-        EXPORT[deposit](owner, amount, "not a blockhash 0")
-    assert str(export_err.value) == message
+    raises(ValueError, message, BUILD[deposit], owner, amount)
+    raises(ValueError, message, EXPORT[deposit], owner, amount, "not a blockhash 0")  # before any blockhash error
 
 
 def blockhash_errors():
@@ -157,6 +153,4 @@ def blockhash_errors():
 @KINDS
 @pytest.mark.parametrize("recent", blockhash_errors())
 def test_blockhash_errors(deposit, recent):
-    with pytest.raises(ValueError) as err:
-        EXPORT[deposit](wallet(), 7, recent)
-    assert str(err.value) == invalid("recent blockhash must be a base58 32-byte hash")
+    raises(ValueError, invalid("recent blockhash must be a base58 32-byte hash"), EXPORT[deposit], wallet(), 7, recent)
