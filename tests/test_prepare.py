@@ -279,19 +279,14 @@ def test_prepare_and_sign_agree(name, args, kwargs, method, signer_args, key, do
 def test_sign_prepared_checks_signer_and_network_then_finalises():
     signer = Signer(KP, "devnet")
     for_other = N.py_prepare_faucet_request("devnet", ACCOUNT, signer=OTHER, nonce=1)
-    with pytest.raises(ValueError) as e:
-        signer.sign_prepared(for_other)
-    assert str(e.value) == f"Prepared message signer {OTHER} does not match signer pubkey {ACCOUNT}"
+    raises(ValueError, f"Prepared message signer {OTHER} does not match signer pubkey {ACCOUNT}",
+           signer.sign_prepared, for_other)
     for p in [N.py_prepare_faucet_request("testnet", ACCOUNT, nonce=1), dict(P0, message_bytes=b"")]:
-        with pytest.raises(ValueError, match="^Prepared message network domain does not match signer$"):
-            signer.sign_prepared(p)
-    with pytest.raises(ValueError, match=f"^{MISMATCH}$"):  # the full finalisation still runs
-        signer.sign_prepared(dict(P0, nonce=78))
+        raises(ValueError, "Prepared message network domain does not match signer", signer.sign_prepared, p)
+    raises(ValueError, MISMATCH, signer.sign_prepared, dict(P0, nonce=78))  # the full finalisation still runs
     for key in ["signer", "message_bytes"]:
-        with pytest.raises(ValueError, match=f"^Missing '{key}'$"):
-            signer.sign_prepared({k: v for k, v in P0.items() if k != key})
-    with pytest.raises(TypeError, match="^argument 'prepared': 'list' object cannot be converted to 'PyDict'$"):
-        signer.sign_prepared([])
+        raises(ValueError, f"Missing '{key}'", signer.sign_prepared, {k: v for k, v in P0.items() if k != key})
+    raises(TypeError, "argument 'prepared': 'list' object cannot be converted to 'PyDict'", signer.sign_prepared, [])
 
     # Agent wallet: the trading account is another key, this signer signs for it.
     p = N.py_prepare_order(limit(), "devnet", OTHER, signer=ACCOUNT, nonce=99)
