@@ -14,7 +14,7 @@ from concurrent.futures import ThreadPoolExecutor
 import base58
 import nacl.signing
 import pytest
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 
 import _native as N
@@ -175,8 +175,16 @@ def test_keypairs_are_immutable_and_refuse_copying():
         k.pubkey = "x"
 
 
+FF32 = b58(b"\xff" * 32)
+
+
 @given(raw=st.one_of(shaped_bytes(32), st.binary(max_size=70)),
        text=st.text(alphabet=ALPHABET + "0OIl+ é", max_size=50))
+@example(raw=b"", text="1" * 33)
+@example(raw=b"", text=FF32[:-1] + "0")
+@example(raw=b"", text=FF32[:-1] + "O")
+@example(raw=b"", text=FF32[:-1] + "I")
+@example(raw=b"", text=FF32[:-1] + "l")
 def test_validators_agree_with_the_base58_package(raw, text):
     encoded = base58.b58encode(raw).decode()
     assert N.validate_pubkey(encoded) is N.validate_hash(encoded) is (len(raw) == 32)
