@@ -295,8 +295,8 @@ call()  # the worker pool started and the allocator warm, with the address space
 before = in_use()
 base = address_space()
 seen = []
-for step in range(1, 200):  # caps 1 MiB apart, upwards from what the process holds, until the call fits
-    resource.setrlimit(resource.RLIMIT_AS, (base + (step << 20), resource.RLIM_INFINITY))
+for step in range(1, 400):  # caps 512 KiB apart, upwards from what the process holds, until the call fits
+    resource.setrlimit(resource.RLIMIT_AS, (base + (step << 19), resource.RLIM_INFINITY))
     try:
         seen.append(outcome(lambda: len(call()))[0])
     finally:
