@@ -44,3 +44,14 @@ def market_encoding(symbol, is_buy, size, reduce_only=False, iso=False, slippage
 def order_id(encoding: bytes, nonce: int, account: bytes, seqno: int = 0) -> str:
     digest = hashlib.sha256(struct.pack("<I", seqno) + encoding + account + struct.pack("<Q", nonce)).digest()
     return base58.b58encode(digest).decode()
+
+
+def dict_order_id(o, nonce, account58, seqno=0):
+    """The identifier of a simplified limit or market order dict."""
+    kind, flags = o.get("order_type", {}), (o.get("reduce_only", False), o.get("iso", False))
+    if kind.get("type") == "market":
+        encoding = market_encoding(o["symbol"], o["is_buy"], o["size"], *flags, slippage=o.get("slippage"))
+    else:
+        tif = kind.get("tif", "GTC").upper()
+        encoding = limit_encoding(o["symbol"], o["is_buy"], o["price"], o["size"], tif, *flags)
+    return order_id(encoding, nonce, base58.b58decode(account58), seqno)

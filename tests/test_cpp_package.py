@@ -1,7 +1,7 @@
 """The installed C++ package, through examples/cpp/sign_order (built against the
 installed fyrn::core by `make check-cpp-package`, which passes its path in
 FYRN_SIGN_ORDER). PyNaCl derives the key and verifies the signature over bytes
-rebuilt by test_signer's independent message builder."""
+handed out by py_prepare_order_group."""
 
 import json
 import os
@@ -11,7 +11,9 @@ import base58
 import nacl.signing
 import pytest
 
-from test_signer import message, order_id, verify
+from helpers import verify
+from order_id_oracle import dict_order_id
+from test_signer import message
 
 EXE = os.environ.get("FYRN_SIGN_ORDER")
 pytestmark = pytest.mark.skipif(not EXE, reason="FYRN_SIGN_ORDER not set: run `make check-cpp-package`")
@@ -32,4 +34,4 @@ def test_example_signs_a_verifiable_limit_order():
                                     "sz": 0.1, "tif": "GTC"}}]
     assert verify(tx, message([ORDER], NONCE, pubkey, "mainnet"))
     assert not verify(tx, message([ORDER], NONCE, pubkey, "devnet"))
-    assert tx["order_id"] == order_id(ORDER, 0, NONCE, pubkey)
+    assert tx["order_id"] == dict_order_id(ORDER, NONCE, pubkey)

@@ -1,6 +1,7 @@
 """The module frame: exports, import behaviour, argument binding, conversions and
 exception mapping. For binding messages the interpreter's own `def` is the oracle."""
 
+import inspect
 import math
 import operator
 import shutil
@@ -15,8 +16,9 @@ import pytest
 
 import _native
 from _native import Keypair, Signer
+from helpers import raises
 from hostile import Index
-from surface import EXPORTS, METHODS
+from surface import ENTRY_POINTS, EXPORTS, METHODS
 
 def test_module_attributes_and_cached_reimport():
     standard = {"__doc__", "__file__", "__loader__", "__name__", "__package__", "__spec__"}
@@ -32,17 +34,12 @@ def test_module_attributes_and_cached_reimport():
     assert again is _native
 
 
-def test_text_signatures():
-    # (Docstrings are compared with the stubs' in test_stubs.)
-    n, k = _native, Keypair
-    expected = {n.random_hash: "()", n.current_timestamp: "()", n.validate_pubkey: "(s)", n.validate_hash: "(s)",
-                n.export_deposit_transaction: "(owner, amount, recent_blockhash)",
-                n.export_withdraw_intent_transaction: "(owner, amount, recent_blockhash)",
-                n.build_deposit_instruction: "(owner, amount)", n.build_withdraw_intent_instruction: "(owner, amount)",
-                n.compute_order_id: "(wincode_bytes)", Signer: "(keypair, signature_domain)", k: "(*args)",
-                k.from_base58: "(s)", k.from_bytes: "(bytes)", k.to_base58: "($self)", k.to_bytes: "($self)",
-                k.secret_key: "($self)", k.pubkey: None}
-    assert {fn: getattr(fn, "__text_signature__", None) for fn in expected} == expected
+def test_every_callable_has_a_text_signature():
+    # stubtest compares each one with the stubs, but passes over a callable that has none.
+    for name in ENTRY_POINTS:
+        *owner, member = name.split(".")
+        if member != "pubkey":  # a property
+            inspect.signature(getattr(getattr(_native, owner[0]) if owner else _native, member))
 
 
 SUBINTERPRETER_IMPORT = """
@@ -307,15 +304,10 @@ CONVERSIONS = [
 
 @pytest.mark.parametrize("call, expected", CONVERSIONS)
 def test_conversions(call, expected):
-    if not isinstance(expected, (type, tuple)):
+    if isinstance(expected, (type, tuple)):
+        raises(*(expected if isinstance(expected, tuple) else (expected, None)), call)
+    else:
         assert call() == expected
-        return
-    exc, text = expected if isinstance(expected, tuple) else (expected, None)
-    with pytest.raises(exc) as e:
-        call()
-    assert type(e.value) is exc
-    if text is not None:
-        assert str(e.value).startswith(text[:-1]) if text.endswith("*") else str(e.value) == text
 
 
 # --- exception mapping --------------------------------------------------------------

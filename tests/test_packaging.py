@@ -12,49 +12,34 @@ sys.path.insert(0, str(ROOT / "packaging"))
 import wheels  # noqa: E402
 from deps import DEPS  # noqa: E402
 
-DEBIAN13_SOURCES = """\
-Types: deb
-URIs: http://deb.debian.org/debian
-Suites: trixie trixie-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+KEY = "/usr/share/keyrings/debian-archive-keyring.gpg"
+DEBIAN, SECURITY = "http://deb.debian.org/debian", "http://deb.debian.org/debian-security"
+OLD_SECURITY = "http://security.debian.org/debian-security"
 
-Types: deb
-URIs: http://deb.debian.org/debian-security
-Suites: trixie-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-"""
-NODESOURCE = """\
-Types: deb
-URIs: https://deb.nodesource.com/node_20.x
-Suites: nodistro
-Components: main
-Signed-By: /usr/share/keyrings/nodesource.gpg
-"""
-DEBIAN12_LIST = """\
+
+def stanza(uris, suites, key=KEY, types="deb"):
+    return f"Types: {types}\nURIs: {uris}\nSuites: {suites}\nComponents: main\nSigned-By: {key}\n"
+
+
+DEBIAN13 = stanza(DEBIAN, "trixie trixie-updates") + "\n" + stanza(SECURITY, "trixie-security")
+NODESOURCE = stanza("https://deb.nodesource.com/node_20.x", "nodistro", "/usr/share/keyrings/nodesource.gpg")
+DEBIAN12_LIST = f"""\
 # deb cdrom:[Debian GNU/Linux 12]/ bookworm main
-deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main contrib
-deb http://security.debian.org/debian-security bookworm-security main
+deb [signed-by={KEY}] {DEBIAN} bookworm main contrib
+deb {OLD_SECURITY} bookworm-security main
 """
-
+D13 = "sources.list.d/debian.sources"
 # files -> the (URIs, Suites, Signed-By) stanzas expected, or None for "add nothing"
 CASES = {
-    "debian13-deb822": ({"sources.list.d/debian.sources": DEBIAN13_SOURCES, "sources.list.d/node.sources": NODESOURCE},
-                        [("http://deb.debian.org/debian", "trixie trixie-updates",
-                          "/usr/share/keyrings/debian-archive-keyring.gpg"),
-                         ("http://deb.debian.org/debian-security", "trixie-security",
-                          "/usr/share/keyrings/debian-archive-keyring.gpg")]),
+    "debian13-deb822": ({D13: DEBIAN13, "sources.list.d/node.sources": NODESOURCE},
+                        [(DEBIAN, "trixie trixie-updates", KEY), (SECURITY, "trixie-security", KEY)]),
     "debian12-one-line": ({"sources.list": DEBIAN12_LIST},
-                          [("http://deb.debian.org/debian", "bookworm", "/usr/share/keyrings/debian-archive-keyring.gpg"),
-                           ("http://security.debian.org/debian-security", "bookworm-security", None)]),
-    "deb-src-already-there": ({"sources.list.d/debian.sources": DEBIAN13_SOURCES.replace("Types: deb\n", "Types: deb deb-src\n", 1)},
-                              None),
-    "deb-src-one-line": ({"sources.list": DEBIAN12_LIST + "deb-src http://deb.debian.org/debian bookworm main\n",
-                          "sources.list.d/debian.sources": DEBIAN13_SOURCES}, None),
-    "disabled-stanza-ignored": ({"sources.list.d/debian.sources": DEBIAN13_SOURCES.replace(
-        "Types: deb\nURIs: http://deb.debian.org/debian-security", "Enabled: no\nTypes: deb-src\nURIs: http://deb.debian.org/debian-security")},
-        [("http://deb.debian.org/debian", "trixie trixie-updates", "/usr/share/keyrings/debian-archive-keyring.gpg")]),
+                          [(DEBIAN, "bookworm", KEY), (OLD_SECURITY, "bookworm-security", None)]),
+    "deb-src-already-there": ({D13: DEBIAN13.replace("Types: deb\n", "Types: deb deb-src\n", 1)}, None),
+    "deb-src-one-line": ({"sources.list": DEBIAN12_LIST + f"deb-src {DEBIAN} bookworm main\n", D13: DEBIAN13}, None),
+    "disabled-stanza-ignored": ({D13: stanza(DEBIAN, "trixie trixie-updates") + "\nEnabled: no\n"
+                                 + stanza(SECURITY, "trixie-security", types="deb-src")},
+                                [(DEBIAN, "trixie trixie-updates", KEY)]),
 }
 
 

@@ -6,16 +6,19 @@ both the same error. Then the compact order shapes, lists and batches, and the
 other actions' arguments: transfer kinds, liquidator configurations, tuple
 sequences."""
 
+import hashlib
 import json
 import math
+import struct
 from decimal import Decimal
 
 import base58
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, example, given, settings
 from hypothesis import strategies as st
 
 import _native as N
+from helpers import keys_in_byte_order, raises
 from hostile import Index, LyingSequence, Number, boom
 from order_id_oracle import limit_encoding, market_encoding, order_id
 
@@ -43,22 +46,8 @@ def signed(items):
     return SIGNER.sign_group(items, 1)["actions"]
 
 
-def raises(exc, text, fn, *args):
-    with pytest.raises(exc) as info:
-        fn(*args)
-    assert type(info.value) is exc and (text is None or str(info.value) == text)
-
-
 def item(base, **kw):
     return {k: v for k, v in {**base, **kw}.items() if v is not DROP}
-
-
-def keys_in_byte_order(value):
-    if isinstance(value, dict):
-        assert list(value) == sorted(value, key=lambda k: k.encode()), list(value)
-        value = list(value.values())
-    for v in value if isinstance(value, list) else ():
-        keys_in_byte_order(v)
 
 
 ORDER = {"type": "order", "symbol": "BTC-USD", "is_buy": True, "price": 1, "size": 2}
@@ -234,8 +223,7 @@ def test_order_dicts(obj, expected):
 ])
 def test_order_dicts_refused_only_by_the_encoder(obj, expected):
     assert compute(obj) == expected
-    with pytest.raises(ValueError, match="^invalid order: "):
-        signed([obj])
+    raises(ValueError, "invalid order: *", signed, [obj])
 
 
 def prepared(obj):
@@ -296,6 +284,8 @@ COMPACT_CASES = [  # compute_order_id_from_order only: (dict, identifier, None, 
     ({"cx": {"c": "BTC-USD"}}, (ValueError, "Missing 'cx.oid'")),
     ({"cx": {"oid": "0"}}, (ValueError, "Missing 'cx.c'")),
     ({"cx": {"c": "BTC-USD", "oid": "0"}}, (ValueError, BAD_B58)),
+    ({"cx": {"c": 5, "oid": HASH58}}, (TypeError, STR.format("int"))),
+    ({"cx": []}, (TypeError, DICT.format("list"))),
     ({"mod": {"c": "S", "oid": HASH58, "sz": 1}}, None),
     ({"mod": {"c": "S", "oid": HASH58, "amount": 1}}, None),
     ({"mod": {"c": "S", "oid": HASH58, "sz": "x", "amount": 1}}, (TypeError, REAL + "str")),
@@ -338,8 +328,26 @@ def test_compute_order_id_from_order_arguments(args, exc, text):
     raises(exc, text, N.compute_order_id_from_order, *args)
 
 
-def test_worked_identifier():
-    assert compute(order(price=50000.5, size=0.25)) == "DTp1n46uncCa9vCFLcfs9yBHexJgfzrMGoqCy6hqfRqG"
+# Identifier preimage of the worked example's limit order (BTC-USD, buy,
+# 50000.5 x 0.25, GTC), account 32 x 0x11, nonce 1700000000000000000.
+WORKED = bytes.fromhex("01000000 0700000000000000 4254432d555344 01 8040342a8c040000 40787d0100000000 00000000 00 00")
+
+
+@pytest.mark.parametrize("seqno, expected", [(0, "DTp1n46uncCa9vCFLcfs9yBHexJgfzrMGoqCy6hqfRqG"),
+                                             (1, "6wjCPfiTvmEn3gcECbCQRqqNeLCV47oHSMK3Qgk7VAWx")])
+def test_worked_identifiers(seqno, expected):
+    pre = struct.pack("<I", seqno) + WORKED + ACCOUNT + struct.pack("<Q", NONCE)
+    assert len(pre) == 86 and N.compute_order_id(pre) == N.compute_order_id(wincode_bytes=pre) == expected
+    assert seqno or compute(order(price=50000.5, size=0.25)) == expected
+
+
+@settings(max_examples=50, deadline=None)
+@given(st.binary(max_size=300))
+@example(b"")
+@example(b"\xff" * 1000)
+@example(type("Raw", (bytes,), {})(b"abc"))
+def test_compute_order_id_is_base58_of_sha256(data):
+    assert N.compute_order_id(data) == base58.b58encode(hashlib.sha256(bytes(data)).digest()).decode()
 
 
 def test_hooks_and_subclasses():
@@ -371,8 +379,7 @@ def test_hooks_and_subclasses():
 def test_lenient_reads_swallow_only_ordinary_errors(exc):
     for obj in (item(STOP, limit_price=Number(exc)), item(TRAIL, limit_price=Number(exc)),
                 item(RANGE, lmax=Number(exc)), otype(type="market", trigger_px=Number(exc))):
-        with pytest.raises(exc):
-            compute(obj)
+        raises(exc, None, compute, obj)
 
 
 @pytest.mark.parametrize("wrap", [lambda n: {"type": "of", "trigger": n, "actions": []},
@@ -388,22 +395,20 @@ def test_nesting_bound(wrap):
     looped = wrap(None)  # an item that contains itself
     looped.update(wrap(looped))
     for obj in (chain(33), chain(100_000), looped):
-        with pytest.raises(ValueError, match="^order nesting exceeds 32 levels$"):
-            compute(obj)
+        raises(ValueError, "order nesting exceeds 32 levels", compute, obj)
     basket = ORDER
     for _ in range(31):
         basket = item(BASKET, actions=[basket])
     assert "trig" in signed([basket])[0]  # 32 levels
-    with pytest.raises(ValueError, match="^order nesting exceeds 32 levels$"):
-        prepared({**basket, "on_fill": {"actions": []}})  # the on-fill attachment is one more above it
+    # the on-fill attachment is one more above it
+    raises(ValueError, "order nesting exceeds 32 levels", prepared, {**basket, "on_fill": {"actions": []}})
 
 
 def test_million_element_action_list():
     actions = [TP] * 1_000_000
     assert compute(item(BASKET, actions=actions)) is None
     actions[-1] = item(TP, trigger_price="x")
-    with pytest.raises(TypeError, match=f"^{REAL}str$"):
-        compute(item(BASKET, actions=actions))
+    raises(TypeError, REAL + "str", compute, item(BASKET, actions=actions))
 
 
 symbols = st.text(max_size=12)  # no lone surrogates by default
@@ -411,51 +416,25 @@ tifs = st.sampled_from(["GTC", "IOC", "ALO", "gtc", "ioc", "alo", "Ioc", "aLO"])
 numbers = st.one_of(st.floats(), st.integers(-(2**70), 2**70))
 
 
-@settings(max_examples=100, suppress_health_check=[HealthCheck.too_slow])
-@given(symbol=symbols, is_buy=st.booleans(), price=numbers, size=numbers, tif=tifs, ro=st.booleans(),
-       iso=st.booleans(), nonce=st.integers(0, 2**64 - 1), seed=st.binary(min_size=32, max_size=32))
-def test_limit_shapes_agree(symbol, is_buy, price, size, tif, ro, iso, nonce, seed):
-    account58 = base58.b58encode(seed).decode()
-    simplified = {"type": "order", "symbol": symbol, "is_buy": is_buy, "price": price, "size": size,
-                  "reduce_only": ro, "iso": iso, "order_type": {"type": "limit", "tif": tif}}
-    compact = {"l": {"c": symbol, "b": is_buy, "px": price, "sz": size, "tif": tif, "r": ro, "i": iso}}
-    expected = order_id(limit_encoding(symbol, is_buy, float(price), float(size), tif.upper(), ro, iso), nonce, seed)
-    assert compute(simplified, nonce, account58) == compute(compact, nonce, account58) == expected
-
-
-@settings(max_examples=100)
-@given(symbol=symbols, is_buy=st.booleans(), size=numbers, ro=st.booleans(), iso=st.booleans(),
-       slippage=st.one_of(st.none(), st.floats()), nonce=st.integers(0, 2**64 - 1))
-def test_market_shapes_agree(symbol, is_buy, size, ro, iso, slippage, nonce):
-    simplified = {"type": "order", "symbol": symbol, "is_buy": is_buy, "price": 0, "size": size,
-                  "reduce_only": ro, "iso": iso, "order_type": {"type": "market"}}
-    compact = {"m": {"c": symbol, "b": is_buy, "sz": size, "r": ro, "i": iso}}
-    if slippage is not None:
-        simplified["slippage"] = compact["m"]["slippage"] = slippage
-    expected = order_id(market_encoding(symbol, is_buy, float(size), ro, iso, slippage), nonce, ACCOUNT)
-    assert compute(simplified, nonce, ACCOUNT58) == compute(compact, nonce, ACCOUNT58) == expected
-
-
-KEYS = ("type symbol is_buy price size order_type tif is_market trigger_px client_id builder_code to fee slippage "
-        "order_id amount symbols trigger_price limit_price pmin pmax lmin lmax trail_bps step_bps actions trigger "
-        "iso reduce_only commission l m cx mod cxa c b px sz oid cloid r i").split()
-TYPES = ("order modify cancel cancel_all stop st take_profit tp range rng trailing_stop trl trig on_fill of limit "
-         "market trigger ioc GTC").split()
-scalars = st.one_of(st.none(), st.booleans(), st.integers(-(2**70), 2**70), st.floats(), st.text(max_size=8),
-                    st.sampled_from(TYPES), st.just(HASH58), st.just(PUBKEY58), st.binary(max_size=4))
-junk = st.recursive(scalars, lambda inner: st.one_of(st.lists(inner, max_size=4), st.tuples(inner, inner),
-                                                     st.dictionaries(st.sampled_from(KEYS), inner, max_size=8)),
-                    max_leaves=40)
-
-
 @settings(max_examples=200, suppress_health_check=[HealthCheck.too_slow])
-@given(st.dictionaries(st.sampled_from(KEYS), junk, max_size=10))
-def test_junk_never_crashes(obj):
-    try:
-        result = compute(obj, NONCE, ACCOUNT58)
-    except (ValueError, TypeError, OverflowError):
-        return
-    assert result is None or len(base58.b58decode(result)) == 32
+@given(market=st.booleans(), symbol=symbols, is_buy=st.booleans(), price=numbers, size=numbers, tif=tifs,
+       ro=st.booleans(), iso=st.booleans(), slippage=st.one_of(st.none(), st.floats()),
+       nonce=st.integers(0, 2**64 - 1), seed=st.binary(min_size=32, max_size=32))
+def test_simplified_and_compact_shapes_agree(market, symbol, is_buy, price, size, tif, ro, iso, slippage, nonce, seed):
+    simplified = {"type": "order", "symbol": symbol, "is_buy": is_buy, "price": 0 if market else price, "size": size,
+                  "reduce_only": ro, "iso": iso, "order_type": {"type": "limit", "tif": tif}}
+    if market:
+        simplified["order_type"] = {"type": "market"}
+        compact = {"m": {"c": symbol, "b": is_buy, "sz": size, "r": ro, "i": iso}}
+        if slippage is not None:
+            simplified["slippage"] = compact["m"]["slippage"] = slippage
+        encoding = market_encoding(symbol, is_buy, float(size), ro, iso, slippage)
+    else:
+        compact = {"l": {"c": symbol, "b": is_buy, "px": price, "sz": size, "tif": tif, "r": ro, "i": iso}}
+        encoding = limit_encoding(symbol, is_buy, float(price), float(size), tif.upper(), ro, iso)
+    account58 = base58.b58encode(seed).decode()
+    expected = order_id(encoding, nonce, seed)
+    assert compute(simplified, nonce, account58) == compute(compact, nonce, account58) == expected
 
 
 # --- lists and batches of order dicts -------------------------------------------------

@@ -4,14 +4,14 @@ layouts are pinned by the C++ tests), order_id_oracle recomputes identifiers,
 and the `base58` package decodes the text forms."""
 
 import base58
-import nacl.exceptions
 import nacl.signing
 import pytest
 
 import _native as N
 from _native import Keypair, Signer
+from helpers import b58, raises, verify
 from hostile import Number
-from order_id_oracle import limit_encoding, order_id as oracle_id
+from order_id_oracle import dict_order_id
 
 STRATEGY_ERROR = "Invalid nonce strategy. Use 'timestamp', 'counter', or 'high_frequency'"
 FEE_ERROR = "invalid order: builder-code fee must be 1..=15 bps"
@@ -19,32 +19,16 @@ DOMAIN_ERROR = "invalid signature domain 'main'; expected mainnet, testnet, or d
 TRIGGER_ERROR = "invalid order: trigger orders are not supported by FYRN API; use market"
 
 
-def verify(tx, msg):
-    """PyNaCl strict verify of tx's signature over msg, by tx's signer key."""
-    try:
-        nacl.signing.VerifyKey(base58.b58decode(tx["signer"])).verify(msg, base58.b58decode(tx["signature"]))
-        return True
-    except nacl.exceptions.BadSignatureError:
-        return False
-
-
 def message(items, nonce, account, domain):
     return N.py_prepare_order_group(items, domain, account, nonce=nonce)["message_bytes"]
-
-
-def order_id(o, seqno, nonce, account):
-    tif = o.get("order_type", {}).get("tif", "GTC").upper()
-    enc = limit_encoding(o["symbol"], o["is_buy"], o["price"], o["size"], tif, o.get("reduce_only", False),
-                         o.get("iso", False))
-    return oracle_id(enc, nonce, base58.b58decode(account), seqno)
 
 
 def limit(price=50000.5, size=0.25, symbol="BTC-USD", is_buy=True, **extra):
     return {"type": "order", "symbol": symbol, "is_buy": is_buy, "price": price, "size": size, **extra}
 
 
-CANCEL = {"type": "cancel", "symbol": "ETH-USD", "order_id": base58.b58encode(bytes(range(32))).decode()}
-OTHER = base58.b58encode(bytes([9]) * 32).decode()
+CANCEL = {"type": "cancel", "symbol": "ETH-USD", "order_id": b58(bytes(range(32)))}
+OTHER = b58(bytes([9]) * 32)
 KP = Keypair(bytes([7]) * 32)
 
 
@@ -53,24 +37,7 @@ def signer():
     return Signer(KP, "devnet")
 
 
-# --- single orders and groups -----------------------------------------------------
-
-
-@pytest.mark.parametrize("domain", ["mainnet", "testnet", "devnet"])
-@pytest.mark.parametrize("order", [
-    limit(), limit(0.1, 3.0, symbol="SOL-USD", is_buy=False, reduce_only=True),
-    limit(123.456789125, 1.5e-8, iso=True, order_type={"type": "limit", "tif": "alo"}),
-    limit(2e11, 1.0, order_type={"type": "limit", "tif": "IOC"})])
-def test_sign_verifies_over_the_prepared_bytes(domain, order):
-    s = Signer(KP, domain)
-    tx = s.sign(order, nonce=123456789)
-    assert list(tx) == ["actions", "nonce", "account", "signer", "signature", "order_id"] and tx["nonce"] == 123456789
-    assert tx["account"] == tx["signer"] == KP.pubkey == s.pubkey
-    assert verify(tx, message([order], 123456789, KP.pubkey, domain))
-    other = "mainnet" if domain != "mainnet" else "devnet"
-    assert not verify(tx, message([order], 123456789, KP.pubkey, other))  # the domain byte is bound in
-    assert tx["order_id"] == order_id(order, 0, 123456789, KP.pubkey)
-    assert tx["actions"][0]["l"]["tif"] == order.get("order_type", {}).get("tif", "GTC").upper()
+# --- groups -----------------------------------------------------
 
 
 def test_groups_and_identifier_switches(signer):
@@ -83,14 +50,15 @@ def test_groups_and_identifier_switches(signer):
     signer.set_compute_batch_order_ids(True)
     assert signer.computes_batch_order_ids() is True
     tx = signer.sign_order(group, nonce=77)  # the deprecated alias
-    assert tx["order_ids"] == [order_id(group[0], 0, 77, KP.pubkey), order_id(group[1], 1, 77, KP.pubkey)]
+    assert tx["order_ids"] == [dict_order_id(group[0], 77, KP.pubkey), dict_order_id(group[1], 77, KP.pubkey, 1)]
     assert "order_id" not in tx
     # A cancel in front shifts the sequence numbers of the orders after it.
-    assert signer.sign_group([CANCEL, limit()], nonce=78)["order_ids"] == [order_id(limit(), 1, 78, KP.pubkey)]
+    assert signer.sign_group([CANCEL, limit()], nonce=78)["order_ids"] == [dict_order_id(limit(), 78, KP.pubkey, 1)]
     assert "order_ids" not in signer.sign_group([CANCEL, CANCEL], nonce=79)
     assert list(signer.sign_group([limit()] * 2, nonce=3)) == [
         "actions", "nonce", "account", "signer", "signature", "order_ids"]
     assert list(signer.sign_faucet(nonce=2**64 - 1)) == ["actions", "nonce", "account", "signer", "signature"]
+    assert list(signer.sign_whitelist_faucet(OTHER, True, nonce=1)["actions"][0]) == ["whitelistFaucet"]
 
     stop = {"type": "stop", "symbol": "BTC-USD", "is_buy": False, "size": 0.25, "trigger_price": 48000.0}
     take = dict(stop, type="take_profit", trigger_price=53000.0)
@@ -109,13 +77,10 @@ def test_counter_strategy_and_explicit_nonces():
     s = Signer.with_nonce_manager(KP, "counter", "devnet")
     assert s.sign(limit(), nonce=None)["nonce"] == 0
     assert s.sign(limit(), nonce=500)["nonce"] == 500
-    with pytest.raises(ValueError, match="^Missing 'price'$"):
-        s.sign({"type": "order", "symbol": "BTC-USD", "is_buy": True, "size": 1.0})
-    with pytest.raises(ValueError, match=FEE_ERROR):
-        s.sign_approve_builder_code(OTHER, 16)
+    raises(ValueError, "Missing 'price'", s.sign, {"type": "order", "symbol": "BTC-USD", "is_buy": True, "size": 1.0})
+    raises(ValueError, FEE_ERROR, s.sign_approve_builder_code, OTHER, 16)
     assert s.sign_faucet()["nonce"] == 1  # neither the explicit nonce nor the failed parses used one
-    with pytest.raises(ValueError, match="^orders array cannot be empty$"):
-        s.sign_group([])  # fails while encoding: its nonce is spent
+    raises(ValueError, "orders array cannot be empty", s.sign_group, [])  # fails while encoding: its nonce is spent
     assert s.sign_group([limit()])["nonce"] == 3
     assert Signer.with_nonce_manager(KP, "counter", "devnet").sign(limit())["nonce"] == 0
 
@@ -141,9 +106,8 @@ def test_clock_strategies_are_increasing_and_not_behind_the_clock(strategy):
 @pytest.mark.parametrize("strategy, domain", [("Counter", "devnet"), ("", "devnet"), ("bogus", "main"),
                                               ("counter", "main")])
 def test_with_nonce_manager_checks_strategy_before_network(strategy, domain):
-    with pytest.raises(ValueError) as e:
-        Signer.with_nonce_manager(KP, strategy, domain)
-    assert str(e.value) == (STRATEGY_ERROR if strategy != "counter" else DOMAIN_ERROR)
+    raises(ValueError, STRATEGY_ERROR if strategy != "counter" else DOMAIN_ERROR,
+           Signer.with_nonce_manager, KP, strategy, domain)
 
 
 # --- batches: Signer.sign_all and py_prepare_all_orders ------------------------------
@@ -169,21 +133,13 @@ def test_batches_match_one_by_one(name, n):
     if name == "sign_all":
         prepared = BATCH["py_prepare_all_orders"][0](orders, 1000)
         assert all(verify(tx, p["message_bytes"]) for tx, p in zip(got, prepared))
-        assert [tx["order_id"] for tx in got] == [order_id(o, 0, 1000 + i, KP.pubkey) for i, o in enumerate(orders)]
+        assert [tx["order_id"] for tx in got] == [dict_order_id(o, 1000 + i, KP.pubkey) for i, o in enumerate(orders)]
     assert batch([], 2**64 - 1) == []
-
-
-@pytest.mark.parametrize("name", BATCH)
-@pytest.mark.parametrize("n, base, ok", [(3, 2**64 - 3, True), (3, 2**64 - 2, False), (3, 2**64 - 1, False),
-                                         (12, 2**64 - 5, False)])
-def test_batch_nonce_range_must_fit_64_bits(name, n, base, ok):
     # base + i must not wrap around to nonces already used.
-    if ok:
-        assert BATCH[name][0]([limit()] * n, base)[-1]["nonce"] == 2**64 - 1
-        return
-    with pytest.raises(ValueError) as e:
-        BATCH[name][0]([limit()] * n, base)
-    assert str(e.value) == f"invalid nonce '{base + n - 1}'; expected an unsigned 64-bit decimal string"
+    assert batch([limit()] * n, 2**64 - n)[-1]["nonce"] == 2**64 - 1
+    for base in (2**64 - n + 1, 2**64 - 1):
+        raises(ValueError, f"invalid nonce '{base + n - 1}'; expected an unsigned 64-bit decimal string",
+               batch, [limit()] * n, base)
 
 
 @pytest.mark.parametrize("n", [9, 20])
@@ -201,13 +157,10 @@ def test_one_bad_order_fails_the_whole_batch(n, bad, exc, text):
     orders = [limit()] * n
     orders[3] = bad
     for call in calls:
-        with pytest.raises(exc) as e:
-            call(orders)
-        assert type(e.value) is exc and str(e.value) == text
+        raises(exc, text, call, orders)
     orders[7] = limit(order_type={"type": "trigger", "is_market": False})
-    with pytest.raises(exc) as e:  # two bad orders: one of the two errors, whichever came first
-        calls[1](orders)
-    assert str(e.value) in {text, TRIGGER_ERROR}
+    # two bad orders: one of the two errors, whichever came first
+    assert str(raises(exc, None, calls[1], orders)) in {text, TRIGGER_ERROR}
 
 
 def test_sign_orders_batch_shapes(signer):
@@ -216,10 +169,9 @@ def test_sign_orders_batch_shapes(signer):
     txs = signer.sign_orders_batch([[a, b], [c]], base_nonce=50)
     assert [t["nonce"] for t in txs] == [50, 51]
     assert verify(txs[0], message([a, b], 50, KP.pubkey, "devnet"))
-    assert txs[0]["order_ids"] == [order_id(a, 0, 50, KP.pubkey), order_id(b, 1, 50, KP.pubkey)]
-    assert txs[1]["order_id"] == order_id(c, 0, 51, KP.pubkey)
-    with pytest.raises(ValueError, match="^orders array cannot be empty$"):
-        signer.sign_orders_batch([[a], []])
+    assert txs[0]["order_ids"] == [dict_order_id(a, 50, KP.pubkey), dict_order_id(b, 50, KP.pubkey, 1)]
+    assert txs[1]["order_id"] == dict_order_id(c, 51, KP.pubkey)
+    raises(ValueError, "orders array cannot be empty", signer.sign_orders_batch, [[a], []])
     assert signer.sign_orders_batch([]) == []
 
 
@@ -229,31 +181,15 @@ def test_sign_orders_batch_shapes(signer):
 def test_constructors_repr_and_sign_bytes():
     assert repr(Signer(KP, "devnet")) == str(Signer(KP, "devnet")) == f"Signer(pubkey='{KP.pubkey}')"
     assert Signer.from_base58(KP.to_base58(), "testnet").pubkey == KP.pubkey
-    assert Signer.from_base58(base58.b58encode(KP.secret_key()).decode(), signature_domain="mainnet").pubkey == KP.pubkey
-    with pytest.raises(TypeError, match="^argument 'keypair': 'str' object cannot be converted to 'Keypair'$"):
-        Signer("x", "devnet")
-    with pytest.raises(ValueError, match=f"^{DOMAIN_ERROR}$"):
-        Signer(KP, "main")
-    with pytest.raises(ValueError, match="^invalid base58"):
-        Signer.from_base58("0", "main")  # the key is parsed before the network
+    assert Signer.from_base58(b58(KP.secret_key()), signature_domain="mainnet").pubkey == KP.pubkey
+    raises(TypeError, "argument 'keypair': 'str' object cannot be converted to 'Keypair'", Signer, "x", "devnet")
+    raises(ValueError, DOMAIN_ERROR, Signer, KP, "main")
+    raises(ValueError, "invalid base58*", Signer.from_base58, "0", "main")  # the key is parsed before the network
     signer = Signer(KP, "devnet")
     for msg in [b"", b"hello", bytes(range(256))]:
         sig = signer.sign_bytes(msg)
         assert sig == signer.sign_bytes(message=msg)
         nacl.signing.VerifyKey(base58.b58decode(KP.pubkey)).verify(msg, base58.b58decode(sig))
-
-
-@pytest.mark.parametrize("call, key", [
-    (lambda s: s.sign_user_settings([("BTC-USD", 5.0)], nonce=1), "updateUserSettings"),
-    (lambda s: s.sign_oracle_prices([(1, "BTC-USD", 1.5)], nonce=1), "px"),
-    (lambda s: s.sign_pyth_oracle([(1, 2, 3, -8)], nonce=1), "o"),
-    (lambda s: s.sign_whitelist_faucet(OTHER, True, nonce=1), "whitelistFaucet"),
-])
-def test_actions_without_a_prepare_function(call, key):
-    # (The others are compared with their py_prepare_* counterpart in test_prepare.)
-    tx = call(Signer(KP, "mainnet"))
-    assert tx["nonce"] == 1 and list(tx["actions"][0]) == [key]
-    assert len(base58.b58decode(tx["signature"])) == 64
 
 
 # --- borrow state, reached through callbacks during argument conversion --------------
@@ -273,9 +209,7 @@ def test_actions_without_a_prepare_function(call, key):
      "Already borrowed"),
 ])
 def test_reentrant_calls_hit_the_borrow_state(signer, outer, inner, error):
-    with pytest.raises(RuntimeError) as e:
-        outer(signer, Number(1, lambda: inner(signer)))
-    assert str(e.value) == error
+    raises(RuntimeError, error, outer, signer, Number(1, lambda: inner(signer)))
     # Every use was released on the way out.
     signer.set_compute_order_id(True)
     assert signer.sign(limit(), nonce=2)["nonce"] == 2

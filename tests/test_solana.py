@@ -14,6 +14,7 @@ from solders.token.associated import get_associated_token_address
 from solders.transaction import Transaction
 
 import _native
+from helpers import raises
 
 USDC_MINT = Pubkey.from_string("EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v")
 ATA_PROGRAM = Pubkey.from_string("ATokenGPvbdGVxr1b2hvZbsiqW5xWH25efTNsLJA8knL")
@@ -77,7 +78,7 @@ def test_wallet_addresses_are_the_on_curve_ones():
             assert wallet_like, raw.hex()
             on += 1
         except ValueError as e:
-            assert not wallet_like and str(e) == invalid("owner must be an on-curve wallet"), raw.hex()
+            assert not wallet_like and str(e) == OFF_CURVE, raw.hex()
     assert 100 < on < len(cases) - 100  # both outcomes well represented
 
 
@@ -109,54 +110,30 @@ def test_exported_transaction_matches_solders(deposit):
         assert raw[:101] == b"\x01" + bytes(64) + bytes([1, 0, 4, 7] if deposit else [1, 0, 5, 6]) + bytes(payer)
 
 
-def owner_errors():
-    owner = wallet()
-    zero_led = leading_zero_wallet()
-    assert zero_led.startswith("1") and not zero_led.startswith("11")
-    derived = str(get_associated_token_address(Pubkey.from_string(owner), USDC_MINT))
-    base58_error = invalid("owner must be a base58 public key")
-    return [
-        pytest.param(owner, 0, invalid("amount must be positive"), id="amount-0"),
-        pytest.param("0OIl", 0, invalid("amount must be positive"), id="amount-before-owner"),
-        *[pytest.param(c + owner[1:], 1, base58_error, id=f"char-{c}") for c in "0OIl"],
-        pytest.param(zero_led[1:], 1, base58_error, id="leading-zero-dropped"),
-        pytest.param("1" + zero_led, 1, base58_error, id="leading-zero-added"),
-        pytest.param("", 1, base58_error, id="empty"),
-        pytest.param("1" * 45, 1, base58_error, id="45-ones"),
-        pytest.param(owner[:-2] + "é", 1, base58_error, id="non-ascii"),
-        pytest.param(derived, 1, invalid("owner must be an on-curve wallet"), id="derived-address"),
-    ]
+OWNER, ZERO_LED = wallet(), leading_zero_wallet()
+AMOUNT, OWNER_B58 = invalid("amount must be positive"), invalid("owner must be a base58 public key")
+OFF_CURVE = invalid("owner must be an on-curve wallet")
+OWNER_ERRORS = [  # (owner, amount, error); ZERO_LED's text starts with exactly one "1"
+    (OWNER, 0, AMOUNT), ("0OIl", 0, AMOUNT), *[(c + OWNER[1:], 1, OWNER_B58) for c in "0OIl"],
+    (ZERO_LED[1:], 1, OWNER_B58), ("1" + ZERO_LED, 1, OWNER_B58), ("", 1, OWNER_B58), ("1" * 45, 1, OWNER_B58),
+    (OWNER[:-2] + "é", 1, OWNER_B58),
+    (str(get_associated_token_address(Pubkey.from_string(OWNER), USDC_MINT)), 1, OFF_CURVE),
+]
 
 
 @KINDS
-@pytest.mark.parametrize("owner,amount,message", owner_errors())
+@pytest.mark.parametrize("owner, amount, message", OWNER_ERRORS)
 def test_instruction_errors(deposit, owner, amount, message):
-    with pytest.raises(ValueError) as build_err:
-        BUILD[deposit](owner, amount)
-    assert str(build_err.value) == message
-    # instruction errors come before any blockhash error
-    with pytest.raises(ValueError) as export_err:
-        EXPORT[deposit](owner, amount, "not a blockhash 0")
-    assert str(export_err.value) == message
+    assert ZERO_LED.startswith("1") and not ZERO_LED.startswith("11")
+    raises(ValueError, message, BUILD[deposit], owner, amount)
+    raises(ValueError, message, EXPORT[deposit], owner, amount, "not a blockhash 0")  # before any blockhash error
 
 
-def blockhash_errors():
-    good = str(Hash(b"\0" + rng.randbytes(31)))
-    return [
-        pytest.param("", id="empty"),
-        pytest.param("2" * 45, id="45-chars"),
-        pytest.param(good + "1", id="trailing-digit"),
-        pytest.param(good[1:], id="31-bytes"),
-        pytest.param("1" + good, id="33-bytes"),
-        pytest.param("0" + good[1:], id="char-0"),
-        pytest.param(good[:-1] + "l", id="char-l"),
-        pytest.param("1" * 32 + "é", id="non-ascii"),
-    ]
+GOOD_HASH = str(Hash(b"\0" + rng.randbytes(31)))
 
 
 @KINDS
-@pytest.mark.parametrize("recent", blockhash_errors())
+@pytest.mark.parametrize("recent", ["", "2" * 45, GOOD_HASH + "1", GOOD_HASH[1:], "1" + GOOD_HASH, "0" + GOOD_HASH[1:],
+                                    GOOD_HASH[:-1] + "l", "1" * 32 + "é"])
 def test_blockhash_errors(deposit, recent):
-    with pytest.raises(ValueError) as err:
-        EXPORT[deposit](wallet(), 7, recent)
-    assert str(err.value) == invalid("recent blockhash must be a base58 32-byte hash")
+    raises(ValueError, invalid("recent blockhash must be a base58 32-byte hash"), EXPORT[deposit], wallet(), 7, recent)
