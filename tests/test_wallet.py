@@ -79,8 +79,8 @@ def test_renderings_come_from_the_message_not_the_caller(given):
     # A prepared dict whose "message_base58" is wrong, or not a plain str, still
     # gives the message's own text back (a right one may be kept as it is).
     prepared = _native.py_prepare_order_group([ENTRY, STOP], "mainnet", ACCOUNT, nonce=5)
-    own = base58.b58encode(prepared["message_bytes"]).decode()
-    other = base58.b58encode(_native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=6)["message_bytes"]).decode()
+    own = b58(prepared["message_bytes"])
+    other = b58(_native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=6)["message_bytes"])
     given = {"other": other, "longer": own + "1", "subclass": Text(own[:-1] + "2"), "bytes": own.encode(),
              "1": "1" + own}.get(given, given)
     edited = dict(prepared)
