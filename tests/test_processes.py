@@ -322,6 +322,11 @@ def run_once(body, seed):
 
 @pytest.mark.parametrize("scenario", list(SCENARIOS))
 def test_scenario_repeated(scenario):
+    if scenario.endswith("other_thread") and "libasan" in os.environ.get("LD_PRELOAD", ""):
+        # GCC 12's AddressSanitizer allocator is not locked around fork(): a child
+        # forked while a worker allocates inherits the held lock and hangs in its
+        # first allocation (glibc's malloc is fork-safe; make test runs this).
+        pytest.skip("the sanitizer's allocator is not fork-safe")
     runs = 12 if scenario.startswith("fork_in") else RUNS  # 5000-order batches: a fixed, smaller count
     with ThreadPoolExecutor(PARALLEL) as pool:
         results = list(pool.map(run_once, [SCENARIOS[scenario]] * runs, range(runs)))
