@@ -45,7 +45,7 @@ Result<std::vector<uint8_t>> decode(std::string_view text);
 Result<size_t> decode_into(std::string_view text, uint8_t* out, size_t capacity);
 
 // encodes returns whether `text` is exactly encode(data, len). It reads the
-// text's value with multiplications only, at about a quarter of the cost of
+// text's value with multiplications only, at about a third of the cost of
 // encoding, so a rendering a caller hands back can be checked and kept.
 bool encodes(std::string_view text, const uint8_t* data, size_t len);
 

@@ -494,11 +494,13 @@ bool prepared_from_py(PyObject* dict, fyrn::PreparedMessage& out, PreparedForms*
     }
     prepared.order_ids = std::move(ids);
   }
-  out = std::move(prepared);
   if (forms != nullptr) {
     // Kept only if it is the message's text (checked where it is used).
     if (!parse::get(dict, k["message_base58"], v)) return false;
     if (v && PyUnicode_CheckExact(v.get())) found.message_base58 = std::move(v);
+  }
+  out = std::move(prepared);
+  if (forms != nullptr) {
     found.actions = actions.python_form();
     *forms = std::move(found);
   }
