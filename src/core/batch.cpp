@@ -513,7 +513,14 @@ Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vecto
   return out;
 }
 
-Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink) {
+namespace {
+
+// sign_grouped_streamed signs `items` (moved from) in groups through `sign_group` (a Signer
+// member taking a group's items, its length, its first nonce and its output)
+// and hands the transactions to the sink in index order.
+template <typename Item, typename SignGroup>
+Status sign_grouped_streamed(const Signer& signer, std::vector<Item>& items, uint64_t base_nonce,
+                             TxSink& sink, SignGroup sign_group) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
   std::vector<SignedTransaction> out(items.size());
   const SignGroups groups(items.size());
@@ -521,23 +528,20 @@ Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uin
       groups.count,
       [&](size_t g) {
         const size_t b = groups.begin(g);
-        return signer.sign_single_items(&items[b], groups.length(g), base_nonce + b, &out[b]);
+        return (signer.*sign_group)(&items[b], groups.length(g), base_nonce + b, &out[b]);
       },
       [&](size_t g) { return groups.take(g, out, sink); });
 }
 
+}  // namespace
+
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink) {
+  return sign_grouped_streamed(signer, items, base_nonce, sink, &Signer::sign_single_items);
+}
+
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
                                   uint64_t base_nonce, TxSink& sink) {
-  if (Status s = check_batch_nonce_range(base_nonce, batches.size()); !s) return s;
-  std::vector<SignedTransaction> out(batches.size());
-  const SignGroups groups(batches.size());
-  return for_each_index_streamed(
-      groups.count,
-      [&](size_t g) {
-        const size_t b = groups.begin(g);
-        return signer.sign_single_order_batches(&batches[b], groups.length(g), base_nonce + b, &out[b]);
-      },
-      [&](size_t g) { return groups.take(g, out, sink); });
+  return sign_grouped_streamed(signer, batches, base_nonce, sink, &Signer::sign_single_order_batches);
 }
 
 }  // namespace fyrn
