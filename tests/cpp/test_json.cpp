@@ -18,8 +18,10 @@
 
 #include "alloc_hooks.hpp"
 #include "fyrn/json.hpp"
+#include "wire_test_util.hpp"
 
 using namespace fyrn;
+using wire_test::seq_key;
 
 // Records are built with designated initializers; absent optionals are the point.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -29,26 +31,13 @@ namespace {
 // Base58 texts of the test keys, from the PyPI base58 package.
 const std::pair<const char*, const char*> kKeyTexts[] = {
     {"@K0", "11111111111111111111111111111111"},              // 32 × 0x00
-    {"@K1", "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2"},  // 32 × 0x11
-    {"@K2", "4wBqpZM9xaSheZzJSMawUKKwhdpChKbZ5eu5ky4Vigw"},   // 1, 2, …, 32
+    {"@K1", wire_test::kKey11Text},
+    {"@K2", wire_test::kSeqKeyText},
     {"@H", "CZ8YUVdk7znjrUmnb5n7kgySk9yRAsQDYmyCxzfSky9t"},   // 32 × 0xAB
 };
 
-Pubkey key(uint8_t b) {
-  Pubkey p;
-  p.bytes.fill(b);
-  return p;
-}
-Pubkey seq_key() {
-  Pubkey p;
-  for (int i = 0; i < 32; ++i) p.bytes[i] = static_cast<uint8_t>(i + 1);
-  return p;
-}
-Hash hash_ab() {
-  Hash h;
-  h.bytes.fill(0xab);
-  return h;
-}
+Pubkey key(uint8_t b) { return wire_test::key_of(b); }
+Hash hash_ab() { return wire_test::hash_of(0xab); }
 Commission builder(uint8_t fee) { return Commission{key(0x11), fee}; }
 
 // expand replaces the placeholders with the key texts.

@@ -15,6 +15,7 @@
 #include "fyrn/base58.hpp"
 #include "fyrn/clear_sign.hpp"
 #include "fyrn/wallet.hpp"
+#include "wire_test_util.hpp"
 
 using namespace fyrn;
 
@@ -23,20 +24,10 @@ namespace {
 const Error kDiffers = Error::signing_failed("wallet message differs from selected encoding of the raw preparation");
 const Error kSuffixDiffers = Error::signing_failed("prepared account or nonce differs from raw signing bytes");
 
-Pubkey filled(uint8_t b) {
-  Pubkey p;
-  p.bytes.fill(b);
-  return p;
-}
-Pubkey counting() {
-  Pubkey p;
-  for (int i = 0; i < 32; ++i) p.bytes[i] = static_cast<uint8_t>(i + 1);
-  return p;
-}
-
-// Base58 of the keys above (from the PyPI base58 package).
-const char* const kAccountText = "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2";  // 32 × 0x11
-const char* const kSignerText = "4wBqpZM9xaSheZzJSMawUKKwhdpChKbZ5eu5ky4Vigw";    // 1, 2, …, 32
+using wire_test::key_of;
+using wire_test::seq_key;
+const char* const kAccountText = wire_test::kKey11Text;  // key_of(0x11)
+const char* const kSignerText = wire_test::kSeqKeyText;
 
 std::vector<Json> bracket_actions() {
   return {
@@ -51,7 +42,7 @@ PreparedMessage make_prepared(uint8_t domain_byte = 2, uint64_t nonce = 0x010203
   PreparedMessage p;
   p.message_bytes = {0x09, 0x00, 0xfe, 0x41};  // stands in for the encoded actions
   for (int i = 0; i < 8; ++i) p.message_bytes.push_back(static_cast<uint8_t>(nonce >> (8 * i)));
-  const Pubkey account = filled(0x11);
+  const Pubkey account = key_of(0x11);
   p.message_bytes.insert(p.message_bytes.end(), account.bytes.begin(), account.bytes.end());
   p.message_bytes.push_back(domain_byte);
   p.actions = std::move(actions);
@@ -86,7 +77,7 @@ TEST(WalletMessage, FormatByte) {
       {std::string(1, '\x1f'), 1}, {std::string(1, '\x7f'), 1}, {"\xc3\xa9", 1}, {std::string(1, '\0'), 1},
   };
   for (const auto& [text, format] : cases) {
-    auto m = offchain_message(text, SignatureDomain::Mainnet, counting());
+    auto m = offchain_message(text, SignatureDomain::Mainnet, seq_key());
     ASSERT_TRUE(m.ok());
     EXPECT_EQ((*m)[49], format) << text;
     EXPECT_EQ(m->size(), 85 + text.size());
@@ -108,7 +99,7 @@ TEST(WalletMessage, TextLengthLimit) {
   EXPECT_EQ(at_limit->message[84], 0xff);
   const Error too_long = Error::signing_failed("offchain message exceeds 65535 bytes");
   EXPECT_EQ(prepare_wallet_message(with_oid(fill + 1), SignatureMode::Offchain).error(), too_long);
-  EXPECT_EQ(offchain_message(std::string(65536, 'a'), SignatureDomain::Mainnet, counting()).error(), too_long);
+  EXPECT_EQ(offchain_message(std::string(65536, 'a'), SignatureDomain::Mainnet, seq_key()).error(), too_long);
   // The limit is the envelope's: other modes do not render text at all.
   EXPECT_TRUE(prepare_wallet_message(with_oid(fill + 1), SignatureMode::Raw).ok());
 }
@@ -121,60 +112,36 @@ TEST(PreparedDomain, ChecksInOrder) {
   ASSERT_EQ(bad_text.kind(), ErrorKind::InvalidBase58);
   ASSERT_EQ(short_key.kind(), ErrorKind::InvalidKeyLength);
 
-  struct Case {
-    const char* what;
-    void (*mutate)(PreparedMessage&);
-    Error expected;
-  };
   // Each case breaks one check and everything after it, so only the
   // earliest check can produce the expected error.
-  const Case cases[] = {
-      {"no actions, short bytes",
-       [](PreparedMessage& p) {
-         p.actions.clear();
-         p.message_bytes.resize(40);
-         p.account = "0OIl";
-       },
-       Error::empty_orders()},
-      {"40 bytes, wrong nonce",
-       [](PreparedMessage& p) {
-         p.message_bytes.erase(p.message_bytes.begin(), p.message_bytes.end() - 40);
-         p.nonce = 1;
-         p.signer = "0OIl";
-       },
-       missing_suffix},
-      {"nonce differs, account not base58",
-       [](PreparedMessage& p) {
-         p.nonce += 1;
-         p.account = "0OIl";
-         p.message_bytes.back() = 9;
-       },
-       kSuffixDiffers},
-      {"account not base58, signer not base58",
-       [](PreparedMessage& p) {
-         p.account = "0OIl";
-         p.signer = "1111";
-       },
-       bad_text},
-      {"account too short", [](PreparedMessage& p) { p.account = "1111"; }, short_key},
-      {"account another key, signer not base58",
-       [](PreparedMessage& p) {
-         p.account = kSignerText;
-         p.signer = "0OIl";
-       },
-       kSuffixDiffers},
-      {"signer too short, domain 0",
-       [](PreparedMessage& p) {
-         p.signer = "1111";
-         p.message_bytes.back() = 0;
-       },
-       short_key},
-      {"domain 0", [](PreparedMessage& p) { p.message_bytes.back() = 0; }, bad_domain},
-      {"domain 4", [](PreparedMessage& p) { p.message_bytes.back() = 4; }, bad_domain},
+  const struct {
+    const char* what;
+    bool clear_actions;
+    size_t keep_bytes;  // the message's last bytes kept; 0: all
+    uint64_t nonce_delta;
+    const char* account;  // nullptr: unchanged
+    const char* signer;
+    int domain_byte;  // -1: unchanged
+    Error expected;
+  } cases[] = {
+      {"no actions, short bytes", true, 40, 0, "0OIl", nullptr, -1, Error::empty_orders()},
+      {"40 bytes, wrong nonce", false, 40, 1, nullptr, "0OIl", -1, missing_suffix},
+      {"nonce differs, account not base58", false, 0, 1, "0OIl", nullptr, 9, kSuffixDiffers},
+      {"account not base58, signer not base58", false, 0, 0, "0OIl", "1111", -1, bad_text},
+      {"account too short", false, 0, 0, "1111", nullptr, -1, short_key},
+      {"account another key, signer not base58", false, 0, 0, kSignerText, "0OIl", -1, kSuffixDiffers},
+      {"signer too short, domain 0", false, 0, 0, nullptr, "1111", 0, short_key},
+      {"domain 0", false, 0, 0, nullptr, nullptr, 0, bad_domain},
+      {"domain 4", false, 0, 0, nullptr, nullptr, 4, bad_domain},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     PreparedMessage p = make_prepared();
-    c.mutate(p);
+    if (c.clear_actions) p.actions.clear();
+    if (c.keep_bytes) p.message_bytes.erase(p.message_bytes.begin(), p.message_bytes.end() - c.keep_bytes);
+    p.nonce += c.nonce_delta;
+    if (c.account) p.account = c.account;
+    if (c.signer) p.signer = c.signer;
+    if (c.domain_byte >= 0) p.message_bytes.back() = static_cast<uint8_t>(c.domain_byte);
     auto got = prepared_domain(p);
     ASSERT_FALSE(got.ok()) << c.what;
     EXPECT_EQ(got.error(), c.expected) << c.what << ": " << got.error().display();

@@ -65,6 +65,14 @@ K key_of(uint8_t b) {
   return k;
 }
 inline fyrn::Hash hash_of(uint8_t b) { return key_of<fyrn::Hash>(b); }
+inline fyrn::Pubkey seq_key() {  // 1, 2, …, 32
+  fyrn::Pubkey p;
+  for (int i = 0; i < 32; ++i) p.bytes[i] = static_cast<uint8_t>(i + 1);
+  return p;
+}
+// Base58 texts of key_of(0x11) and seq_key(), from the PyPI base58 package.
+inline constexpr const char* kKey11Text = "29d2S7vB453rNYFdR5Ycwt7y9haRT5fwVwL9zTmBhfV2";
+inline constexpr const char* kSeqKeyText = "4wBqpZM9xaSheZzJSMawUKKwhdpChKbZ5eu5ky4Vigw";
 
 // Commission built field by field so that out-of-range fees can be tested.
 inline fyrn::Commission raw_commission(uint8_t key_byte, uint8_t fee) { return {key_of(key_byte), fee}; }
