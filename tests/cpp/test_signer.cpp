@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "../../src/core/parallel.hpp"
 #include "fyrn/nonce.hpp"
@@ -140,34 +141,60 @@ TEST(BatchStreamed, OrderStopsAndFailures) {
 
 namespace {
 
-OrderItem limit_order(const char* why = "") {
+// numbered_order is a limit order whose message length depends on i (the lanes
+// of one group differ), or one the encoder refuses for `why`.
+OrderItem numbered_order(size_t i, const char* why = "") {
   item::Order o;
-  o.symbol = "BTC-USD";
-  o.price = 100.0;
-  o.size = 0.5;
+  o.symbol = i % 3 == 0 ? "BTC-USD" : std::string(40 + i, 'E');
+  o.is_buy = i % 2 == 0;
+  o.price = 100.0 + static_cast<double>(i);
+  o.size = 0.5 + static_cast<double>(i);
   if (std::string(why) == "slippage") o.slippage = 0.01;  // limit orders take none
   if (std::string(why) == "trigger") o.order_type = TriggerType{.is_market = false, .trigger_px = 1.0};
   return OrderItem(std::move(o));
 }
 
+auto fields(const SignedTransaction& t) {
+  return std::tie(t.signature, t.order_id, t.order_ids, t.nonce, t.account, t.signer, t.actions);
+}
+
 }  // namespace
 
-// A failure in a group signed together (eight per call of the batch signer) is
-// the lowest-indexed failing item's, as one by one. (That groups sign exactly
-// as one by one is checked against PyNaCl by tests/test_signer.py.)
-TEST(Signer, GroupFailureIsTheLowestFailingItems) {
+// Items signed in groups (eight per call of the batch signer) give exactly the
+// transactions of one-by-one signing, for every count up to 20; a failure is
+// the lowest-indexed failing item's, as one by one. (The groups of the Python
+// entry points are checked against PyNaCl by tests/test_signer.py.)
+TEST(Signer, GroupSigningMatchesOneByOne) {
   uint8_t seed[32] = {9, 8, 7};
   Signer signer(*Keypair::from_bytes(seed, 32), SignatureDomain::Testnet);
+  signer.set_compute_batch_order_ids(true);
+  for (size_t n = 1; n <= 20; ++n) {
+    std::vector<OrderItem> items;
+    std::vector<std::vector<OrderItem>> batches;
+    for (size_t i = 0; i < n; ++i) {
+      items.push_back(numbered_order(i));
+      batches.emplace_back();
+      for (size_t k = 0; k <= i % 3; ++k) batches.back().push_back(numbered_order(i + k));
+    }
+    std::vector<SignedTransaction> got(n), got_batches(n);
+    ASSERT_TRUE(signer.sign_single_items(items.data(), n, 1000, got.data()).ok());
+    ASSERT_TRUE(signer.sign_single_order_batches(std::vector(batches).data(), n, 2000, got_batches.data()).ok());
+    for (size_t i = 0; i < n; ++i) {
+      EXPECT_TRUE(fields(got[i]) == fields(*signer.sign_single_item(numbered_order(i), 1000 + i))) << n << ": " << i;
+      EXPECT_TRUE(fields(got_batches[i]) == fields(*signer.sign_single_order_batch(batches[i], 2000 + i))) << n << ": " << i;
+    }
+  }
   const std::string slippage = "invalid order: slippage is only supported on market orders";
-  std::vector<OrderItem> items(12, limit_order());
-  items[9] = limit_order("slippage");
-  items[11] = limit_order("trigger");
+  std::vector<OrderItem> items(12, numbered_order(0));
+  items[9] = numbered_order(9, "slippage");
+  items[11] = numbered_order(11, "trigger");
   std::vector<SignedTransaction> out(12);
   EXPECT_EQ(signer.sign_single_items(items.data(), 12, 1, out.data()).error().display(), slippage);
-  std::vector<std::vector<OrderItem>> batches(6, std::vector<OrderItem>{limit_order()});
+  std::vector<std::vector<OrderItem>> batches(6, std::vector<OrderItem>{numbered_order(0)});
   batches[4].clear();
   EXPECT_EQ(signer.sign_single_order_batches(std::vector(batches).data(), 6, 1, out.data()).error().display(),
             "orders array cannot be empty");
-  batches[2] = {limit_order(), limit_order("slippage")};
+  EXPECT_EQ(signer.sign_single_order_batch({}, 1).error().display(), "orders array cannot be empty");
+  batches[2] = {numbered_order(1), numbered_order(2, "slippage")};
   EXPECT_EQ(signer.sign_single_order_batches(std::vector(batches).data(), 6, 1, out.data()).error().display(), slippage);
 }
