@@ -222,6 +222,8 @@ CONVERSIONS = [
      (TypeError, "argument 'bytes': 'bytearray' object cannot be converted to 'PyBytes'")),
     (lambda: N.compute_order_id(memoryview(b"abc")),
      (TypeError, "argument 'wincode_bytes': 'memoryview' object cannot be converted to 'PyBytes'")),
+    (lambda: S.sign_bytes(bytearray(3)),
+     (TypeError, "argument 'message': 'bytearray' object cannot be converted to 'PyBytes'")),
     (lambda: amount(Index(7)), 7),
     (lambda: amount(2**64), OverflowError),
     (lambda: amount(-1), OverflowError),
