@@ -180,7 +180,8 @@ target_link_libraries(mut_tests_{name} PRIVATE fyrn_core GTest::gtest GTest::gte
 
 
 def ninja(build_dir, *targets):
-    return sh([str(ROOT / ".venv/bin/ninja"), "-C", str(build_dir), *targets], None, 3600)
+    # The machine is shared: two jobs at most.
+    return sh([str(ROOT / ".venv/bin/ninja"), "-j2", "-C", str(build_dir), *targets], None, 3600)
 
 
 def judge(suites, build_dir, env):
