@@ -14,11 +14,11 @@ from decimal import Decimal
 
 import base58
 import pytest
-from hypothesis import HealthCheck, example, given, settings
+from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import _native as N
-from helpers import keys_in_byte_order, raises
+from helpers import b58, keys_in_byte_order, raises
 from hostile import Index, LyingSequence, Number, boom
 from order_id_oracle import limit_encoding, market_encoding, order_id
 
@@ -103,11 +103,9 @@ ORDER_CASES = [
     (otype(type="limit", tif="\udc80"), lim()),  # not encodable: not text
     (otype(type="limit", tif="gtd"), (ValueError, "Invalid tif: gtd")),
     (otype(type="limit", tif="ioc "), (ValueError, "Invalid tif: ioc ")),
-    (otype(type="limit", tif="ß"), (ValueError, "Invalid tif: ß")),
     (otype(type="market", is_market=True, trigger_px="x", tif="bogus"), mkt()),
     (otype(type="trigger", trigger_px=100), mkt()),
     (order(order_type={"type": "market"}, reduce_only=True, slippage=Index(0)), mkt(r=True, slippage=0.0)),
-    (order(order_type={"type": "market", "tif": "bogus"}, slippage=2), mkt(slippage=2.0)),
     (order(symbol=" a\x00ß ", size=-0.0), lim(c=" a\x00ß ", sz=-0.0)),
     # Required keys and strict kinds, in reading order.
     (order(symbol=DROP, is_buy=DROP), (ValueError, "Missing 'symbol'")),
@@ -204,6 +202,14 @@ ORDER_CASES += [
 ]
 
 
+def check(expected, call, *args):
+    """call(*args) raises (exception, text) when expected is a tuple, else returns expected."""
+    if isinstance(expected, tuple):
+        raises(*expected, call, *args)
+    else:
+        assert call(*args) == expected
+
+
 @pytest.mark.parametrize("obj, expected", ORDER_CASES)
 def test_order_dicts(obj, expected):
     if isinstance(expected, tuple):
@@ -246,10 +252,7 @@ def prepared(obj):
     (order(on_fill={"actions": [ORDER, {"type": "x"}]}), (ValueError, "Invalid item type: x")),
 ])
 def test_prepared_order_dicts(obj, expected):
-    if isinstance(expected, tuple):
-        raises(*expected, prepared, obj)
-    else:
-        assert prepared(obj) == expected
+    check(expected, prepared, obj)
 
 
 def clim(*drop, **kw):
@@ -284,7 +287,6 @@ COMPACT_CASES = [  # compute_order_id_from_order only: (dict, identifier, None, 
     ({"cx": {"c": "BTC-USD"}}, (ValueError, "Missing 'cx.oid'")),
     ({"cx": {"oid": "0"}}, (ValueError, "Missing 'cx.c'")),
     ({"cx": {"c": "BTC-USD", "oid": "0"}}, (ValueError, BAD_B58)),
-    ({"cx": {"c": 5, "oid": HASH58}}, (TypeError, STR.format("int"))),
     ({"cx": []}, (TypeError, DICT.format("list"))),
     ({"mod": {"c": "S", "oid": HASH58, "sz": 1}}, None),
     ({"mod": {"c": "S", "oid": HASH58, "amount": 1}}, None),
@@ -309,10 +311,7 @@ COMPACT_CASES = [  # compute_order_id_from_order only: (dict, identifier, None, 
 
 @pytest.mark.parametrize("obj, expected", COMPACT_CASES)
 def test_compact_order_dicts(obj, expected):
-    if isinstance(expected, tuple):
-        raises(*expected, compute, obj)
-    else:
-        assert compute(obj) == expected
+    check(expected, compute, obj)
 
 
 @pytest.mark.parametrize("args, exc, text", [
@@ -338,16 +337,8 @@ WORKED = bytes.fromhex("01000000 0700000000000000 4254432d555344 01 8040342a8c04
 def test_worked_identifiers(seqno, expected):
     pre = struct.pack("<I", seqno) + WORKED + ACCOUNT + struct.pack("<Q", NONCE)
     assert len(pre) == 86 and N.compute_order_id(pre) == N.compute_order_id(wincode_bytes=pre) == expected
+    assert N.compute_order_id(type("Raw", (bytes,), {})(pre)) == expected == b58(hashlib.sha256(pre).digest())
     assert seqno or compute(order(price=50000.5, size=0.25)) == expected
-
-
-@settings(max_examples=50, deadline=None)
-@given(st.binary(max_size=300))
-@example(b"")
-@example(b"\xff" * 1000)
-@example(type("Raw", (bytes,), {})(b"abc"))
-def test_compute_order_id_is_base58_of_sha256(data):
-    assert N.compute_order_id(data) == base58.b58encode(hashlib.sha256(bytes(data)).digest()).decode()
 
 
 def test_hooks_and_subclasses():

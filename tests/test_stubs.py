@@ -30,8 +30,6 @@ def stub_dir(tmp_path_factory):
 
 
 def run(cmd, stub_dir, cwd, env):
-    import _native
-
     env = {**env, "MYPYPATH": str(stub_dir), "PYTHONPATH": str(Path(_native.__file__).parent)}
     return subprocess.run([sys.executable, "-m", *cmd], capture_output=True, text=True, timeout=300, cwd=cwd, env=env)
 

@@ -177,9 +177,7 @@ def quantised(x):
     if not (x > 0 and x * 1e8 < 2.0**64):
         return eight_decimals(x)
     n = half_up(x * 1e8)
-    if n == 0:
-        return eight_decimals(x)
-    if n > 2**64 - 2:
+    if n == 0 or n > 2**64 - 2:
         return eight_decimals(x)
     y = float(n) / 1e8
     for _ in range(16):
