@@ -20,8 +20,8 @@
 namespace fyrn {
 
 // TapeOp tags one JSON value on a tape. List and Object are followed by their
-// element count (u32), an Object's members by key text then value; Unsigned,
-// Signed and Float by 8 bytes, Text and Binary by a text.
+// element count (8 bytes), an Object's members by key text then value;
+// Unsigned, Signed and Float by 8 bytes, Text and Binary by a text.
 enum class TapeOp : uint8_t { Null, False, True, Unsigned, Signed, Float, Text, Binary, List, Object };
 
 // Tape is a write-once buffer of fields, read back in the order written.
@@ -29,15 +29,15 @@ class Tape {
  public:
   void u64(uint64_t v) { raw(&v, sizeof v); }
   void flag(bool v) { op(v ? TapeOp::True : TapeOp::False); }
-  // text writes a u32 length and the bytes.
+  // text writes the length (8 bytes) and the bytes.
   void text(std::string_view s) {
-    u32(static_cast<uint32_t>(s.size()));
+    u64(s.size());
     raw(s.data(), s.size());
   }
   // text_of writes a text of n bytes that fill(p) writes at p.
   template <typename Fill>
   void text_of(size_t n, Fill&& fill) {
-    u32(static_cast<uint32_t>(n));
+    u64(n);
     const size_t at = buf_.size();
     buf_.resize(at + n);
     fill(buf_.data() + at);
@@ -50,7 +50,6 @@ class Tape {
  private:
   friend class TapeReader;
   void op(TapeOp o) { buf_.push_back(static_cast<char>(o)); }
-  void u32(uint32_t v) { raw(&v, sizeof v); }
   void raw(const void* p, size_t n) { buf_.append(static_cast<const char*>(p), n); }
   void scalar(const Json& value);
 
@@ -67,11 +66,11 @@ class TapeReader {
   uint64_t u64() { return fixed<uint64_t>(); }
   double f64() { return fixed<double>(); }
   int64_t i64() { return fixed<int64_t>(); }
-  uint32_t count() { return fixed<uint32_t>(); }
+  size_t count() { return fixed<uint64_t>(); }
   bool flag() { return op() == TapeOp::True; }
   TapeOp op() { return static_cast<TapeOp>(*at_++); }
   std::string_view text() {
-    const uint32_t n = count();
+    const size_t n = count();
     const std::string_view s(at_, n);
     at_ += n;
     return s;

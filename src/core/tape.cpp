@@ -61,19 +61,19 @@ void Tape::json(const JsonList& values) {
     if (value.is_array()) {
       const auto& array = value.get_ref<const Json::array_t&>();
       op(TapeOp::List);
-      u32(static_cast<uint32_t>(array.size()));
+      u64(array.size());
       frames.push_back(Frame{&value, 0, {}, {}});
     } else if (value.is_object()) {
       const auto& object = value.get_ref<const Json::object_t&>();
       op(TapeOp::Object);
-      u32(static_cast<uint32_t>(object.size()));
+      u64(object.size());
       frames.push_back(Frame{nullptr, 0, object.begin(), object.end()});
     } else {
       scalar(value);
     }
   };
   op(TapeOp::List);
-  u32(static_cast<uint32_t>(values.size()));
+  u64(values.size());
   for (const Json& root : values) {
     start(root);
     while (!frames.empty()) {

@@ -314,7 +314,7 @@ PyObject* new_ref(PyObject* o) {
 PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
   struct Frame {
     PyObject* out;  // owned by its parent (or by the root)
-    uint32_t left;
+    size_t left;
     Py_ssize_t index;
     bool object;
   };
@@ -340,13 +340,13 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
         return binary_to_py(bytes.data(), bytes.size());
       }
       case TapeOp::List: {
-        const uint32_t n = in.count();
-        PyObject* list = PyList_New(n);
+        const size_t n = in.count();
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
         if (list != nullptr && n != 0) frames.push_back(Frame{list, n, 0, false});
         return list;
       }
       case TapeOp::Object: {
-        const uint32_t n = in.count();
+        const size_t n = in.count();
         PyObject* dict = new_dict(n);
         if (dict != nullptr && n != 0) frames.push_back(Frame{dict, n, 0, true});
         return dict;

@@ -34,12 +34,12 @@ Json read_value(TapeReader& in) {
     }
     case TapeOp::List: {
       Json list = Json::array();
-      for (uint32_t n = in.count(); n > 0; --n) list.push_back(read_value(in));
+      for (size_t n = in.count(); n > 0; --n) list.push_back(read_value(in));
       return list;
     }
     case TapeOp::Object: {
       Json object = Json::object();
-      for (uint32_t n = in.count(); n > 0; --n) {
+      for (size_t n = in.count(); n > 0; --n) {
         const std::string key(in.text());
         object[key] = read_value(in);
       }
