@@ -3,8 +3,10 @@ pool, and resident memory across 200,000 sign calls.
 
 Floors, measured in the same run:
 - PyNaCl's SigningKey.sign of a 91-byte message (the size of a plain limit
-  order's signed message): libsodium plus a thin Python call;
-- cores x the single-thread throughput of Signer.sign, for sign_all."""
+  order's signed message): libsodium plus a thin Python call; Signer.sign
+  bar <= 0.6x, target 0.45x;
+- cores x the single-thread throughput of that PyNaCl call, for sign_all:
+  bar >= 2x, target 3x."""
 
 import os
 import time
@@ -45,27 +47,31 @@ def single(signer):
     rows = [(name, best[name]) for name in names]
     print_table("One signature", rows[0][0], rows)
     ratio = rows[1][1] / rows[0][1]
-    print(f"  Signer.sign / PyNaCl = {ratio:.2f}  (target <= 1.10)")
+    print(f"  Signer.sign / PyNaCl = {ratio:.2f}  (bar <= 0.60, target 0.45)")
     return ratio, rows[1][1]
 
 
 def batch(signer, n=10_000, rounds=15):
     orders = [dict(ORDER, price=50000.0 + i % 100) for i in range(n)]
     signer.sign_all(orders[:100])  # start the pool outside the timing
+    key = nacl.signing.SigningKey(bytes(range(32)))
+    msg = bytes(91)  # the length of the limit order's message
     one_by_one = orders[:1000]
-    best_batch = best_single = best_batch_cpu = float("inf")
-    for _ in range(rounds):  # alternate, so both see the same machine load
+    best_batch = best_single = best_pynacl = best_batch_cpu = float("inf")
+    for _ in range(rounds):  # alternate, so all see the same machine load
         cpu = time.process_time()
         best_batch = min(best_batch, _timed(lambda: signer.sign_all(orders)) / n)
         best_batch_cpu = min(best_batch_cpu, (time.process_time() - cpu) / n)
         best_single = min(best_single, _timed(lambda: [signer.sign(o) for o in one_by_one]) / len(one_by_one))
+        best_pynacl = min(best_pynacl, _timed(lambda: [key.sign(msg) for _ in one_by_one]) / len(one_by_one))
     single_ns = best_single * 1e9
     throughput = 1 / best_batch
-    floor = cores() * 1e9 / single_ns
+    floor = cores() / best_pynacl
     ratio = throughput / floor
     print(f"\nsign_all of {n:,} orders on {cores()} core(s)")
-    print(f"  {throughput:12,.0f} tx/s   floor: {cores()} x single-thread sign = {floor:12,.0f} tx/s")
-    print(f"  speed-up over one thread {throughput * single_ns / 1e9:.2f}x; ratio to floor {ratio:.2f}  (target >= 0.85)")
+    print(f"  {throughput:12,.0f} tx/s   floor: {cores()} x PyNaCl signing in one thread = {floor:12,.0f} tx/s")
+    print(f"  ratio to floor {ratio:.2f}  (bar >= 2, target 3); speed-up over Signer.sign in one thread "
+          f"{throughput * single_ns / 1e9:.2f}x")
     # CPU seconds per item of all threads against one thread's: below 1.0 the
     # pool adds work; wall-clock speed-up needs idle cores on top of this.
     print(f"  CPU work per item, pool vs one thread: {best_batch_cpu * 1e9 / single_ns:.2f}x"

@@ -169,6 +169,7 @@ def test_sign_orders_batch_shapes(signer):
     assert [t["nonce"] for t in txs] == [50, 51]
     assert verify(txs[0], message([a, b], 50, KP.pubkey, "devnet"))
     assert txs[0]["order_ids"] == [dict_order_id(a, 50, KP.pubkey), dict_order_id(b, 50, KP.pubkey, 1)]
+    assert list(txs[0].items()) == list(signer.sign_group([a, b], nonce=50).items())
     assert txs[1]["order_id"] == dict_order_id(c, 51, KP.pubkey)
     raises(ValueError, "orders array cannot be empty", signer.sign_orders_batch, [[a], []])
     assert signer.sign_orders_batch([]) == []

@@ -35,26 +35,20 @@ Status check_batch_nonce_range(uint64_t base, size_t n);
 Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vector<OrderItem> items,
                                                 uint64_t base_nonce);
 
-// TxSink takes over the signed transactions of a streamed batch, one call of
-// take(i, tx) per item on the calling thread, in index order; take returning
-// false stops the batch.
-class TxSink {
- public:
-  virtual bool take(size_t i, SignedTransaction&& tx) = 0;
+class RenderedSink;
 
- protected:
-  ~TxSink() = default;
-};
-
-// sign_all_streamed signs as sign_all does and hands each transaction to
-// `sink` while later ones are still being signed.
-Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink);
+// sign_all_streamed signs as sign_all does, renders each transaction on the
+// thread that signed it (render_signed, fyrn/tape.hpp) and hands it to `sink`
+// in index order while later ones are still being signed. Account and signer
+// of every transaction are the signer's own key.
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce,
+                         RenderedSink& sink);
 
 // sign_orders_batch_streamed signs batch i as one Orders transaction with
 // nonce base_nonce + i (an empty inner list fails with EmptyOrders), handing
 // each to `sink` as sign_all_streamed does.
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
-                                  uint64_t base_nonce, TxSink& sink);
+                                  uint64_t base_nonce, RenderedSink& sink);
 
 // batch_pool_usable says whether a batch of kParallelThreshold or more items
 // would run on the pool now (false in a forked child that inherited a running

@@ -70,27 +70,20 @@ Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain
 Result<PreparedMessage> prepare_action(const Action& action, SignatureDomain domain, const Pubkey& account,
                                        const std::optional<Pubkey>& signer, std::optional<uint64_t> nonce);
 
-// PreparedSink takes over the prepared messages of a streamed batch, one call
-// of take(i, prepared) per item on the calling thread, in index order; take
-// returning false stops the batch.
-class PreparedSink {
- public:
-  virtual bool take(size_t i, PreparedMessage&& prepared) = 0;
-
- protected:
-  ~PreparedSink() = default;
-};
+class RenderedSink;
 
 // prepare_all_streamed prepares item i as its own one-item orders transaction
 // with nonce base + i (base: the given one, or one process-clock value for the
-// whole call) and hands each to `sink` in input order while later ones are
+// whole call), renders each on the thread that prepared it (render_prepared,
+// fyrn/tape.hpp) and hands it to `sink` in input order while later ones are
 // still being prepared; on the worker pool from kParallelThreshold items
-// (fyrn/batch.hpp). Each carries order_id, never order_ids. No items: nothing
+// (fyrn/batch.hpp). The shared account is `account`, the signer `signer` or
+// else the account. Each carries order_id, never order_ids. No items: nothing
 // handed over and no nonce drawn. Nonces past 2^64−1 fail with InvalidNonce
 // before anything is prepared; any failing item fails the whole call.
 Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
                             const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
-                            PreparedSink& sink);
+                            RenderedSink& sink);
 
 // finalize_with_message checks `signature` (base58 text) against the record
 // and returns the signed transaction, consuming the record. The signature must

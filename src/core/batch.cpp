@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "fyrn/nonce.hpp"
+#include "fyrn/tape.hpp"
 #include "fyrn/unwind.hpp"
 #include "parallel.hpp"
 
@@ -488,10 +489,11 @@ struct SignGroups {
         count((n + size - 1) / size) {}
   size_t begin(size_t g) const { return g * size; }
   size_t length(size_t g) const { return std::min(size, n - g * size); }
-  // take hands group g's transactions to the sink in index order.
-  bool take(size_t g, std::vector<SignedTransaction>& out, TxSink& sink) const {
+  // take hands group g's renderings to the sink in index order, dropping each.
+  bool take(size_t g, std::vector<Tape>& rendered, RenderedSink& sink) const {
     for (size_t i = begin(g); i < begin(g) + length(g); ++i) {
-      if (!sink.take(i, std::move(out[i]))) return false;
+      const Tape tape = std::move(rendered[i]);
+      if (!sink.take(i, tape)) return false;
     }
     return true;
   }
@@ -517,30 +519,41 @@ namespace {
 
 // sign_grouped_streamed signs `items` (moved from) in groups through `sign_group` (a Signer
 // member taking a group's items, its length, its first nonce and its output)
-// and hands the transactions to the sink in index order.
+// and renders them where they were signed, then hands the renderings to the
+// sink in index order.
 template <typename Item, typename SignGroup>
 Status sign_grouped_streamed(const Signer& signer, std::vector<Item>& items, uint64_t base_nonce,
-                             TxSink& sink, SignGroup sign_group) {
+                             RenderedSink& sink, SignGroup sign_group) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return s;
+  if (items.empty()) return {};
+  if (!sink.begin(signer.pubkey_base58(), signer.pubkey_base58())) return {};
   std::vector<SignedTransaction> out(items.size());
+  std::vector<Tape> rendered(items.size());
   const SignGroups groups(items.size());
   return for_each_index_streamed(
       groups.count,
       [&](size_t g) {
         const size_t b = groups.begin(g);
-        return (signer.*sign_group)(&items[b], groups.length(g), base_nonce + b, &out[b]);
+        Status s = (signer.*sign_group)(&items[b], groups.length(g), base_nonce + b, &out[b]);
+        if (!s) return s;
+        for (size_t i = b; i < b + groups.length(g); ++i) {
+          render_signed(out[i], rendered[i]);
+          out[i] = SignedTransaction();  // freed here, by the thread that made it
+        }
+        return s;
       },
-      [&](size_t g) { return groups.take(g, out, sink); });
+      [&](size_t g) { return groups.take(g, rendered, sink); });
 }
 
 }  // namespace
 
-Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce, TxSink& sink) {
+Status sign_all_streamed(const Signer& signer, std::vector<OrderItem> items, uint64_t base_nonce,
+                         RenderedSink& sink) {
   return sign_grouped_streamed(signer, items, base_nonce, sink, &Signer::sign_single_items);
 }
 
 Status sign_orders_batch_streamed(const Signer& signer, std::vector<std::vector<OrderItem>> batches,
-                                  uint64_t base_nonce, TxSink& sink) {
+                                  uint64_t base_nonce, RenderedSink& sink) {
   return sign_grouped_streamed(signer, batches, base_nonce, sink, &Signer::sign_single_order_batches);
 }
 

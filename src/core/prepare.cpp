@@ -8,6 +8,7 @@
 #include "fyrn/batch.hpp"
 #include "fyrn/nonce.hpp"
 #include "fyrn/order_id.hpp"
+#include "fyrn/tape.hpp"
 #include "fyrn/wire.hpp"
 #include "parallel.hpp"
 
@@ -110,15 +111,23 @@ Result<PreparedMessage> prepare_action(const Action& action, SignatureDomain dom
 
 Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain, const Pubkey& account,
                             const std::optional<Pubkey>& signer, std::optional<uint64_t> base_nonce,
-                            PreparedSink& sink) {
+                            RenderedSink& sink) {
   if (items.empty()) return {};  // and no nonce drawn
   const uint64_t base = base_nonce ? *base_nonce : next_timestamp();
   if (Status s = check_batch_nonce_range(base, items.size()); !s) return s;
   const Pubkey resolved_signer = signer ? *signer : account;
-  return parallel_map_streamed<PreparedMessage>(
+  if (!sink.begin(account.to_base58(), resolved_signer.to_base58())) return {};
+  return parallel_map_streamed<Tape>(
       items.size(),
-      [&](size_t i) { return prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i); },
-      [&](size_t i, PreparedMessage&& prepared) { return sink.take(i, std::move(prepared)); });
+      [&](size_t i) -> Result<Tape> {
+        Result<PreparedMessage> prepared =
+            prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i);
+        if (!prepared) return std::move(prepared).error();
+        Tape rendered;
+        render_prepared(*prepared, rendered);
+        return rendered;
+      },
+      [&](size_t i, Tape&& rendered) { return sink.take(i, rendered); });
 }
 
 Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::string_view signature,

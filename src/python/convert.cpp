@@ -6,6 +6,7 @@
 
 #include "fyrn/base58.hpp"
 #include "fyrn/encoding.hpp"
+#include "fyrn/tape.hpp"
 
 #include <algorithm>
 #include <array>
@@ -54,7 +55,7 @@ constexpr std::string_view kCommonValueNames[] = {"ALO", "GTC", "IOC"};
 KeyTable<kCommonValueNames> g_common_values;
 
 // text_value_to_py returns a new reference to the str for a JSON text value.
-PyObject* text_value_to_py(const std::string& text) {
+PyObject* text_value_to_py(std::string_view text) {
   if (text.size() == 3) {
     for (size_t i = 0; i < std::size(kCommonValueNames); ++i) {
       if (text == kCommonValueNames[i]) {
@@ -94,7 +95,7 @@ constexpr std::array<int16_t, kKeySlots> make_key_slots() {
 constexpr std::array<int16_t, kKeySlots> kKeySlotsTable = make_key_slots();
 
 // object_key returns a new reference to the dict key for `name`.
-PyObject* object_key(JsonKeys vocabulary, const std::string& name) {
+PyObject* object_key(JsonKeys vocabulary, std::string_view name) {
   for (size_t at = key_hash(name) & (kKeySlots - 1);; at = (at + 1) & (kKeySlots - 1)) {
     const int16_t index = kKeySlotsTable[at];
     if (index < 0) break;
@@ -105,6 +106,16 @@ PyObject* object_key(JsonKeys vocabulary, const std::string& name) {
     }
   }
   return text_to_py(name);
+}
+
+// new_dict returns an empty dict with room for n entries, so that filling it
+// never grows it (the interpreter's own presizing; 3.10 to 3.13 have it).
+PyObject* new_dict(size_t n) {
+#if PY_VERSION_HEX < 0x030E0000
+  return _PyDict_NewPresized(static_cast<Py_ssize_t>(n));
+#else
+  return PyDict_New();
+#endif
 }
 
 // Sets dict[key] = value, taking over `value`; false with an exception set
@@ -128,6 +139,16 @@ PyObject* list_to_py(size_t n, Make&& make) {
   return list.release();
 }
 
+// unsigned_to_py: an int, or above 2^63−1 the nearest float.
+PyObject* unsigned_to_py(uint64_t u) {
+  if (u <= static_cast<uint64_t>(INT64_MAX)) return PyLong_FromUnsignedLongLong(u);
+  return PyFloat_FromDouble(static_cast<double>(u));  // rounds to nearest
+}
+
+PyObject* binary_to_py(const void* data, size_t size) {
+  return PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size));
+}
+
 // scalar_to_py returns a new reference to the Python form of a value that is
 // no array or object.
 PyObject* scalar_to_py(const Json& value) {
@@ -137,11 +158,8 @@ PyObject* scalar_to_py(const Json& value) {
       Py_RETURN_NONE;
     case Kind::boolean:
       return PyBool_FromLong(value.get_ref<const Json::boolean_t&>() ? 1 : 0);
-    case Kind::number_unsigned: {
-      const uint64_t u = value.get_ref<const Json::number_unsigned_t&>();
-      if (u <= static_cast<uint64_t>(INT64_MAX)) return PyLong_FromUnsignedLongLong(u);
-      return PyFloat_FromDouble(static_cast<double>(u));  // rounds to nearest
-    }
+    case Kind::number_unsigned:
+      return unsigned_to_py(value.get_ref<const Json::number_unsigned_t&>());
     case Kind::number_integer:
       return PyLong_FromLongLong(value.get_ref<const Json::number_integer_t&>());
     case Kind::number_float:
@@ -150,8 +168,7 @@ PyObject* scalar_to_py(const Json& value) {
       return text_value_to_py(value.get_ref<const Json::string_t&>());
     case Kind::binary: {
       const auto& bytes = value.get_ref<const Json::binary_t&>();
-      return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                       static_cast<Py_ssize_t>(bytes.size()));
+      return binary_to_py(bytes.data(), bytes.size());
     }
     case Kind::array:
     case Kind::object:
@@ -220,7 +237,7 @@ class Converter {
     }
     if (value.is_object()) {
       const auto& object = value.get_ref<const Json::object_t&>();
-      PyRef dict = PyRef::steal(PyDict_New());
+      PyRef dict = PyRef::steal(new_dict(object.size()));
       if (dict && !object.empty()) frames_.push_back(Frame{dict.get(), nullptr, 0, object.begin(), object.end()});
       return dict.release();
     }
@@ -247,73 +264,9 @@ PyObject* texts_to_py(const std::vector<std::string>& texts) {
   return list_to_py(texts.size(), [&](size_t i) { return text_to_py(texts[i]); });
 }
 
-}  // namespace
-
-PyObject* json_to_py(const Json& value) {
-  JsonKeys vocabulary = g_json_keys.keys();
-  if (!vocabulary) return nullptr;
-  return Converter(vocabulary).run(value);
-}
-
-PyObject* json_list_to_py(const std::vector<Json>& values) {
-  JsonKeys vocabulary = g_json_keys.keys();
-  if (!vocabulary) return nullptr;
-  return array_to_py(vocabulary, values);
-}
-
-// formed returns a new reference to `form` when there is one, else make().
-template <typename Make>
-PyObject* formed(const PyRef* form, Make&& make) {
-  if (form == nullptr || !*form) return make();
-  Py_INCREF(form->get());
-  return form->get();
-}
-
-PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key, const PreparedForms* forms) {
-  auto k = g_signed_keys.keys();
-  if (!k) return nullptr;
-  std::string_view own_text;
-  if (own_key != nullptr) {
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(own_key, &len);
-    if (utf8 == nullptr) return nullptr;
-    own_text = std::string_view(utf8, static_cast<size_t>(len));
-  }
-  auto key_text = [&](const std::string& text, const PyRef* form) -> PyObject* {
-    if (form != nullptr && *form) {
-      Py_INCREF(form->get());
-      return form->get();
-    }
-    if (own_key != nullptr && text == own_text) {
-      Py_INCREF(own_key);
-      return own_key;
-    }
-    return text_to_py(text);
-  };
-  PyRef dict = PyRef::steal(PyDict_New());
-  if (!dict) return nullptr;
-  PyObject* d = dict.get();
-  if (!put(d, k["actions"], formed(forms ? &forms->actions : nullptr, [&] { return json_list_to_py(tx.actions); })) ||
-      !put(d, k["nonce"], PyLong_FromUnsignedLongLong(tx.nonce)) ||
-      !put(d, k["account"], key_text(tx.account, forms ? &forms->account : nullptr)) ||
-      !put(d, k["signer"], key_text(tx.signer, forms ? &forms->signer : nullptr)) ||
-      !put(d, k["signature"], text_to_py(tx.signature))) {
-    return nullptr;
-  }
-  if (tx.order_id && !put(d, k["order_id"], text_to_py(*tx.order_id))) return nullptr;
-  if (tx.order_ids && !put(d, k["order_ids"], texts_to_py(*tx.order_ids))) return nullptr;
-  return dict.release();
-}
-
-PyObject* BatchList::finish(const fyrn::Status& status) {
-  if (failed_) return nullptr;
-  if (!status) return raise_error(status.error());
-  return list_.release();
-}
-
 // ascii_to_py returns a new str of text known to be ASCII (the renderings of
 // message bytes), without the UTF-8 decoder's pass over it.
-PyObject* ascii_to_py(const std::string& text) {
+PyObject* ascii_to_py(std::string_view text) {
   PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
   if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
   return str;
@@ -343,32 +296,289 @@ PyObject* base58_to_py(const std::vector<uint8_t>& bytes, const PyRef* given) {
   return ascii_to_py(base58::encode(bytes.data(), bytes.size()));
 }
 
-PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* forms) {
+// formed returns a new reference to `form` when there is one, else make().
+template <typename Make>
+PyObject* formed(const PyRef* form, Make&& make) {
+  if (form == nullptr || !*form) return make();
+  Py_INCREF(form->get());
+  return form->get();
+}
+
+PyObject* new_ref(PyObject* o) {
+  Py_INCREF(o);
+  return o;
+}
+
+// tape_json_to_py reads a list of JSON values from a tape (Tape::json) into a
+// new list, with its own stack as Converter does.
+PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
+  struct Frame {
+    PyObject* out;  // owned by its parent (or by the root)
+    size_t left;
+    Py_ssize_t index;
+    bool object;
+  };
+  std::vector<Frame> frames;
+  auto value = [&]() -> PyObject* {
+    switch (in.op()) {
+      case TapeOp::Null:
+        Py_RETURN_NONE;
+      case TapeOp::False:
+        Py_RETURN_FALSE;
+      case TapeOp::True:
+        Py_RETURN_TRUE;
+      case TapeOp::Unsigned:
+        return unsigned_to_py(in.u64());
+      case TapeOp::Signed:
+        return PyLong_FromLongLong(in.i64());
+      case TapeOp::Float:
+        return PyFloat_FromDouble(in.f64());
+      case TapeOp::Text:
+        return text_value_to_py(in.text());
+      case TapeOp::Binary: {
+        const std::string_view bytes = in.text();
+        return binary_to_py(bytes.data(), bytes.size());
+      }
+      case TapeOp::List: {
+        const size_t n = in.count();
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+        if (list != nullptr && n != 0) frames.push_back(Frame{list, n, 0, false});
+        return list;
+      }
+      case TapeOp::Object: {
+        const size_t n = in.count();
+        PyObject* dict = new_dict(n);
+        if (dict != nullptr && n != 0) frames.push_back(Frame{dict, n, 0, true});
+        return dict;
+      }
+    }
+    PyErr_SetString(PyExc_ValueError, "JSON value has no Python form");
+    return nullptr;
+  };
+  PyRef root = PyRef::steal(value());
+  if (!root) return nullptr;
+  while (!frames.empty()) {
+    Frame& f = frames.back();
+    if (f.left == 0) {
+      frames.pop_back();
+      continue;
+    }
+    --f.left;
+    PyObject* container = f.out;  // `f` may move once value() opens a container
+    if (f.object) {
+      PyRef key = PyRef::steal(object_key(vocabulary, in.text()));
+      if (!key || !put(container, key.get(), value())) return nullptr;
+    } else {
+      const Py_ssize_t i = f.index++;
+      PyObject* element = value();
+      if (element == nullptr) return nullptr;  // the unfilled slots are NULL, which the list tolerates
+      PyList_SET_ITEM(container, i, element);
+    }
+  }
+  return root.release();
+}
+
+// The result dicts are built from one of two sources: the core's record itself
+// (single calls, and records read back from the caller, with their forms) or
+// a batch worker's rendering of it (fyrn/tape.hpp). prepared_dict and
+// signed_dict fix the keys and their order for both; a tape source reads its
+// fields in exactly the order these call them, which is the order
+// render_prepared and render_signed write them.
+
+class RecordSource {
+ public:
+  explicit RecordSource(const PreparedForms* forms) : forms_(forms) {}
+
+ protected:
+  const PyRef* form(PyRef PreparedForms::*member) const { return forms_ ? &(forms_->*member) : nullptr; }
+  PyObject* actions(const JsonList& actions) const {
+    return formed(form(&PreparedForms::actions), [&] { return json_list_to_py(actions); });
+  }
+
+ private:
+  const PreparedForms* forms_;
+};
+
+class PreparedRecord : RecordSource {
+ public:
+  PreparedRecord(const PreparedMessage& m, const PreparedForms* forms) : RecordSource(forms), m_(m) {}
+  PyObject* message_bytes() {
+    return formed(form(&PreparedForms::message_bytes),
+                  [&] { return binary_to_py(m_.message_bytes.data(), m_.message_bytes.size()); });
+  }
+  PyObject* message_base58() { return base58_to_py(m_.message_bytes, form(&PreparedForms::message_base58)); }
+  PyObject* message_base64() {
+    return encoded_to_py(base64_len(m_.message_bytes.size()), m_.message_bytes, &base64_encode_to);
+  }
+  PyObject* message_hex() { return encoded_to_py(2 * m_.message_bytes.size(), m_.message_bytes, &hex_encode_to); }
+  bool has_order_id() { return m_.order_id.has_value(); }
+  PyObject* order_id() { return text_to_py(*m_.order_id); }
+  bool has_order_ids() { return m_.order_ids.has_value(); }
+  PyObject* order_ids() { return texts_to_py(*m_.order_ids); }
+  PyObject* actions() { return RecordSource::actions(m_.actions); }
+  PyObject* account() { return formed(form(&PreparedForms::account), [&] { return text_to_py(m_.account); }); }
+  PyObject* signer() { return formed(form(&PreparedForms::signer), [&] { return text_to_py(m_.signer); }); }
+  PyObject* nonce() { return PyLong_FromUnsignedLongLong(m_.nonce); }
+
+ private:
+  const PreparedMessage& m_;
+};
+
+class SignedRecord : RecordSource {
+ public:
+  SignedRecord(const SignedTransaction& tx, PyObject* own_key, std::string_view own_text, const PreparedForms* forms)
+      : RecordSource(forms), tx_(tx), own_key_(own_key), own_text_(own_text) {}
+  PyObject* actions() { return RecordSource::actions(tx_.actions); }
+  PyObject* nonce() { return PyLong_FromUnsignedLongLong(tx_.nonce); }
+  PyObject* account() { return key_text(tx_.account, form(&PreparedForms::account)); }
+  PyObject* signer() { return key_text(tx_.signer, form(&PreparedForms::signer)); }
+  PyObject* signature() { return text_to_py(tx_.signature); }
+  bool has_order_id() { return tx_.order_id.has_value(); }
+  PyObject* order_id() { return text_to_py(*tx_.order_id); }
+  bool has_order_ids() { return tx_.order_ids.has_value(); }
+  PyObject* order_ids() { return texts_to_py(*tx_.order_ids); }
+
+ private:
+  PyObject* key_text(const std::string& text, const PyRef* form) {
+    if (form != nullptr && *form) return new_ref(form->get());
+    if (own_key_ != nullptr && text == own_text_) return new_ref(own_key_);
+    return text_to_py(text);
+  }
+  const SignedTransaction& tx_;
+  PyObject* own_key_;
+  std::string_view own_text_;
+};
+
+// TapeSource reads a rendered result; account and signer are the batch's.
+class TapeSource {
+ public:
+  TapeSource(const Tape& tape, JsonKeys vocabulary, PyObject* account, PyObject* signer)
+      : in_(tape), vocabulary_(vocabulary), account_(account), signer_(signer) {}
+  PyObject* message_bytes() { return binary(in_.text()); }
+  PyObject* message_base58() { return ascii_to_py(in_.text()); }
+  PyObject* message_base64() { return ascii_to_py(in_.text()); }
+  PyObject* message_hex() { return ascii_to_py(in_.text()); }
+  PyObject* signature() { return ascii_to_py(in_.text()); }
+  bool has_order_id() { return in_.flag(); }
+  PyObject* order_id() { return ascii_to_py(in_.text()); }
+  bool has_order_ids() { return in_.flag(); }
+  PyObject* order_ids() {
+    return list_to_py(in_.u64(), [&](size_t) { return ascii_to_py(in_.text()); });
+  }
+  PyObject* actions() { return tape_json_to_py(vocabulary_, in_); }
+  PyObject* account() { return new_ref(account_); }
+  PyObject* signer() { return new_ref(signer_); }
+  PyObject* nonce() { return PyLong_FromUnsignedLongLong(in_.u64()); }
+
+ private:
+  static PyObject* binary(std::string_view bytes) { return binary_to_py(bytes.data(), bytes.size()); }
+  TapeReader in_;
+  JsonKeys vocabulary_;
+  PyObject* account_;
+  PyObject* signer_;
+};
+
+// prepared_dict: "message_bytes", "message_base58", "message_base64",
+// "message_hex", then "order_id" and "order_ids" when present, "actions",
+// "account", "signer", "nonce".
+template <typename Source>
+PyObject* prepared_dict(Source& src) {
   auto k = g_prepared_keys.keys();
   if (!k) return nullptr;
-  const std::vector<uint8_t>& bytes = prepared.message_bytes;
-  PyRef dict = PyRef::steal(PyDict_New());
+  PyRef dict = PyRef::steal(new_dict(std::size(kPreparedKeyNames)));
   if (!dict) return nullptr;
   PyObject* d = dict.get();
-  if (!put(d, k["message_bytes"], formed(forms ? &forms->message_bytes : nullptr, [&] {
-             return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<Py_ssize_t>(bytes.size()));
-           })) ||
-      !put(d, k["message_base58"], base58_to_py(bytes, forms ? &forms->message_base58 : nullptr)) ||
-      !put(d, k["message_base64"], encoded_to_py(base64_len(bytes.size()), bytes, &base64_encode_to)) ||
-      !put(d, k["message_hex"], encoded_to_py(2 * bytes.size(), bytes, &hex_encode_to))) {
+  if (!put(d, k["message_bytes"], src.message_bytes()) || !put(d, k["message_base58"], src.message_base58()) ||
+      !put(d, k["message_base64"], src.message_base64()) || !put(d, k["message_hex"], src.message_hex())) {
     return nullptr;
   }
-  if (prepared.order_id && !put(d, k["order_id"], text_to_py(*prepared.order_id))) return nullptr;
-  if (prepared.order_ids && !put(d, k["order_ids"], texts_to_py(*prepared.order_ids))) return nullptr;
-  if (!put(d, k["actions"],
-           formed(forms ? &forms->actions : nullptr, [&] { return json_list_to_py(prepared.actions); })) ||
-      !put(d, k["account"], formed(forms ? &forms->account : nullptr, [&] { return text_to_py(prepared.account); })) ||
-      !put(d, k["signer"], formed(forms ? &forms->signer : nullptr, [&] { return text_to_py(prepared.signer); })) ||
-      !put(d, k["nonce"], PyLong_FromUnsignedLongLong(prepared.nonce))) {
+  if (src.has_order_id() && !put(d, k["order_id"], src.order_id())) return nullptr;
+  if (src.has_order_ids() && !put(d, k["order_ids"], src.order_ids())) return nullptr;
+  if (!put(d, k["actions"], src.actions()) || !put(d, k["account"], src.account()) ||
+      !put(d, k["signer"], src.signer()) || !put(d, k["nonce"], src.nonce())) {
     return nullptr;
   }
   return dict.release();
+}
+
+// signed_dict: "actions", "nonce", "account", "signer", "signature", then
+// "order_id" and "order_ids" when present.
+template <typename Source>
+PyObject* signed_dict(Source& src) {
+  auto k = g_signed_keys.keys();
+  if (!k) return nullptr;
+  PyRef dict = PyRef::steal(new_dict(std::size(kSignedKeyNames)));
+  if (!dict) return nullptr;
+  PyObject* d = dict.get();
+  if (!put(d, k["actions"], src.actions()) || !put(d, k["nonce"], src.nonce()) ||
+      !put(d, k["account"], src.account()) || !put(d, k["signer"], src.signer()) ||
+      !put(d, k["signature"], src.signature())) {
+    return nullptr;
+  }
+  if (src.has_order_id() && !put(d, k["order_id"], src.order_id())) return nullptr;
+  if (src.has_order_ids() && !put(d, k["order_ids"], src.order_ids())) return nullptr;
+  return dict.release();
+}
+
+}  // namespace
+
+PyObject* json_to_py(const Json& value) {
+  JsonKeys vocabulary = g_json_keys.keys();
+  if (!vocabulary) return nullptr;
+  return Converter(vocabulary).run(value);
+}
+
+PyObject* json_list_to_py(const std::vector<Json>& values) {
+  JsonKeys vocabulary = g_json_keys.keys();
+  if (!vocabulary) return nullptr;
+  return array_to_py(vocabulary, values);
+}
+
+PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key, const PreparedForms* forms) {
+  std::string_view own_text;
+  if (own_key != nullptr) {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(own_key, &len);
+    if (utf8 == nullptr) return nullptr;
+    own_text = std::string_view(utf8, static_cast<size_t>(len));
+  }
+  SignedRecord src(tx, own_key, own_text, forms);
+  return signed_dict(src);
+}
+
+PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* forms) {
+  PreparedRecord src(prepared, forms);
+  return prepared_dict(src);
+}
+
+bool RenderedList::begin(std::string_view account, std::string_view signer) {
+  std::string_view own_text;
+  if (own_key_ != nullptr) {
+    Py_ssize_t len = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(own_key_, &len);
+    if (utf8 == nullptr) return put(0, nullptr);
+    own_text = std::string_view(utf8, static_cast<size_t>(len));
+  }
+  auto shared = [&](std::string_view text) {
+    return own_key_ != nullptr && text == own_text ? PyRef::borrow(own_key_) : PyRef::steal(text_to_py(text));
+  };
+  account_ = shared(account);
+  signer_ = signer == account ? PyRef::borrow(account_.get()) : shared(signer);
+  failed_ = !account_ || !signer_;
+  return !failed_;
+}
+
+bool RenderedList::take(size_t i, const Tape& result) {
+  JsonKeys vocabulary = g_json_keys.keys();
+  if (!vocabulary) return put(i, nullptr);
+  TapeSource src(result, vocabulary, account_.get(), signer_.get());
+  return put(i, kind_ == Kind::Prepared ? prepared_dict(src) : signed_dict(src));
+}
+
+PyObject* RenderedList::finish(const fyrn::Status& status) {
+  if (failed_) return nullptr;
+  if (!status) return raise_error(status.error());
+  return list_.release();
 }
 
 }  // namespace fyrn::py

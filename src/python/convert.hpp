@@ -9,6 +9,7 @@
 
 #include "fyrn/json.hpp"
 #include "fyrn/prepare.hpp"
+#include "fyrn/tape.hpp"
 
 namespace fyrn::py {
 
@@ -53,14 +54,26 @@ PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nu
 // given, belong to `prepared` as it was read back.
 PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedForms* forms = nullptr);
 
-// BatchList collects a batch's result dicts while the batch is still running:
-// each result is converted as soon as it is handed over, and the whole list is
-// dropped if any item (or any conversion) fails.
-class BatchList {
+// RenderedList collects a batch's result dicts while the batch is still
+// running: each rendered result (fyrn/tape.hpp) becomes its dict, prepared or
+// signed, as soon as it is handed over, every dict sharing one str of the
+// account and one of the signer (`own_key`, a str of the signing key's base58
+// text, where they hold that text); the whole list is dropped if any item (or
+// any conversion) fails.
+class RenderedList final : public fyrn::RenderedSink {
  public:
-  explicit BatchList(size_t n) : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))) {}
+  enum class Kind { Prepared, Signed };
+  RenderedList(size_t n, Kind kind, PyObject* own_key = nullptr)
+      : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))), kind_(kind), own_key_(own_key) {}
   explicit operator bool() const { return static_cast<bool>(list_); }
 
+  bool begin(std::string_view account, std::string_view signer) override;
+  bool take(size_t i, const fyrn::Tape& result) override;
+
+  // finish returns the list, or nullptr with the exception of the first failure.
+  PyObject* finish(const fyrn::Status& status);
+
+ private:
   // put stores `dict` (a new reference) at i; a nullptr (conversion failed,
   // exception set) returns false, which stops the batch.
   bool put(size_t i, PyObject* dict) {
@@ -72,11 +85,10 @@ class BatchList {
     return true;
   }
 
-  // finish returns the list, or nullptr with the exception of the first failure.
-  PyObject* finish(const fyrn::Status& status);
-
- private:
   PyRef list_;
+  Kind kind_;
+  PyObject* own_key_;
+  PyRef account_, signer_;
   bool failed_ = false;
 };
 

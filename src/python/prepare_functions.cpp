@@ -89,22 +89,14 @@ PyObject* prepare_one(Args& own, const Common& c) {
   return prepared_to_py(*prepared);
 }
 
-// PreparedList converts each prepared message of a batch as it is handed over.
-class PreparedList final : public fyrn::PreparedSink {
- public:
-  explicit PreparedList(size_t n) : list(n) {}
-  bool take(size_t i, fyrn::PreparedMessage&& m) override { return list.put(i, prepared_to_py(m)); }
-  BatchList list;
-};
-
 // prepare_each prepares every order as its own transaction, nonces base + i,
 // converting each result while later ones are still being prepared.
 PyObject* prepare_each(OrderListArgs& own, const Common& c) {
-  PreparedList out(own.items.size());
-  if (!out.list) return nullptr;
+  RenderedList out(own.items.size(), RenderedList::Kind::Prepared);
+  if (!out) return nullptr;
   const fyrn::Status status =
       fyrn::prepare_all_streamed(std::move(own.items), c.domain, c.account, c.signer, c.nonce, out);
-  return out.list.finish(status);
+  return out.finish(status);
 }
 
 // prepare is the row of a prepare function: Args converts and builds its

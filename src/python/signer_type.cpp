@@ -264,28 +264,17 @@ PyObject* one_transaction(fyrn::Signer& s, PyObject* const* argv) {
 
 // ---- batches ---------------------------------------------------------------
 
-// SignedList converts each transaction of a batch as it is handed over.
-class SignedList final : public fyrn::TxSink {
- public:
-  SignedList(size_t n, PyObject* own_key) : list(n), own_key_(own_key) {}
-  bool take(size_t i, fyrn::SignedTransaction&& tx) override { return list.put(i, signed_to_py(tx, own_key_)); }
-  BatchList list;
-
- private:
-  PyObject* own_key_;
-};
-
 // sign_batch signs a non-empty batch with base nonce the one given or the
 // process clock (never the signer's own strategy).
 template <typename Items, typename SignStreamed>
 PyObject* sign_batch(fyrn::Signer& s, Items&& items, const std::optional<uint64_t>& base_nonce,
                      SignStreamed&& sign_streamed) {
   if (items.empty()) return PyList_New(0);
-  SignedList out(items.size(), own_pubkey(s));
-  if (!out.list) return nullptr;
+  RenderedList out(items.size(), RenderedList::Kind::Signed, own_pubkey(s));
+  if (!out) return nullptr;
   const uint64_t base = base_nonce ? *base_nonce : fyrn::next_timestamp();
   const fyrn::Status status = sign_streamed(s, std::move(items), base, out);
-  return out.list.finish(status);
+  return out.finish(status);
 }
 
 PyObject* sign_all(fyrn::Signer& s, PyObject* const* argv) {

@@ -1,0 +1,114 @@
+// fyrn/tape.hpp: batch results rendered where they are made.
+//
+// A batch worker that has signed or prepared an item renders the result into
+// a Tape: one contiguous buffer holding every text of the result already
+// rendered (base58, base64, hex) and the shape and scalars of its JSON. The
+// thread that turns results into the caller's objects then reads one buffer
+// front to back, instead of rendering texts itself and chasing the record's
+// many small allocations, made and to be freed on another core.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "fyrn/json.hpp"
+#include "fyrn/prepare.hpp"
+
+namespace fyrn {
+
+// TapeOp tags one JSON value on a tape. List and Object are followed by their
+// element count (8 bytes), an Object's members by key text then value;
+// Unsigned, Signed and Float by 8 bytes, Text and Binary by a text.
+enum class TapeOp : uint8_t { Null, False, True, Unsigned, Signed, Float, Text, Binary, List, Object };
+
+// Tape is a write-once buffer of fields, read back in the order written.
+class Tape {
+ public:
+  void u64(uint64_t v) { raw(&v, sizeof v); }
+  void flag(bool v) { op(v ? TapeOp::True : TapeOp::False); }
+  // text writes the length (8 bytes) and the bytes.
+  void text(std::string_view s) {
+    u64(s.size());
+    raw(s.data(), s.size());
+  }
+  // text_of writes a text of n bytes that fill(p) writes at p.
+  template <typename Fill>
+  void text_of(size_t n, Fill&& fill) {
+    u64(n);
+    const size_t at = buf_.size();
+    buf_.resize(at + n);
+    fill(buf_.data() + at);
+  }
+  // json writes the values of `values` as a list, without recursion.
+  void json(const JsonList& values);
+  void reserve(size_t n) { buf_.reserve(n); }
+  const std::string& data() const { return buf_; }
+
+ private:
+  friend class TapeReader;
+  void op(TapeOp o) { buf_.push_back(static_cast<char>(o)); }
+  void raw(const void* p, size_t n) { buf_.append(static_cast<const char*>(p), n); }
+  void scalar(const Json& value);
+
+  std::string buf_;
+};
+
+// TapeReader reads a tape's fields in the order they were written. Reading
+// past the end, or a field of another kind, is a fault of the code that wrote
+// the tape: the reader does not check.
+class TapeReader {
+ public:
+  explicit TapeReader(const Tape& tape) : at_(tape.buf_.data()) {}
+
+  uint64_t u64() { return fixed<uint64_t>(); }
+  double f64() { return fixed<double>(); }
+  int64_t i64() { return fixed<int64_t>(); }
+  size_t count() { return fixed<uint64_t>(); }
+  bool flag() { return op() == TapeOp::True; }
+  TapeOp op() { return static_cast<TapeOp>(*at_++); }
+  std::string_view text() {
+    const size_t n = count();
+    const std::string_view s(at_, n);
+    at_ += n;
+    return s;
+  }
+
+ private:
+  template <typename T>
+  T fixed() {
+    T v;
+    std::memcpy(&v, at_, sizeof v);
+    at_ += sizeof v;
+    return v;
+  }
+  const char* at_;
+};
+
+// The fields of a rendered result, in order. Neither carries the account or
+// the signer: every result of a batch shares them (see RenderedSink).
+//
+// render_prepared: message bytes, their base58, base64 and hex texts, a flag
+// and the text of order_id, a flag and the texts (count first) of order_ids,
+// the actions, the nonce.
+void render_prepared(const PreparedMessage& prepared, Tape& out);
+// render_signed: the actions, the nonce, the signature text, then order_id and
+// order_ids as render_prepared writes them.
+void render_signed(const SignedTransaction& tx, Tape& out);
+
+// RenderedSink takes over the rendered results of a streamed batch on the
+// calling thread: begin once, with the account and signer texts every result
+// of the batch shares, then take(i, tape) per item in index order. Returning
+// false from either stops the batch.
+class RenderedSink {
+ public:
+  virtual bool begin(std::string_view account, std::string_view signer) = 0;
+  virtual bool take(size_t i, const Tape& result) = 0;
+
+ protected:
+  ~RenderedSink() = default;
+};
+
+}  // namespace fyrn
