@@ -1,7 +1,7 @@
 // fyrn/tape.hpp: batch results rendered where they are made.
 //
-// A batch worker that has signed or prepared an item renders the result into
-// a Tape: one contiguous buffer holding every text of the result already
+// A batch worker that has signed or prepared a group of items renders the
+// results into a Tape: one contiguous buffer holding every text of the result already
 // rendered (base58, base64, hex) and the shape and scalars of its JSON. The
 // thread that turns results into the caller's objects then reads one buffer
 // front to back, instead of rendering texts itself and chasing the record's
@@ -100,12 +100,13 @@ void render_signed(const SignedTransaction& tx, Tape& out);
 
 // RenderedSink takes over the rendered results of a streamed batch on the
 // calling thread: begin once, with the account and signer texts every result
-// of the batch shares, then take(i, tape) per item in index order. Returning
-// false from either stops the batch.
+// of the batch shares, then take(i, in) per item in index order, `in` being
+// at the start of result i (several results share one tape), which take
+// reads whole. Returning false from either stops the batch.
 class RenderedSink {
  public:
   virtual bool begin(std::string_view account, std::string_view signer) = 0;
-  virtual bool take(size_t i, const Tape& result) = 0;
+  virtual bool take(size_t i, TapeReader& in) = 0;
 
  protected:
   ~RenderedSink() = default;

@@ -479,26 +479,6 @@ Status check_batch_nonce_range(uint64_t base, size_t n) {
 
 namespace {
 
-// SignGroups cuts a batch of n transactions into groups of consecutive ones
-// that share one call of the eight-lane signer (Signer::sign_single_items).
-// Groups hold eight, or fewer where that keeps at least kParallelThreshold
-// groups for a batch of kParallelThreshold or more: the pool counts indices.
-struct SignGroups {
-  explicit SignGroups(size_t n)
-      : size(n < kParallelThreshold ? 8 : std::clamp<size_t>(n / kParallelThreshold, 1, 8)), n(n),
-        count((n + size - 1) / size) {}
-  size_t begin(size_t g) const { return g * size; }
-  size_t length(size_t g) const { return std::min(size, n - g * size); }
-  // take hands group g's renderings to the sink in index order, dropping each.
-  bool take(size_t g, std::vector<Tape>& rendered, RenderedSink& sink) const {
-    for (size_t i = begin(g); i < begin(g) + length(g); ++i) {
-      const Tape tape = std::move(rendered[i]);
-      if (!sink.take(i, tape)) return false;
-    }
-    return true;
-  }
-  size_t size, n, count;
-};
 
 }  // namespace
 
@@ -506,7 +486,7 @@ Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vecto
                                                 uint64_t base_nonce) {
   if (Status s = check_batch_nonce_range(base_nonce, items.size()); !s) return std::move(s).error();
   std::vector<SignedTransaction> out(items.size());
-  const SignGroups groups(items.size());
+  const ItemGroups groups(items.size());
   Status s = for_each_index(groups.count, [&](size_t g) {
     const size_t b = groups.begin(g);
     return signer.sign_single_items(&items[b], groups.length(g), base_nonce + b, &out[b]);
@@ -528,21 +508,18 @@ Status sign_grouped_streamed(const Signer& signer, std::vector<Item>& items, uin
   if (items.empty()) return {};
   if (!sink.begin(signer.pubkey_base58(), signer.pubkey_base58())) return {};
   std::vector<SignedTransaction> out(items.size());
-  std::vector<Tape> rendered(items.size());
-  const SignGroups groups(items.size());
-  return for_each_index_streamed(
-      groups.count,
-      [&](size_t g) {
-        const size_t b = groups.begin(g);
-        Status s = (signer.*sign_group)(&items[b], groups.length(g), base_nonce + b, &out[b]);
+  return render_groups_streamed(
+      items.size(),
+      [&](size_t b, size_t n, Tape& tape) {
+        Status s = (signer.*sign_group)(&items[b], n, base_nonce + b, &out[b]);
         if (!s) return s;
-        for (size_t i = b; i < b + groups.length(g); ++i) {
-          render_signed(out[i], rendered[i]);
+        for (size_t i = b; i < b + n; ++i) {
+          render_signed(out[i], tape);
           out[i] = SignedTransaction();  // freed here, by the thread that made it
         }
         return s;
       },
-      [&](size_t g) { return groups.take(g, rendered, sink); });
+      sink);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // batch functions of fyrn/batch.hpp and fyrn/prepare.hpp.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <type_traits>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "fyrn/batch.hpp"
 #include "fyrn/error.hpp"
+#include "fyrn/tape.hpp"
 
 namespace fyrn {
 
@@ -85,26 +87,43 @@ Result<std::vector<T>> parallel_map(size_t n, Fn&& fn) {
   return out;
 }
 
-// parallel_map_streamed computes fn(i) (returning Result<T>) for every i and
-// hands each value to consume(i, T&&) on the calling thread in index order,
-// overlapping with the remaining work (see for_each_index_streamed). Returns
-// the first recorded failure, or ok; consume returning false stops the batch.
-template <typename T, typename Fn, typename Consume>
-Status parallel_map_streamed(size_t n, Fn&& fn, Consume&& consume) {
-  static_assert(std::is_default_constructible_v<T>, "parallel_map_streamed writes into pre-sized slots");
-  std::vector<T> slots(n);
-  auto body = [&](size_t i) -> Status {
-    Result<T> r = fn(i);
-    if (!r) return std::move(r).error();
-    slots[i] = std::move(r).value();
-    return {};
-  };
-  auto sink = [&](size_t i) -> bool {
-    T value = std::move(slots[i]);
-    slots[i] = T();
-    return consume(i, std::move(value));
-  };
-  return for_each_index_streamed(n, body, sink);
+// ItemGroups cuts a batch of n items into groups of consecutive ones, each one
+// index of the pool: eight, or fewer where that keeps at least
+// kParallelThreshold groups for a batch of kParallelThreshold or more (the
+// pool counts indices). Eight items share one call of the eight-lane signer
+// (Signer::sign_single_items) and one tape.
+struct ItemGroups {
+  explicit ItemGroups(size_t n)
+      : size(n < kParallelThreshold ? 8 : std::clamp<size_t>(n / kParallelThreshold, 1, 8)), n(n),
+        count((n + size - 1) / size) {}
+  size_t begin(size_t g) const { return g * size; }
+  size_t length(size_t g) const { return std::min(size, n - g * size); }
+  size_t size, n, count;
+};
+
+// render_groups_streamed runs render(begin, length, tape) for every group of
+// n items (see ItemGroups), which renders the group's results into one tape
+// in index order, and hands the results to sink.take(i, reader) on the
+// calling thread in index order, overlapping with the remaining work (see
+// for_each_index_streamed). Returns the first recorded failure, or ok.
+template <typename Render>
+Status render_groups_streamed(size_t n, Render&& render, RenderedSink& sink) {
+  const ItemGroups groups(n);
+  std::vector<Tape> rendered(groups.count);
+  return for_each_index_streamed(
+      groups.count,
+      [&](size_t g) -> Status {
+        rendered[g].reserve(1024 * groups.length(g));  // about what an order's results take
+        return render(groups.begin(g), groups.length(g), rendered[g]);
+      },
+      [&](size_t g) {
+        const Tape tape = std::move(rendered[g]);  // freed once its results are taken
+        TapeReader in(tape);
+        for (size_t i = groups.begin(g); i < groups.begin(g) + groups.length(g); ++i) {
+          if (!sink.take(i, in)) return false;
+        }
+        return true;
+      });
 }
 
 }  // namespace fyrn

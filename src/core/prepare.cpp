@@ -117,17 +117,18 @@ Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain
   if (Status s = check_batch_nonce_range(base, items.size()); !s) return s;
   const Pubkey resolved_signer = signer ? *signer : account;
   if (!sink.begin(account.to_base58(), resolved_signer.to_base58())) return {};
-  return parallel_map_streamed<Tape>(
+  return render_groups_streamed(
       items.size(),
-      [&](size_t i) -> Result<Tape> {
-        Result<PreparedMessage> prepared =
-            prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i);
-        if (!prepared) return std::move(prepared).error();
-        Tape rendered;
-        render_prepared(*prepared, rendered);
-        return rendered;
+      [&](size_t b, size_t n, Tape& tape) -> Status {
+        for (size_t i = b; i < b + n; ++i) {
+          Result<PreparedMessage> prepared =
+              prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i);
+          if (!prepared) return std::move(prepared).error();
+          render_prepared(*prepared, tape);  // and the record is freed here, by the thread that made it
+        }
+        return {};
       },
-      [&](size_t i, Tape&& rendered) { return sink.take(i, rendered); });
+      sink);
 }
 
 Result<SignedTransaction> finalize_with_message(PreparedMessage prepared, std::string_view signature,

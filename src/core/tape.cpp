@@ -116,8 +116,6 @@ void order_ids(const std::optional<std::string>& one, const std::optional<std::v
 void render_prepared(const PreparedMessage& prepared, Tape& out) {
   const std::vector<uint8_t>& bytes = prepared.message_bytes;
   const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  // About what the texts take: 1 + 1.37 + 1.33 + 2 bytes per message byte.
-  out.reserve(6 * bytes.size() + 256);
   out.text(raw);
   out.text(base58::encode(bytes.data(), bytes.size()));
   out.text_of(base64_len(bytes.size()), [&](char* p) { base64_encode_to(p, bytes.data(), bytes.size()); });
@@ -128,7 +126,6 @@ void render_prepared(const PreparedMessage& prepared, Tape& out) {
 }
 
 void render_signed(const SignedTransaction& tx, Tape& out) {
-  out.reserve(512);
   out.json(tx.actions);
   out.u64(tx.nonce);
   out.text(tx.signature);

@@ -452,8 +452,8 @@ class SignedRecord : RecordSource {
 // TapeSource reads a rendered result; account and signer are the batch's.
 class TapeSource {
  public:
-  TapeSource(const Tape& tape, JsonKeys vocabulary, PyObject* account, PyObject* signer)
-      : in_(tape), vocabulary_(vocabulary), account_(account), signer_(signer) {}
+  TapeSource(TapeReader& in, JsonKeys vocabulary, PyObject* account, PyObject* signer)
+      : in_(in), vocabulary_(vocabulary), account_(account), signer_(signer) {}
   PyObject* message_bytes() { return binary(in_.text()); }
   PyObject* message_base58() { return ascii_to_py(in_.text()); }
   PyObject* message_base64() { return ascii_to_py(in_.text()); }
@@ -472,7 +472,7 @@ class TapeSource {
 
  private:
   static PyObject* binary(std::string_view bytes) { return binary_to_py(bytes.data(), bytes.size()); }
-  TapeReader in_;
+  TapeReader& in_;
   JsonKeys vocabulary_;
   PyObject* account_;
   PyObject* signer_;
@@ -568,10 +568,10 @@ bool RenderedList::begin(std::string_view account, std::string_view signer) {
   return !failed_;
 }
 
-bool RenderedList::take(size_t i, const Tape& result) {
+bool RenderedList::take(size_t i, TapeReader& in) {
   JsonKeys vocabulary = g_json_keys.keys();
   if (!vocabulary) return put(i, nullptr);
-  TapeSource src(result, vocabulary, account_.get(), signer_.get());
+  TapeSource src(in, vocabulary, account_.get(), signer_.get());
   return put(i, kind_ == Kind::Prepared ? prepared_dict(src) : signed_dict(src));
 }
 

@@ -68,7 +68,7 @@ class RenderedList final : public fyrn::RenderedSink {
   explicit operator bool() const { return static_cast<bool>(list_); }
 
   bool begin(std::string_view account, std::string_view signer) override;
-  bool take(size_t i, const fyrn::Tape& result) override;
+  bool take(size_t i, fyrn::TapeReader& in) override;
 
   // finish returns the list, or nullptr with the exception of the first failure.
   PyObject* finish(const fyrn::Status& status);

@@ -100,17 +100,17 @@ TEST(BatchStreamed, OrderStopsAndFailures) {
   for (size_t n : {size_t{9}, size_t{10}, size_t{5000}}) {
     SCOPED_TRACE(n);
     std::vector<size_t> seen;
-    auto identity = [](size_t i) -> Result<size_t> { return i; };
-    auto record = [&](size_t i, size_t&& v) {
+    auto ok = [](size_t) -> Status { return {}; };
+    auto record = [&](size_t i) {
       seen.push_back(i);
-      return v == i;
+      return true;
     };
-    ASSERT_TRUE(parallel_map_streamed<size_t>(n, identity, record).ok());
+    ASSERT_TRUE(for_each_index_streamed(n, ok, record).ok());
     ASSERT_EQ(seen.size(), n);
     for (size_t i = 0; i < n; ++i) ASSERT_EQ(seen[i], i);
 
     seen.clear();  // the sink stops the batch: nothing after the stop is handed over
-    EXPECT_TRUE(parallel_map_streamed<size_t>(n, identity, [&](size_t i, size_t&&) {
+    EXPECT_TRUE(for_each_index_streamed(n, ok, [&](size_t i) {
                   seen.push_back(i);
                   return i < 5;
                 }).ok());
@@ -118,11 +118,11 @@ TEST(BatchStreamed, OrderStopsAndFailures) {
 
     seen.clear();  // a failing item: its error comes back, nothing at or after it is handed over
     const size_t bad = n - 2;
-    Status failed = parallel_map_streamed<size_t>(
+    Status failed = for_each_index_streamed(
         n,
-        [&](size_t i) -> Result<size_t> {
+        [&](size_t i) -> Status {
           if (i == bad) return Error::invalid_order("bad item");
-          return i;
+          return {};
         },
         record);
     ASSERT_FALSE(failed.ok());
@@ -130,11 +130,11 @@ TEST(BatchStreamed, OrderStopsAndFailures) {
     for (size_t i : seen) EXPECT_LT(i, bad);
 
     // An exception thrown by the sink reaches the caller after the workers joined.
-    EXPECT_THROW((void)parallel_map_streamed<size_t>(n, identity,
-                                                     [](size_t i, size_t&&) -> bool {
-                                                       if (i == 3) throw std::bad_alloc();
-                                                       return true;
-                                                     }),
+    EXPECT_THROW((void)for_each_index_streamed(n, ok,
+                                               [](size_t i) -> bool {
+                                                 if (i == 3) throw std::bad_alloc();
+                                                 return true;
+                                               }),
                  std::bad_alloc);
   }
 }
