@@ -1,6 +1,7 @@
 // Core results into Python objects.
 #include "convert.hpp"
 
+#include "binder.hpp"
 #include "errors.hpp"
 #include "key_table.hpp"
 
@@ -296,17 +297,16 @@ PyObject* base58_to_py(const std::vector<uint8_t>& bytes, const PyRef* given) {
   return ascii_to_py(base58::encode(bytes.data(), bytes.size()));
 }
 
+PyObject* new_ref(PyObject* o) {
+  Py_INCREF(o);
+  return o;
+}
+
 // formed returns a new reference to `form` when there is one, else make().
 template <typename Make>
 PyObject* formed(const PyRef* form, Make&& make) {
   if (form == nullptr || !*form) return make();
-  Py_INCREF(form->get());
-  return form->get();
-}
-
-PyObject* new_ref(PyObject* o) {
-  Py_INCREF(o);
-  return o;
+  return new_ref(form->get());
 }
 
 // tape_json_to_py reads a list of JSON values from a tape (Tape::json) into a
@@ -440,9 +440,9 @@ class SignedRecord : RecordSource {
 
  private:
   PyObject* key_text(const std::string& text, const PyRef* form) {
-    if (form != nullptr && *form) return new_ref(form->get());
-    if (own_key_ != nullptr && text == own_text_) return new_ref(own_key_);
-    return text_to_py(text);
+    return formed(form, [&] {
+      return own_key_ != nullptr && text == own_text_ ? new_ref(own_key_) : text_to_py(text);
+    });
   }
   const SignedTransaction& tx_;
   PyObject* own_key_;
@@ -536,12 +536,7 @@ PyObject* json_list_to_py(const std::vector<Json>& values) {
 
 PyObject* signed_to_py(const SignedTransaction& tx, PyObject* own_key, const PreparedForms* forms) {
   std::string_view own_text;
-  if (own_key != nullptr) {
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(own_key, &len);
-    if (utf8 == nullptr) return nullptr;
-    own_text = std::string_view(utf8, static_cast<size_t>(len));
-  }
+  if (own_key != nullptr && !to_text(own_key, "own key", own_text)) return nullptr;
   SignedRecord src(tx, own_key, own_text, forms);
   return signed_dict(src);
 }
@@ -553,11 +548,9 @@ PyObject* prepared_to_py(const PreparedMessage& prepared, const PreparedForms* f
 
 bool RenderedList::begin(std::string_view account, std::string_view signer) {
   std::string_view own_text;
-  if (own_key_ != nullptr) {
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(own_key_, &len);
-    if (utf8 == nullptr) return put(0, nullptr);
-    own_text = std::string_view(utf8, static_cast<size_t>(len));
+  if (own_key_ != nullptr && !to_text(own_key_, "own key", own_text)) {
+    failed_ = true;
+    return false;
   }
   auto shared = [&](std::string_view text) {
     return own_key_ != nullptr && text == own_text ? PyRef::borrow(own_key_) : PyRef::steal(text_to_py(text));
