@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,27 @@ namespace fyrn {
 // Json objects keep their keys in ascending byte order; numbers keep their
 // unsigned / signed / double kind.
 using Json = nlohmann::json;
+
+// kJsonKeys is every key the submission JSON writes, in ascending byte order:
+// the vocabulary by which a batch's results name their keys on a tape (see
+// fyrn/tape.hpp) and the binding reuses one interned string per key.
+inline constexpr std::string_view kJsonKeys[] = {
+    "a", "abc", "account", "actions", "agentWalletCreation", "amount", "b", "builderCode", "c",
+    "createMultisig", "createSubAccount", "cross_exposure", "cx", "cxa", "d", "e", "faucet", "fee", "fi",
+    "from", "i", "instruments", "k", "l", "lim", "liq", "lmax", "lmin", "m", "marginAmount",
+    "max_adl_notional", "max_adl_percent", "max_exposure", "max_sweep_bps", "mod", "msa", "msc", "mse", "msp",
+    "msr", "msu", "name", "o", "of", "oid", "oracles", "p", "pmax", "pmin", "proposalLifetimeSecs", "px", "r",
+    "rbc", "removeSubAccount", "renameSubAccount", "reserve", "rfactor", "rng", "scoring_skew", "signers",
+    "slSlippage", "slippage", "st", "stb", "sweep_sds", "symbol", "sz", "t", "target", "threshold", "tif",
+    "timeLockSecs", "to", "toRemove", "toxicity", "tp", "tpSlippage", "tr", "transfer", "trb", "trig",
+    "trigger", "trl", "u", "updateUserSettings", "urgency_size_fraction", "volume_min", "volume_percent",
+    "volume_rampup", "whitelist", "whitelistFaucet",
+};
+inline constexpr size_t kNoJsonKey = SIZE_MAX;
+
+// json_key_index returns the position of `name` in kJsonKeys, or kNoJsonKey
+// (a user-settings symbol, a key of a message read back from a caller).
+size_t json_key_index(std::string_view name);
 
 // kMaxJsonDepth: the deepest nesting of arrays and objects the library takes
 // from a caller (an "actions" value read back from Python). nlohmann's own

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -20,9 +21,19 @@
 namespace fyrn {
 
 // TapeOp tags one JSON value on a tape. List and Object are followed by their
-// element count (8 bytes), an Object's members by key text then value;
-// Unsigned, Signed and Float by 8 bytes, Text and Binary by a text.
+// element count (8 bytes), an Object's members by key then value; Unsigned,
+// Signed and Float by 8 bytes, Text and Binary by a text. A key is one byte,
+// its position in kJsonKeys (fyrn/json.hpp), or kTapeKeyText and its text.
 enum class TapeOp : uint8_t { Null, False, True, Unsigned, Signed, Float, Text, Binary, List, Object };
+inline constexpr uint8_t kTapeKeyText = 0xFF;
+static_assert(std::size(kJsonKeys) < kTapeKeyText, "a key's position fits one byte");
+
+// TapeKey is an object key read from a tape: its position in kJsonKeys, or
+// kNoJsonKey and its text.
+struct TapeKey {
+  size_t index;
+  std::string_view text;
+};
 
 // Tape is a write-once buffer of fields, read back in the order written.
 class Tape {
@@ -41,6 +52,16 @@ class Tape {
     const size_t at = buf_.size();
     buf_.resize(at + n);
     fill(buf_.data() + at);
+  }
+  // key writes an object key (see TapeOp).
+  void key(std::string_view name) {
+    const size_t index = json_key_index(name);
+    if (index != kNoJsonKey) {
+      buf_.push_back(static_cast<char>(index));
+      return;
+    }
+    buf_.push_back(static_cast<char>(kTapeKeyText));
+    text(name);
   }
   // json writes the values of `values` as a list, without recursion.
   void json(const JsonList& values);
@@ -69,6 +90,11 @@ class TapeReader {
   size_t count() { return fixed<uint64_t>(); }
   bool flag() { return op() == TapeOp::True; }
   TapeOp op() { return static_cast<TapeOp>(*at_++); }
+  TapeKey key() {
+    const uint8_t index = static_cast<uint8_t>(*at_++);
+    if (index != kTapeKeyText) return TapeKey{index, {}};
+    return TapeKey{kNoJsonKey, text()};
+  }
   std::string_view text() {
     const size_t n = count();
     const std::string_view s(at_, n);

@@ -298,8 +298,12 @@ Status run_parallel(size_t n, const IndexBody& body) {
 // kMinStreamChunk items: enough chunks that the last one's hand-over (the part
 // that cannot overlap) is small, few enough that waking the workers per chunk
 // costs nothing measurable.
+// The first chunks are smaller, kFirstStreamChunk items doubling up to the
+// full size: the calling thread starts handing over results almost at once
+// instead of working a whole first chunk beside the pool.
 constexpr size_t kStreamChunks = 16;
 constexpr size_t kMinStreamChunk = 128;
+constexpr size_t kFirstStreamChunk = 4;
 
 // StreamedRun is one streamed batch on the pool. While it runs, it is on its
 // calling thread's list of streamed runs, so that a fork() from inside its
@@ -377,22 +381,26 @@ Status run_parallel_streamed(size_t n, const IndexBody& body, const IndexSink& s
   StreamedRun* r = owned.get();
   ActiveRun active(r);
   ParallelRun& run = r->run;
-  const size_t chunk = std::max(kMinStreamChunk, (n + kStreamChunks - 1) / kStreamChunks);
-  const size_t chunks = (n + chunk - 1) / chunk;
-  auto launch = [&](size_t c) {
-    const size_t end = std::min(n, (c + 1) * chunk);
-    r->group.run([&run, c, chunk, end] { run.work(c * chunk, end, nullptr); });
+  const size_t full = std::max(kMinStreamChunk, (n + kStreamChunks - 1) / kStreamChunks);
+  size_t size = std::min(full, kFirstStreamChunk);
+  // launch starts the chunk from `begin` on the pool and returns its end.
+  auto launch = [&](size_t begin) {
+    const size_t end = std::min(n, begin + size);
+    size = std::min(full, 2 * size);
+    r->group.run([&run, begin, end] { run.work(begin, end, nullptr); });
     r->launched_end = end;
+    return end;
   };
   size_t next = 0;  // the next item for the sink
   try {
-    launch(0);
+    size_t launched = launch(0);
     r->group.wait();
-    for (size_t c = 0; c < chunks && !run.stopped(); ++c) {
+    while (next < n && !run.stopped()) {
       // The workers start on the next chunk while this thread hands over the
       // finished one, then this thread joins them.
-      if (c + 1 < chunks) launch(c + 1);
-      for (const size_t end = std::min(n, (c + 1) * chunk); next < end && !run.stopped();) {
+      const size_t end = launched;
+      if (launched < n) launched = launch(launched);
+      while (next < end && !run.stopped()) {
         const bool more = sink(next++);
         if (forked_since(*r)) {
           owned.release();  // in a child: see StreamedRun
@@ -476,11 +484,6 @@ Status check_batch_nonce_range(uint64_t base, size_t n) {
   if (last > UINT64_MAX) return Error::invalid_nonce(u128_decimal(last));
   return {};
 }
-
-namespace {
-
-
-}  // namespace
 
 Result<std::vector<SignedTransaction>> sign_all(const Signer& signer, std::vector<OrderItem> items,
                                                 uint64_t base_nonce) {

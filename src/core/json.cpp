@@ -7,11 +7,55 @@
 // tell the kinds apart.
 #include "fyrn/json.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <iterator>
 #include <utility>
 #include <variant>
 
 namespace fyrn {
+namespace {
+
+static_assert(std::adjacent_find(std::begin(kJsonKeys), std::end(kJsonKeys),
+                                 [](std::string_view a, std::string_view b) { return a >= b; }) ==
+                  std::end(kJsonKeys),
+              "the key vocabulary is kept sorted and free of repeats");
+
+// The key vocabulary as an open-addressing hash table built at compile time:
+// every object member of a result looks its key up here, and a hash plus one
+// comparison beats a binary search of string comparisons.
+constexpr uint32_t key_hash(std::string_view name) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (const char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  return h;
+}
+
+constexpr size_t kKeySlots = 256;  // a power of two, well above the vocabulary's size
+static_assert(std::size(kJsonKeys) * 2 < kKeySlots);
+
+constexpr std::array<int16_t, kKeySlots> make_key_slots() {
+  std::array<int16_t, kKeySlots> slots{};
+  for (auto& slot : slots) slot = -1;
+  for (size_t i = 0; i < std::size(kJsonKeys); ++i) {
+    size_t at = key_hash(kJsonKeys[i]) & (kKeySlots - 1);
+    while (slots[at] >= 0) at = (at + 1) & (kKeySlots - 1);
+    slots[at] = static_cast<int16_t>(i);
+  }
+  return slots;
+}
+constexpr std::array<int16_t, kKeySlots> kKeySlotsTable = make_key_slots();
+
+}  // namespace
+
+size_t json_key_index(std::string_view name) {
+  for (size_t at = key_hash(name) & (kKeySlots - 1);; at = (at + 1) & (kKeySlots - 1)) {
+    const int16_t index = kKeySlotsTable[at];
+    if (index < 0) return kNoJsonKey;
+    if (kJsonKeys[index] == name) return static_cast<size_t>(index);
+  }
+}
+
 namespace {
 
 constexpr const char* kNonMarketTrigger = "trigger orders are not supported by FYRN API; use market";

@@ -89,7 +89,7 @@ void Tape::json(const JsonList& values) {
         frames.pop_back();
       } else {
         const auto& [name, member] = *f.member++;
-        text(name);
+        key(name);
         start(member);
       }
     }

@@ -14,32 +14,13 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory_resource>
 
 namespace fyrn::py {
 namespace {
 
-// Every key the submission JSON writes, in ascending byte order. Keys found
-// here reuse one interned string; any other key (a user-settings symbol, a
-// prepared message read back from the caller) gets a fresh one.
-constexpr std::string_view kJsonKeyNames[] = {
-    "a", "abc", "account", "actions", "agentWalletCreation", "amount", "b", "builderCode", "c",
-    "createMultisig", "createSubAccount", "cross_exposure", "cx", "cxa", "d", "e", "faucet", "fee", "fi",
-    "from", "i", "instruments", "k", "l", "lim", "liq", "lmax", "lmin", "m", "marginAmount",
-    "max_adl_notional", "max_adl_percent", "max_exposure", "max_sweep_bps", "mod", "msa", "msc", "mse", "msp",
-    "msr", "msu", "name", "o", "of", "oid", "oracles", "p", "pmax", "pmin", "proposalLifetimeSecs", "px", "r",
-    "rbc", "removeSubAccount", "renameSubAccount", "reserve", "rfactor", "rng", "scoring_skew", "signers",
-    "slSlippage", "slippage", "st", "stb", "sweep_sds", "symbol", "sz", "t", "target", "threshold", "tif",
-    "timeLockSecs", "to", "toRemove", "toxicity", "tp", "tpSlippage", "tr", "transfer", "trb", "trig",
-    "trigger", "trl", "u", "updateUserSettings", "urgency_size_fraction", "volume_min", "volume_percent",
-    "volume_rampup", "whitelist", "whitelistFaucet",
-};
-static_assert(std::adjacent_find(std::begin(kJsonKeyNames), std::end(kJsonKeyNames),
-                                 [](std::string_view a, std::string_view b) { return a >= b; }) ==
-                  std::end(kJsonKeyNames),
-              "the key vocabulary is kept sorted and free of repeats");
-
-KeyTable<kJsonKeyNames> g_json_keys;
-using JsonKeys = KeyTable<kJsonKeyNames>::Keys;
+KeyTable<kJsonKeys> g_json_keys;
+using JsonKeys = KeyTable<kJsonKeys>::Keys;
 
 constexpr std::string_view kSignedKeyNames[] = {"actions", "nonce",    "account",  "signer",
                                                 "signature", "order_id", "order_ids"};
@@ -71,42 +52,18 @@ PyObject* text_value_to_py(std::string_view text) {
   return text_to_py(text);
 }
 
-// The key vocabulary as an open-addressing hash table built at compile time:
-// every result dict looks up each of its keys here, and a hash plus one
-// comparison beats a binary search of string comparisons.
-constexpr uint32_t key_hash(std::string_view name) {
-  uint32_t h = 2166136261u;  // FNV-1a
-  for (const char c : name) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
-  return h;
+// vocabulary_key returns a new reference to the dict key at `index` of the
+// vocabulary (fyrn::kJsonKeys), or to a new str of `name` when the key is not
+// in it (kNoJsonKey).
+PyObject* vocabulary_key(JsonKeys vocabulary, size_t index, std::string_view name) {
+  if (index == kNoJsonKey) return text_to_py(name);
+  PyObject* key = vocabulary.at(index);
+  Py_INCREF(key);
+  return key;
 }
 
-constexpr size_t kKeySlots = 256;  // a power of two, well above the vocabulary's size
-static_assert(std::size(kJsonKeyNames) * 2 < kKeySlots);
-
-constexpr std::array<int16_t, kKeySlots> make_key_slots() {
-  std::array<int16_t, kKeySlots> slots{};
-  for (auto& slot : slots) slot = -1;
-  for (size_t i = 0; i < std::size(kJsonKeyNames); ++i) {
-    size_t at = key_hash(kJsonKeyNames[i]) & (kKeySlots - 1);
-    while (slots[at] >= 0) at = (at + 1) & (kKeySlots - 1);
-    slots[at] = static_cast<int16_t>(i);
-  }
-  return slots;
-}
-constexpr std::array<int16_t, kKeySlots> kKeySlotsTable = make_key_slots();
-
-// object_key returns a new reference to the dict key for `name`.
 PyObject* object_key(JsonKeys vocabulary, std::string_view name) {
-  for (size_t at = key_hash(name) & (kKeySlots - 1);; at = (at + 1) & (kKeySlots - 1)) {
-    const int16_t index = kKeySlotsTable[at];
-    if (index < 0) break;
-    if (kJsonKeyNames[index] == name) {
-      PyObject* key = vocabulary.at(static_cast<size_t>(index));
-      Py_INCREF(key);
-      return key;
-    }
-  }
-  return text_to_py(name);
+  return vocabulary_key(vocabulary, json_key_index(name), name);
 }
 
 // new_dict returns an empty dict with room for n entries, so that filling it
@@ -318,7 +275,12 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
     Py_ssize_t index;
     bool object;
   };
-  std::vector<Frame> frames;
+  // The frames live on this stack up to a depth of sixteen (a result's
+  // actions are a few levels deep): no allocation per result.
+  alignas(Frame) std::byte scratch[16 * sizeof(Frame)];
+  std::pmr::monotonic_buffer_resource arena(scratch, sizeof scratch);
+  std::pmr::vector<Frame> frames(&arena);
+  frames.reserve(16);
   auto value = [&]() -> PyObject* {
     switch (in.op()) {
       case TapeOp::Null:
@@ -366,7 +328,8 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
     --f.left;
     PyObject* container = f.out;  // `f` may move once value() opens a container
     if (f.object) {
-      PyRef key = PyRef::steal(object_key(vocabulary, in.text()));
+      const TapeKey name = in.key();
+      PyRef key = PyRef::steal(vocabulary_key(vocabulary, name.index, name.text));
       if (!key || !put(container, key.get(), value())) return nullptr;
     } else {
       const Py_ssize_t i = f.index++;

@@ -40,8 +40,8 @@ Json read_value(TapeReader& in) {
     case TapeOp::Object: {
       Json object = Json::object();
       for (size_t n = in.count(); n > 0; --n) {
-        const std::string key(in.text());
-        object[key] = read_value(in);
+        const TapeKey key = in.key();
+        object[key.index == kNoJsonKey ? std::string(key.text) : std::string(kJsonKeys[key.index])] = read_value(in);
       }
       return object;
     }
@@ -53,7 +53,7 @@ Json read_value(TapeReader& in) {
 TEST(Tape, JsonReadsBackAsWritten) {
   JsonList values = {
       Json::parse(R"({"l": {"b": true, "c": "BTC-USD", "i": false, "px": 50000.5, "sz": 0.25, "tif": "GTC"}})"),
-      Json::parse(R"([[], {}, [[1, [2, {"k": [null]}]]], "", {"a": {"b": {"c": {}}}}])"),
+      Json::parse(R"([[], {}, [[1, [2, {"k": [null]}]]], "", {"a": {"b": {"c": {}}}}, {"BTC-USD": 1, "": 2, "px": 3}])"),
       Json(UINT64_MAX), Json(INT64_MIN), Json(-0.0), Json(nullptr), Json::binary({0, 255, 7}),
       Json(std::string("\0x\xff", 3)),
   };
