@@ -125,7 +125,9 @@ BATCH = {
 @pytest.mark.parametrize("n", [9, 10, 300])  # sequential, parallel, several streamed chunks
 def test_batches_match_one_by_one(name, n):
     batch, one = BATCH[name]
-    orders = [limit(50000.0 + (i % 3), 1.0 + i, is_buy=i % 2 == 0) for i in range(n)]
+    # Symbols that repeat, change, extend one another and run long: a batch shares equal texts only.
+    symbols = ("BTC-USD", "BTC-USD", "BTC-USDT", "ETH-USD", "ETH-USD", "X" * 40, "X" * 40)
+    orders = [limit(50000.0 + (i % 3), 1.0 + i, symbol=symbols[i % 7], is_buy=i % 2 == 0) for i in range(n)]
     got = batch(orders, 1000)
     assert [list(x.items()) for x in got] == [list(one(o, 1000 + i).items()) for i, o in enumerate(orders)]
     assert [x["nonce"] for x in got] == list(range(1000, 1000 + n))

@@ -36,20 +36,38 @@ KeyTable<kPreparedKeyNames> g_prepared_keys;
 constexpr std::string_view kCommonValueNames[] = {"ALO", "GTC", "IOC"};
 KeyTable<kCommonValueNames> g_common_values;
 
-// text_value_to_py returns a new reference to the str for a JSON text value.
-PyObject* text_value_to_py(std::string_view text) {
-  if (text.size() == 3) {
-    for (size_t i = 0; i < std::size(kCommonValueNames); ++i) {
-      if (text == kCommonValueNames[i]) {
-        auto values = g_common_values.keys();
-        if (!values) return nullptr;
-        PyObject* value = values.at(i);
-        Py_INCREF(value);
-        return value;
-      }
-    }
+// new_ref returns a new reference to `o`.
+PyObject* new_ref(PyObject* o) {
+  Py_INCREF(o);
+  return o;
+}
+
+// common_value returns the position of `text` in kCommonValueNames, or its size.
+size_t common_value(std::string_view text) {
+  if (text.size() != 3) return std::size(kCommonValueNames);
+  return static_cast<size_t>(std::find(std::begin(kCommonValueNames), std::end(kCommonValueNames), text) -
+                             std::begin(kCommonValueNames));
+}
+
+// text_value_to_py returns a new reference to the str for a JSON text value;
+// `repeated` (when given) is the batch's RepeatedText.
+PyObject* text_value_to_py(std::string_view text, RepeatedText* repeated = nullptr) {
+  constexpr size_t kShortText = 32;
+  if (const size_t common = common_value(text); common < std::size(kCommonValueNames)) {
+    auto values = g_common_values.keys();
+    if (!values) return nullptr;
+    PyObject* value = values.at(common);
+    Py_INCREF(value);
+    return value;
   }
-  return text_to_py(text);
+  if (repeated == nullptr || text.size() > kShortText) return text_to_py(text);
+  if (repeated->str && text == repeated->text) return new_ref(repeated->str.get());
+  PyObject* value = text_to_py(text);
+  if (value != nullptr) {
+    repeated->text.assign(text);
+    repeated->str = PyRef::borrow(value);
+  }
+  return value;
 }
 
 // vocabulary_key returns a new reference to the dict key at `index` of the
@@ -254,10 +272,6 @@ PyObject* base58_to_py(const std::vector<uint8_t>& bytes, const PyRef* given) {
   return ascii_to_py(base58::encode(bytes.data(), bytes.size()));
 }
 
-PyObject* new_ref(PyObject* o) {
-  Py_INCREF(o);
-  return o;
-}
 
 // formed returns a new reference to `form` when there is one, else make().
 template <typename Make>
@@ -268,7 +282,7 @@ PyObject* formed(const PyRef* form, Make&& make) {
 
 // tape_json_to_py reads a list of JSON values from a tape (Tape::json) into a
 // new list, with its own stack as Converter does.
-PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
+PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& repeated) {
   struct Frame {
     PyObject* out;  // owned by its parent (or by the root)
     size_t left;
@@ -296,7 +310,7 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in) {
       case TapeOp::Float:
         return PyFloat_FromDouble(in.f64());
       case TapeOp::Text:
-        return text_value_to_py(in.text());
+        return text_value_to_py(in.text(), &repeated);
       case TapeOp::Binary: {
         const std::string_view bytes = in.text();
         return binary_to_py(bytes.data(), bytes.size());
@@ -415,8 +429,8 @@ class SignedRecord : RecordSource {
 // TapeSource reads a rendered result; account and signer are the batch's.
 class TapeSource {
  public:
-  TapeSource(TapeReader& in, JsonKeys vocabulary, PyObject* account, PyObject* signer)
-      : in_(in), vocabulary_(vocabulary), account_(account), signer_(signer) {}
+  TapeSource(TapeReader& in, JsonKeys vocabulary, RepeatedText& repeated, PyObject* account, PyObject* signer)
+      : in_(in), vocabulary_(vocabulary), repeated_(repeated), account_(account), signer_(signer) {}
   PyObject* message_bytes() { return binary(in_.text()); }
   PyObject* message_base58() { return ascii_to_py(in_.text()); }
   PyObject* message_base64() { return ascii_to_py(in_.text()); }
@@ -428,7 +442,7 @@ class TapeSource {
   PyObject* order_ids() {
     return list_to_py(in_.u64(), [&](size_t) { return ascii_to_py(in_.text()); });
   }
-  PyObject* actions() { return tape_json_to_py(vocabulary_, in_); }
+  PyObject* actions() { return tape_json_to_py(vocabulary_, in_, repeated_); }
   PyObject* account() { return new_ref(account_); }
   PyObject* signer() { return new_ref(signer_); }
   PyObject* nonce() { return PyLong_FromUnsignedLongLong(in_.u64()); }
@@ -437,6 +451,7 @@ class TapeSource {
   static PyObject* binary(std::string_view bytes) { return binary_to_py(bytes.data(), bytes.size()); }
   TapeReader& in_;
   JsonKeys vocabulary_;
+  RepeatedText& repeated_;
   PyObject* account_;
   PyObject* signer_;
 };
@@ -527,7 +542,7 @@ bool RenderedList::begin(std::string_view account, std::string_view signer) {
 bool RenderedList::take(size_t i, TapeReader& in) {
   JsonKeys vocabulary = g_json_keys.keys();
   if (!vocabulary) return put(i, nullptr);
-  TapeSource src(in, vocabulary, account_.get(), signer_.get());
+  TapeSource src(in, vocabulary, repeated_, account_.get(), signer_.get());
   return put(i, kind_ == Kind::Prepared ? prepared_dict(src) : signed_dict(src));
 }
 

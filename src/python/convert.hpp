@@ -60,6 +60,14 @@ PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedFo
 // account and one of the signer (`own_key`, a str of the signing key's base58
 // text, where they hold that text); the whole list is dropped if any item (or
 // any conversion) fails.
+// RepeatedText is the last text value a batch's results converted that is
+// short and not one of the common ones: an order's symbol, which most orders
+// of a batch share, then reuses one str instead of a new one per order.
+struct RepeatedText {
+  std::string text;
+  PyRef str;
+};
+
 class RenderedList final : public fyrn::RenderedSink {
  public:
   enum class Kind { Prepared, Signed };
@@ -89,6 +97,7 @@ class RenderedList final : public fyrn::RenderedSink {
   Kind kind_;
   PyObject* own_key_;
   PyRef account_, signer_;
+  RepeatedText repeated_;
   bool failed_ = false;
 };
 
