@@ -52,19 +52,16 @@ size_t common_value(std::string_view text) {
 // text_value_to_py returns a new reference to the str for a JSON text value;
 // `repeated` (when given) is the batch's RepeatedText.
 PyObject* text_value_to_py(std::string_view text, RepeatedText* repeated = nullptr) {
-  constexpr size_t kShortText = 32;
   if (const size_t common = common_value(text); common < std::size(kCommonValueNames)) {
     auto values = g_common_values.keys();
-    if (!values) return nullptr;
-    PyObject* value = values.at(common);
-    Py_INCREF(value);
-    return value;
+    return values ? new_ref(values.at(common)) : nullptr;
   }
-  if (repeated == nullptr || text.size() > kShortText) return text_to_py(text);
-  if (repeated->str && text == repeated->text) return new_ref(repeated->str.get());
+  if (repeated == nullptr || text.size() > sizeof repeated->text) return text_to_py(text);
+  if (repeated->str && text == std::string_view(repeated->text, repeated->size)) return new_ref(repeated->str.get());
   PyObject* value = text_to_py(text);
   if (value != nullptr) {
-    repeated->text.assign(text);
+    std::memcpy(repeated->text, text.data(), text.size());
+    repeated->size = text.size();
     repeated->str = PyRef::borrow(value);
   }
   return value;
@@ -74,12 +71,10 @@ PyObject* text_value_to_py(std::string_view text, RepeatedText* repeated = nullp
 // vocabulary (fyrn::kJsonKeys), or to a new str of `name` when the key is not
 // in it (kNoJsonKey).
 PyObject* vocabulary_key(JsonKeys vocabulary, size_t index, std::string_view name) {
-  if (index == kNoJsonKey) return text_to_py(name);
-  PyObject* key = vocabulary.at(index);
-  Py_INCREF(key);
-  return key;
+  return index == kNoJsonKey ? text_to_py(name) : new_ref(vocabulary.at(index));
 }
 
+// object_key returns a new reference to the dict key for `name`.
 PyObject* object_key(JsonKeys vocabulary, std::string_view name) {
   return vocabulary_key(vocabulary, json_key_index(name), name);
 }
@@ -271,7 +266,6 @@ PyObject* base58_to_py(const std::vector<uint8_t>& bytes, const PyRef* given) {
   }
   return ascii_to_py(base58::encode(bytes.data(), bytes.size()));
 }
-
 
 // formed returns a new reference to `form` when there is one, else make().
 template <typename Make>

@@ -64,7 +64,8 @@ PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedFo
 // short and not one of the common ones: an order's symbol, which most orders
 // of a batch share, then reuses one str instead of a new one per order.
 struct RepeatedText {
-  std::string text;
+  char text[32];
+  size_t size = 0;
   PyRef str;
 };
 
