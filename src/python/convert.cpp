@@ -36,12 +36,6 @@ KeyTable<kPreparedKeyNames> g_prepared_keys;
 constexpr std::string_view kCommonValueNames[] = {"ALO", "GTC", "IOC"};
 KeyTable<kCommonValueNames> g_common_values;
 
-// new_ref returns a new reference to `o`.
-PyObject* new_ref(PyObject* o) {
-  Py_INCREF(o);
-  return o;
-}
-
 // common_value returns the position of `text` in kCommonValueNames, or its size.
 size_t common_value(std::string_view text) {
   if (text.size() != 3) return std::size(kCommonValueNames);
@@ -54,10 +48,10 @@ size_t common_value(std::string_view text) {
 PyObject* text_value_to_py(std::string_view text, RepeatedText* repeated = nullptr) {
   if (const size_t common = common_value(text); common < std::size(kCommonValueNames)) {
     auto values = g_common_values.keys();
-    return values ? new_ref(values.at(common)) : nullptr;
+    return values ? Py_NewRef(values.at(common)) : nullptr;
   }
   if (repeated == nullptr || text.size() > sizeof repeated->text) return text_to_py(text);
-  if (repeated->str && text == std::string_view(repeated->text, repeated->size)) return new_ref(repeated->str.get());
+  if (repeated->str && text == std::string_view(repeated->text, repeated->size)) return Py_NewRef(repeated->str.get());
   PyObject* value = text_to_py(text);
   if (value != nullptr) {
     std::memcpy(repeated->text, text.data(), text.size());
@@ -71,7 +65,7 @@ PyObject* text_value_to_py(std::string_view text, RepeatedText* repeated = nullp
 // vocabulary (fyrn::kJsonKeys), or to a new str of `name` when the key is not
 // in it (kNoJsonKey).
 PyObject* vocabulary_key(JsonKeys vocabulary, size_t index, std::string_view name) {
-  return index == kNoJsonKey ? text_to_py(name) : new_ref(vocabulary.at(index));
+  return index == kNoJsonKey ? text_to_py(name) : Py_NewRef(vocabulary.at(index));
 }
 
 // object_key returns a new reference to the dict key for `name`.
@@ -271,7 +265,7 @@ PyObject* base58_to_py(const std::vector<uint8_t>& bytes, const PyRef* given) {
 template <typename Make>
 PyObject* formed(const PyRef* form, Make&& make) {
   if (form == nullptr || !*form) return make();
-  return new_ref(form->get());
+  return Py_NewRef(form->get());
 }
 
 // tape_json_to_py reads a list of JSON values from a tape (Tape::json) into a
@@ -412,7 +406,7 @@ class SignedRecord : RecordSource {
  private:
   PyObject* key_text(const std::string& text, const PyRef* form) {
     return formed(form, [&] {
-      return own_key_ != nullptr && text == own_text_ ? new_ref(own_key_) : text_to_py(text);
+      return own_key_ != nullptr && text == own_text_ ? Py_NewRef(own_key_) : text_to_py(text);
     });
   }
   const SignedTransaction& tx_;
@@ -437,8 +431,8 @@ class TapeSource {
     return list_to_py(in_.u64(), [&](size_t) { return ascii_to_py(in_.text()); });
   }
   PyObject* actions() { return tape_json_to_py(vocabulary_, in_, repeated_); }
-  PyObject* account() { return new_ref(account_); }
-  PyObject* signer() { return new_ref(signer_); }
+  PyObject* account() { return Py_NewRef(account_); }
+  PyObject* signer() { return Py_NewRef(signer_); }
   PyObject* nonce() { return PyLong_FromUnsignedLongLong(in_.u64()); }
 
  private:

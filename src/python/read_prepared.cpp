@@ -90,12 +90,6 @@ std::pair<fyrn::Json::object_t::iterator, bool> member(fyrn::Json& object, std::
   return {it, std::next(it) == members.end()};
 }
 
-// new_ref returns a new reference to obj.
-PyObject* new_ref(PyObject* obj) {
-  Py_INCREF(obj);
-  return obj;
-}
-
 }  // namespace
 
 // Room for the actions of a typical transaction (a few actions, a handful of
@@ -291,7 +285,7 @@ bool JsonReader::value(PyObject* obj, fyrn::Json& out, const Place& place) {
     return false;
   }
   if (!forming_ || (as_is && place.copied)) return true;  // a copied dict holds it already
-  return put(place, as_is ? new_ref(obj) : json_to_py(out));
+  return put(place, as_is ? Py_NewRef(obj) : json_to_py(out));
 }
 
 // open starts a list, tuple or dict in the dumping's order of checks: an
@@ -350,7 +344,7 @@ bool JsonReader::open(PyObject* obj, fyrn::Json& out, bool is_dict, const Place&
     if (forming_) {
       form = PyRef::steal(PyList_New(n));
       if (!form) return false;
-      for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(form.get(), i, new_ref(Py_None));
+      for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(form.get(), i, Py_NewRef(Py_None));
     }
   } else if (PyDict_CheckExact(obj)) {
     PyObject* source = obj;
