@@ -87,10 +87,17 @@ bool parse_order_type(PyObject* obj, Keys k, fyrn::OrderType& out) {
 bool parse_order(PyObject* d, Keys k, fyrn::OrderItem& out) {
   fyrn::item::Order o;
   if (!text_at(d, k["symbol"], "Missing 'symbol'", o.symbol) || !bool_at(d, k["is_buy"], "Missing 'is_buy'", o.is_buy) ||
-      !f64_at(d, k["price"], "Missing 'price'", o.price) || !f64_at(d, k["size"], "Missing 'size'", o.size) ||
-      !lenient_bool_at(d, k["reduce_only"], o.reduce_only) || !lenient_bool_at(d, k["iso"], o.iso)) {
+      !f64_at(d, k["price"], "Missing 'price'", o.price) || !f64_at(d, k["size"], "Missing 'size'", o.size)) {
     return false;
   }
+  // The usual order dict holds its five required keys and nothing else: the
+  // seven optional keys would all miss, and those lookups cost about as much
+  // as reading the rest of the order.
+  if (parse::only_keys(d, {k["type"], k["symbol"], k["is_buy"], k["price"], k["size"]})) {
+    out = std::move(o);
+    return true;
+  }
+  if (!lenient_bool_at(d, k["reduce_only"], o.reduce_only) || !lenient_bool_at(d, k["iso"], o.iso)) return false;
   PyRef v;
   if (!parse::get(d, k["order_type"], v)) return false;
   if (v && !parse_order_type(v.get(), k, o.order_type)) return false;

@@ -41,6 +41,28 @@ bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out) {
   return true;
 }
 
+bool only_keys(PyObject* dict, std::initializer_list<PyObject*> names) {
+  auto known = [&](PyObject* key) {
+    // Interned keys (literals, keyword arguments) are the same object.
+    for (PyObject* name : names) {
+      if (key == name) return true;
+    }
+    if (!PyUnicode_CheckExact(key)) return false;
+    for (PyObject* name : names) {
+      if (PyUnicode_Compare(key, name) == 0) return true;
+    }
+    return false;
+  };
+  if (PyDict_GET_SIZE(dict) > static_cast<Py_ssize_t>(names.size())) return false;  // keys are distinct
+  Py_ssize_t pos = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (!known(key)) return false;
+  }
+  return true;
+}
+
 // Strict readers: a required key must be present, then convert.
 
 bool text_at(PyObject* d, PyObject* key, const char* missing, std::string& out) {

@@ -16,6 +16,7 @@
 #include "pyref.hpp"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,12 @@ Keys keys();
 bool get(PyObject* dict, PyObject* key, PyRef& out);
 // require is get, with ValueError(missing) when the key is absent.
 bool require(PyObject* dict, PyObject* key, const char* missing, PyRef& out);
+
+// only_keys reports whether every key of dict is one of names (each a str):
+// then a lookup of any other key would miss. Only exact str keys count, and
+// they are compared without running Python code, so the answer holds until
+// the caller runs some.
+bool only_keys(PyObject* dict, std::initializer_list<PyObject*> names);
 
 // Key readers: look a key up and convert its value with the binder's
 // conversion of the same kind (no prefix). The required ones raise
