@@ -54,9 +54,11 @@ PreparedMessage make_prepared(uint8_t domain_byte = 2, uint64_t nonce = 0x010203
 
 }  // namespace
 
-// Mode names match exactly. (Each mode's name, and the refusal's text, are
-// checked through Python.)
-TEST(SignatureMode, OnlyExactNames) {
+// Mode names, matched exactly. (The refusal's text is checked through Python.)
+TEST(SignatureMode, ExactNames) {
+  EXPECT_STREQ(signature_mode_name(SignatureMode::Raw), "raw");
+  EXPECT_STREQ(signature_mode_name(SignatureMode::Base58), "base58");
+  EXPECT_STREQ(signature_mode_name(SignatureMode::Offchain), "offchain");
   for (const char* text : {"OFFCHAIN", "", "raw ", "offchain\n", "base5"}) {
     EXPECT_FALSE(signature_mode_from_str(text).ok()) << text;
   }
