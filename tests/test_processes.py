@@ -46,10 +46,6 @@ def batch():
 def pause(phase, info):
     time.sleep(0.0002)  # gc runs inside calls: hands the lock to another thread mid-call
 
-def run_threads(target, n):  # n threads at once; the first failure is raised here
-    with ThreadPoolExecutor(n) as pool:
-        list(pool.map(target, range(n)))
-
 inside = threading.Event()
 def exit_pause(phase, info):
     if threading.current_thread() is not threading.main_thread():
@@ -76,16 +72,15 @@ def slow_nonce():
     return Number(7, lambda: (inside.set(), time.sleep(0.0005)))
 """
 
-# Fork after a parallel batch and a parallel preparation (or the preparation
-# alone): parent, child and grandchild sign and prepare batches afterwards.
+# Fork after a parallel batch and a parallel preparation: parent, child and
+# grandchild sign and prepare batches afterwards.
 FORK = """
     release = threading.Event()
     if MODE == "holder":
         # A live thread that ran a parallel batch keeps the pool from being
         # shut down before the fork: the child must still sign.
         threading.Thread(target=lambda: (batch(), release.wait())).start()
-    if MODE != "prepare_only":
-        assert batch() == EXPECTED
+    assert batch() == EXPECTED
     prepared = N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
     def both():
         return batch() == EXPECTED and N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1) == prepared
@@ -135,24 +130,12 @@ SCENARIOS = {
                     borrowed[0] += 1
                 if len(keep) > 300:
                     keep.clear()
-        run_threads(work, 8)
+        with ThreadPoolExecutor(8) as pool:  # the first failure is raised here
+            list(pool.map(work, range(8)))
         assert signer.sign(ORDERS[0], nonce=1)["signature"] == EXPECTED[0]  # every borrow was released
         print("borrowed", borrowed[0])
     """,
-    # A signer per thread: no error at all, every signature verifies.
-    "separate_signers": """
-        gc.set_threshold(50, 5, 5); gc.callbacks.append(pause)
-        keys = [nacl.signing.SigningKey(bytes([t + 1]) * 32) for t in range(8)]
-        expected = [expected_signatures(k, ORDERS[:12], 7) for k in keys]
-        def work(t):
-            mine = N.Signer(N.Keypair(bytes(keys[t])), "devnet")
-            for k in range(6):
-                got = [x["signature"] for x in mine.sign_all(ORDERS[:12], base_nonce=7)]
-                assert got == expected[t]
-                assert mine.sign(ORDERS[k], nonce=7 + k)["signature"] == expected[t][k]
-        run_threads(work, 8)
-    """,
-    **{f"fork_{mode}": f"\n    MODE = {mode!r}" + FORK for mode in ("after_batch", "holder", "prepare_only")},
+    **{f"fork_{mode}": f"\n    MODE = {mode!r}" + FORK for mode in ("after_batch", "holder")},
     # Callbacks during argument conversion that call back into the library (the
     # same signer's borrow state is test_signer's).
     "reentrant_callbacks": """
@@ -192,17 +175,7 @@ SCENARIOS = {
     "exit_in_sign_all_pool": "at_exit(lambda: signer.sign_all(ORDERS[:12]))",
     # Several chunks: conversion overlaps the workers signing the next chunk.
     "exit_in_sign_all_streamed": "at_exit(lambda: signer.sign_all(ORDERS * 10))",
-    "exit_in_sign_orders_batch_streamed": "bs = [ORDERS[:2]] * 300; at_exit(lambda: signer.sign_orders_batch(bs))",
-    "exit_in_prepare_all_pool": "at_exit(lambda: N.py_prepare_all_orders(ORDERS[:12], 'devnet', ACCOUNT))",
     "exit_in_prepare_all_streamed": "at_exit(lambda: N.py_prepare_all_orders(ORDERS * 10, 'devnet', ACCOUNT, base_nonce=1))",
-    "exit_in_prepare_wallet_message": (
-        "p = N.py_prepare_order_group(ORDERS[:2], 'devnet', ACCOUNT, nonce=1); "
-        "at_exit(lambda: N.prepare_wallet_message(p, 'offchain'))"
-    ),
-    "exit_in_finalize_wallet_message": (
-        "w = N.prepare_wallet_message(N.py_prepare_order(ORDERS[0], 'devnet', ACCOUNT, nonce=1), 'offchain'); "
-        "sig = signer.sign_bytes(w['message_bytes']); at_exit(lambda: N.finalize_wallet_message(w, sig))"
-    ),
     "exit_in_sign_wallet_prepared": (
         "w = N.prepare_wallet_message(N.py_prepare_order(ORDERS[0], 'devnet', ACCOUNT, nonce=1), 'base58'); "
         "at_exit(lambda: signer.sign_wallet_prepared(w))"
@@ -215,8 +188,6 @@ FORK_IN_BATCH = """
     SEED = int(sys.argv[1])
     BIG = [order(i) for i in range(5000)]
     def big_batch():
-        if KIND == "prepare_all":
-            return N.py_prepare_all_orders(BIG, "devnet", ACCOUNT, base_nonce=1)
         return signer.sign_all(BIG, base_nonce=1)
     def wait_children(pids, timeout=30):
         # Exit codes of the children, "hung" for those still running at the deadline.
@@ -283,9 +254,8 @@ OTHER_THREAD = FORK_IN_BATCH + """
     assert got == WANT, "parent's results changed"
     print("children", *wait_children(forked))
 """
-for kind in ("prepare_all", "sign_all"):
-    for hook, body in (("gc_callback", SAME_THREAD), ("other_thread", OTHER_THREAD)):
-        SCENARIOS[f"fork_in_{kind}_{hook}"] = f"\n    KIND = {kind!r}" + body
+SCENARIOS["fork_in_sign_all_gc_callback"] = SAME_THREAD
+SCENARIOS["fork_in_sign_all_other_thread"] = OTHER_THREAD
 
 
 def run_once(body, seed):
