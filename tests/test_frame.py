@@ -216,17 +216,13 @@ def amount(value):
 N, S = _native, SIGNER
 # (call, expected): a value, an exception type, or (type, text); a text ending in "*" is a prefix.
 CONVERSIONS = [
-    (lambda: N.validate_pubkey(1), (TypeError, "argument 's': 'int' object cannot be converted to 'PyString'")),
     (lambda: N.validate_pubkey(type("Text", (str,), {})("1" * 32)), True),
-    (lambda: Keypair.from_bytes(bytearray(32)),
-     (TypeError, "argument 'bytes': 'bytearray' object cannot be converted to 'PyBytes'")),
     (lambda: N.compute_order_id(memoryview(b"abc")),
      (TypeError, "argument 'wincode_bytes': 'memoryview' object cannot be converted to 'PyBytes'")),
     (lambda: S.sign_bytes(bytearray(3)),
      (TypeError, "argument 'message': 'bytearray' object cannot be converted to 'PyBytes'")),
     (lambda: amount(Index(7)), 7),
     (lambda: amount(2**64), OverflowError),
-    (lambda: amount(-1), OverflowError),
     (lambda: amount(1.0), (TypeError, "argument 'amount': " + message_of(lambda: operator.index(1.0)))),
     (lambda: amount(Index(Special("special"))), Special),  # only a plain TypeError is reworded
     (lambda: amount(Index(ZeroDivisionError("boom"))), ZeroDivisionError),
@@ -236,7 +232,6 @@ CONVERSIONS = [
     (lambda: S.sign_transfer(OWNER, OWNER, 2**1100), OverflowError),
     (lambda: S.sign_transfer(OWNER, OWNER, Index(3), nonce=1)["actions"] is not None, True),
     (lambda: N.validate_hash("\udfff"), UnicodeEncodeError),
-    (lambda: S.sign_approve_builder_code(OTHER, 0), (ValueError, FEE)),
     (lambda: S.sign_approve_builder_code(OTHER, 256), OverflowError),
     (lambda: S.sign_approve_builder_code("0bad", 99), (ValueError, B58)),
     # All arguments convert before any check; one-transaction methods convert the
@@ -260,18 +255,13 @@ CONVERSIONS = [
     (lambda: N.py_prepare_approve_builder_code(OTHER, 16, "devnet", "0bad"), (ValueError, B58)),
     (lambda: N.py_prepare_approve_builder_code(OTHER, 16, "devnet", OWNER, signer="0bad"), (ValueError, B58)),
     (lambda: N.py_prepare_approve_builder_code(OTHER, 16, "devnet", OWNER), (ValueError, FEE)),
-    (lambda: N.py_prepare_approve_commission_fee(OTHER, 256, "main", "0bad"), OverflowError),
     (lambda: N.py_prepare_transfer(OTHER, OTHER, 1.0, "devnet", OWNER, kind="External"),
      (ValueError, "Invalid transfer kind: External")),
     (lambda: N.py_prepare_transfer(OTHER, OTHER, 1.0, "devnet", OWNER, "External", "1" * 31), (ValueError, KEY31)),
     (lambda: N.py_prepare_transfer(OTHER, "1" * 31, 1.0, "devnet", "0bad"), (ValueError, KEY31)),
     (lambda: N.py_prepare_order_group([{"type": "order"}], "devnet", "0bad"), (ValueError, "Missing 'symbol'")),
     (lambda: N.py_prepare_all_orders([{"type": "order"}], "devnet", "0bad"), (ValueError, "Missing 'symbol'")),
-    (lambda: N.py_prepare_update_liquidator_config({"instruments": [{}]}, "devnet", "0bad"),
-     (ValueError, "Missing 'symbol'")),
     (lambda: N.py_prepare_order({"type": "order"}, "devnet", "0bad"), (ValueError, B58)),
-    (lambda: N.py_prepare_order({"type": "order"}, "devnet", OWNER), (ValueError, "Missing 'symbol'")),
-    (lambda: N.py_prepare_order_group([], "devnet", OWNER), (ValueError, "orders array cannot be empty")),
     # Wallet messages: the mode's type, then the prepared dict, then the mode's name.
     (lambda: N.prepare_wallet_message({}, b"raw"),
      (TypeError, "argument 'mode': 'bytes' object cannot be converted to 'PyString'")),
