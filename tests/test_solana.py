@@ -122,7 +122,6 @@ OWNER_ERRORS = [  # (owner, amount, error); ZERO_LED's text starts with exactly 
 @KINDS
 @pytest.mark.parametrize("owner, amount, message", OWNER_ERRORS)
 def test_instruction_errors(deposit, owner, amount, message):
-    assert ZERO_LED.startswith("1") and not ZERO_LED.startswith("11")
     raises(ValueError, message, BUILD[deposit], owner, amount)
     raises(ValueError, message, EXPORT[deposit], owner, amount, "not a blockhash 0")  # before any blockhash error
 
