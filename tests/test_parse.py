@@ -310,10 +310,7 @@ def test_compact_order_dicts(obj, expected):
 
 
 @pytest.mark.parametrize("args, exc, text", [
-    ((), TypeError, "compute_order_id_from_order() missing 3 required positional arguments: "
-                    "'order', 'nonce', and 'account'"),
     (([], NONCE, ACCOUNT58), TypeError, "argument 'order': 'list' object cannot be converted to 'PyDict'"),
-    (({}, NONCE, b"x"), TypeError, "argument 'account': 'bytes' object cannot be converted to 'PyString'"),
     # The account is decoded before the order is looked at.
     (({}, 0, SHORT58), ValueError, "invalid key length: expected 32, got 31"),
     (({"l": {}}, 0, "0"), ValueError, BAD_B58),
