@@ -352,11 +352,6 @@ def test_hooks_and_subclasses():
     actions[:] = [item(TP, size=drop_all), TP]
     assert compute(item(BASKET, actions=actions)) is None
 
-    def reenter():
-        assert compute(otype(type="market")) == identifier(mkt())
-
-    assert compute(order(price=Number(3.0, reenter))) == identifier(lim(px=3.0))
-
 
 @pytest.mark.parametrize("exc", [KeyboardInterrupt, MemoryError])
 def test_lenient_reads_swallow_only_ordinary_errors(exc):
