@@ -70,16 +70,13 @@ def curve_cases():
 
 
 def test_wallet_addresses_are_the_on_curve_ones():
-    on, cases = 0, curve_cases()
-    for raw in cases:
+    for raw in curve_cases():
         owner, wallet_like = str(Pubkey.from_bytes(raw)), Pubkey.from_bytes(raw).is_on_curve()
         try:
             _native.build_deposit_instruction(owner, 1)
             assert wallet_like, raw.hex()
-            on += 1
         except ValueError as e:
             assert not wallet_like and str(e) == OFF_CURVE, raw.hex()
-    assert 100 < on < len(cases) - 100  # both outcomes well represented
 
 
 @KINDS
