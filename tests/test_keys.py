@@ -108,8 +108,6 @@ KEY_ERRORS = [
     (lambda: Keypair(""), ValueError, "invalid key length: expected 64, got 0"),
     (lambda: Keypair("1" * 33), ValueError, "invalid key length: expected 64, got 33"),
     (lambda: Keypair("abc0"), ValueError, BAD_B58 + "invalid character '0' at byte 3"),
-    (lambda: Keypair("ab\ncd"), ValueError, BAD_B58 + "invalid character '\\n' at byte 2"),
-    (lambda: Keypair("ab\u00e9cd"), ValueError, BAD_B58 + "non-ascii character starting at byte 2"),
     (lambda: Keypair.from_bytes(SEED + b"\x07"), ValueError, None),
     (lambda: Keypair(SEED + bytes(32)), ValueError, None),
     (lambda: Keypair.from_base58(base58.b58encode(SEED + bytes([1]) * 32).decode()), ValueError, None),
