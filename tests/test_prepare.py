@@ -122,8 +122,6 @@ def test_finalisation_accepts_byte_sequences_and_keeps_the_signature_text(form):
     assert list(tx) == ["actions", "nonce", "account", "signer", "signature", "order_id"]
     assert tx["signature"] == SIG0 and verify(tx, MB)
     assert all(tx[k] == P0[k] for k in ("actions", "nonce", "account", "signer", "order_id"))
-    raises(TypeError, "argument 'prepared': 'list' object cannot be converted to 'PyDict'",
-           N.py_finalize_transaction, list(P0.items()), SIG0)
 
 
 READ_ORDER = ["actions", "message_bytes", "account", "signer", "nonce"]
@@ -269,7 +267,6 @@ def test_sign_prepared_checks_signer_and_network_then_finalises():
     raises(ValueError, MISMATCH, signer.sign_prepared, dict(P0, nonce=78))  # the full finalisation still runs
     for key in ["signer", "message_bytes"]:
         raises(ValueError, f"Missing '{key}'", signer.sign_prepared, {k: v for k, v in P0.items() if k != key})
-    raises(TypeError, "argument 'prepared': 'list' object cannot be converted to 'PyDict'", signer.sign_prepared, [])
 
     # Agent wallet: the trading account is another key, this signer signs for it.
     p = N.py_prepare_order(limit(), "devnet", OTHER, signer=ACCOUNT, nonce=99)
