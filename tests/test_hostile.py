@@ -1,22 +1,20 @@
 """Hostile input to the external-wallet half: "actions" of every shape, nested
 deeper than any stack or inside themselves, memory running out half-way through
-a batch, prepared messages of every size.
+a batch.
 
 Whatever could end the process runs in a child interpreter, whose exit status
 is part of what is checked. The oracle for reading "actions" is the host's own
 json.dumps followed by a strict parse: every reader must agree with it on every
-value and every depth both can hold. For base58, the `base58` package.
+value and every depth both can hold.
 """
 
 import json
 import math
 import os
-import random
 import subprocess
 import sys
 import textwrap
 
-import base58
 import pytest
 from hypothesis import given, strategies as st
 
@@ -314,22 +312,3 @@ def test_memory_running_out_is_memory_error_and_leaks_nothing(name):
     assert set(result["seen"]) <= {None, "MemoryError"}
     assert "MemoryError" in result["seen"]  # the sweep started below what the call needs
     assert result["grown"] < 1 << 20
-
-
-# --- base58 of prepared messages of every size ----------------------------------------
-
-LEAF = 2900  # the long conversion's leaf size
-
-
-# (The long encoder's every path is checked against the quadratic one in C++.)
-@pytest.mark.parametrize("length", [85, 193, 600, LEAF - 1, LEAF, LEAF + 1, 2 * LEAF, 2 * LEAF + 1, 3 * LEAF,
-                                    4 * LEAF + 3, 12_000])
-def test_message_base58_of_every_size(length):
-    base = N.py_prepare_order(dict(ORDER, symbol=""), "devnet", "1" * 32, nonce=1)["message_bytes"]
-    symbol = "".join(random.Random(length).choice("ABCXYZ-") for _ in range(length - len(base)))
-    prepared = N.py_prepare_order(dict(ORDER, symbol=symbol), "devnet", "1" * 32, nonce=1)
-    message = prepared["message_bytes"]
-    assert len(message) == length
-    oracle = base58.b58encode(message).decode()
-    assert prepared["message_base58"] == oracle
-    assert N.prepare_wallet_message(prepared, "base58")["message_bytes"] == oracle.encode()

@@ -81,13 +81,10 @@ def test_keypair_derivation_and_text_forms_match_the_oracles(seed):
     lambda k: Keypair(k.secret_key()),
     lambda k: Keypair(base58.b58encode(k.secret_key()).decode()),
     lambda k: Keypair(type("Raw", (bytes,), {})(k.to_bytes())),
-    lambda k: Keypair.from_bytes(bytes=k.to_bytes()),
-    lambda k: Keypair.from_base58(s=k.to_base58()),
 ])
 def test_keypair_round_trips(make):
     k = Keypair()
     assert make(k).to_bytes() == k.to_bytes()
-    assert Keypair().pubkey != k.pubkey
 
 
 def test_objects_show_only_the_public_key():
@@ -111,8 +108,6 @@ KEY_ERRORS = [
     (lambda: Keypair(""), ValueError, "invalid key length: expected 64, got 0"),
     (lambda: Keypair("1" * 33), ValueError, "invalid key length: expected 64, got 33"),
     (lambda: Keypair("abc0"), ValueError, BAD_B58 + "invalid character '0' at byte 3"),
-    (lambda: Keypair("ab\ncd"), ValueError, BAD_B58 + "invalid character '\\n' at byte 2"),
-    (lambda: Keypair("ab\u00e9cd"), ValueError, BAD_B58 + "non-ascii character starting at byte 2"),
     (lambda: Keypair.from_bytes(SEED + b"\x07"), ValueError, None),
     (lambda: Keypair(SEED + bytes(32)), ValueError, None),
     (lambda: Keypair.from_base58(base58.b58encode(SEED + bytes([1]) * 32).decode()), ValueError, None),
@@ -124,8 +119,8 @@ KEY_ERRORS = [
     (lambda: N.Signer.from_base58(FULL58 + "\ud800", "devnet"), ValueError, None),
     (lambda: N.Signer.from_base58(FULL58, "moon"), ValueError, None),
     (lambda: N.Signer.from_base58(base58.b58encode(SEED + b"\0").decode(), "devnet"), ValueError, None),
-    (lambda: Keypair.from_base58(SEED.hex()), ValueError, None),
-    (lambda: Keypair.from_bytes(bytearray(SEED)), TypeError, None),
+    (lambda: Keypair.from_bytes(bytearray(SEED)), TypeError,
+     "argument 'bytes': 'bytearray' object cannot be converted to 'PyBytes'"),
     (lambda: Keypair.from_base58(SEED58.encode()), TypeError, None),
 ]
 
@@ -177,9 +172,6 @@ FF32 = b58(b"\xff" * 32)
        text=st.text(alphabet=ALPHABET + "0OIl+ é", max_size=50))
 @example(raw=b"", text="1" * 33)
 @example(raw=b"", text=FF32[:-1] + "0")
-@example(raw=b"", text=FF32[:-1] + "O")
-@example(raw=b"", text=FF32[:-1] + "I")
-@example(raw=b"", text=FF32[:-1] + "l")
 def test_validators_agree_with_the_base58_package(raw, text):
     encoded = base58.b58encode(raw).decode()
     assert N.validate_pubkey(encoded) is N.validate_hash(encoded) is (len(raw) == 32)
@@ -221,14 +213,14 @@ def expected(n):
     }
 
 
-# (text, its decoded length): next to a power of 256 only a full decode settles
-# the length; texts far longer than a key get it from their leading digits, a
-# million characters without a quadratic decode (lengths from Python integers).
+# (text, its decoded length): texts far longer than a key get it from their
+# leading digits, a million characters without a quadratic decode (lengths from
+# Python integers). Texts next to a power of 256, where only a full decode
+# settles the length, are tests/cpp/test_base58.cpp's (decode_into against the
+# full decode at both key capacities).
 MILLION = 10**6
 LENGTHS = [(t, len(base58.b58decode(t))) for t in
-           ["", "1" * 31, "1" * 32, "1" * 70, "z" * 44, "z" * 45, "z" * 73, "z" * 140, "1" * 20 + "z" * 60,
-            *[p + b58((256**k + d).to_bytes(k + 1, "big").lstrip(b"\0"))
-              for k in (31, 32, 33, 63, 64, 65, 71) for d in (-1, 0, 1) for p in ("", "11")]]]
+           ["", "1" * 31, "1" * 32, "1" * 70, "z" * 44, "z" * 45, "z" * 73, "z" * 140, "1" * 20 + "z" * 60]]
 LENGTHS += [("z" * MILLION, ((58**MILLION - 1).bit_length() + 7) // 8),
             ("2" + "1" * (MILLION - 1), ((58 ** (MILLION - 1)).bit_length() + 7) // 8)]
 

@@ -14,8 +14,6 @@ from decimal import Decimal
 
 import base58
 import pytest
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
 
 import _native as N
 from helpers import b58, keys_in_byte_order, raises
@@ -101,7 +99,6 @@ ORDER_CASES = [
     (otype(type="limit", tif="ıoc"), lim(tif="IOC")),  # full Unicode upper-casing: dotless i becomes I
     (otype(type="limit", tif=5), lim()),
     (otype(type="limit", tif="\udc80"), lim()),  # not encodable: not text
-    (otype(type="limit", tif="gtd"), (ValueError, "Invalid tif: gtd")),
     (otype(type="limit", tif="ioc "), (ValueError, "Invalid tif: ioc ")),
     (otype(type="market", is_market=True, trigger_px="x", tif="bogus"), mkt()),
     (otype(type="trigger", trigger_px=100), mkt()),
@@ -115,7 +112,6 @@ ORDER_CASES = [
     (order(is_buy=1), (TypeError, "'int' object cannot be converted to 'PyBool'")),
     (order(price="1"), (TypeError, REAL + "str")),
     (order(price=boom()), (RuntimeError, "boom")),
-    (order(price=Index("1")), (TypeError, "__index__ returned non-int (type str)")),
     (order(symbol="\udc80"), (UnicodeEncodeError, None)),
     (order(order_type=[]), (TypeError, DICT.format("list"))),
     (otype(), (ValueError, "Missing order_type.type")),
@@ -131,7 +127,6 @@ ORDER_CASES = [
 ]
 BUILDER_CODES = [  # (value under "builder_code", its record or an error)
     ({"to": PUBKEY58, "fee": 1}, {"to": PUBKEY58, "fee": 1}), ({"to": PUBKEY58, "fee": Index(15)}, CODE["builderCode"]),
-    ({"to": PUBKEY58, "fee": 0}, (ValueError, FEE)), ({"to": PUBKEY58, "fee": 16}, (ValueError, FEE)),
     ({"to": PUBKEY58, "fee": 255}, (ValueError, FEE)), ({"to": PUBKEY58, "fee": 256}, (OverflowError, OVERFLOW)),
     ({"to": PUBKEY58, "fee": -1}, (OverflowError, OVERFLOW)), ({"to": PUBKEY58, "fee": boom()}, (RuntimeError, "boom")),
     ({"to": PUBKEY58, "fee": 1.0}, (TypeError, "'float' object cannot be interpreted as an integer")),
@@ -163,7 +158,6 @@ ORDER_CASES += [
       for t in ("stop", "st", "take_profit", "tp")],  # lenient: a failing optional read is absent
     (item(STOP, type="st", limit_price=0, iso=True), {"st": {**ST, "lim": 0.0, "i": True}}),
     (item(STOP, limit_price=math.nan), {"st": ST}),
-    (item(STOP, slippage=0.01), {"st": ST}),  # the signer's JSON leaves out conditional slippage
     (item(STOP, type="take_profit", limit_price="x", reduce_only=True, client_id=5, commission=1), {"tp": ST}),
     (item(TP, builder_code={"to": PUBKEY58, "fee": 15}), {"tp": {**ST, **CODE}}),
     (item(TP, slippage="x"), (TypeError, REAL + "str")),
@@ -223,7 +217,6 @@ def test_order_dicts(obj, expected):
 
 
 @pytest.mark.parametrize("obj, expected", [  # parsed, identified, then refused when the message is encoded
-    (otype(type="trigger", is_market=False, trigger_px=100), None),
     (otype(type="market", is_market=1), None),
     (order(slippage=0.01, client_id=HASH58, builder_code={"to": PUBKEY58, "fee": 5}), identifier(lim())),
 ])
@@ -268,6 +261,7 @@ MKT_ID = identifier(mkt(c="ETH-USD", b=False, sz=3))
 COMPACT_CASES = [  # compute_order_id_from_order only: (dict, identifier, None, or an error)
     ({"l": clim()}, LIM_ID),
     ({"l": clim(tif=5, r=1, i="true", cloid=HASH58, builder_code={"to": PUBKEY58, "fee": 3})}, LIM_ID),
+    ({"l": clim(tif="aLo", sz=2**70)}, identifier(lim(px=50000.5, sz=float(2**70), tif="ALO"))),
     ({"l": clim(tif="iocx")}, (ValueError, "Invalid l.tif: iocx")),
     *[({"l": clim(*drop)}, (ValueError, f"Missing 'l.{drop[0]}'")) for drop in (("c", "b"), ("b",), ("px",), ("sz",))],
     ({"l": clim(b="yes")}, (TypeError, "'str' object cannot be converted to 'PyBool'")),
@@ -279,6 +273,7 @@ COMPACT_CASES = [  # compute_order_id_from_order only: (dict, identifier, None, 
     ({"l": clim(builder_code=None)}, (ValueError, "builder_code must be omitted or an object")),
     ({"l": []}, (TypeError, DICT.format("list"))),
     ({"m": cmkt(tif="bogus", cloid="0", px="x")}, MKT_ID),  # not read for a market order
+    ({"m": cmkt(slippage=0.25)}, identifier(mkt(c="ETH-USD", b=False, sz=3, slippage=0.25))),
     ({"m": cmkt(slippage="x")}, (TypeError, REAL + "str")),
     *[({"m": cmkt(drop)}, (ValueError, f"Missing 'm.{drop}'")) for drop in ("c", "b", "sz")],
     ({"m": cmkt(commission=None)}, (ValueError, "commission was renamed to builder_code")),
@@ -315,10 +310,7 @@ def test_compact_order_dicts(obj, expected):
 
 
 @pytest.mark.parametrize("args, exc, text", [
-    ((), TypeError, "compute_order_id_from_order() missing 3 required positional arguments: "
-                    "'order', 'nonce', and 'account'"),
     (([], NONCE, ACCOUNT58), TypeError, "argument 'order': 'list' object cannot be converted to 'PyDict'"),
-    (({}, NONCE, b"x"), TypeError, "argument 'account': 'bytes' object cannot be converted to 'PyString'"),
     # The account is decoded before the order is looked at.
     (({}, 0, SHORT58), ValueError, "invalid key length: expected 32, got 31"),
     (({"l": {}}, 0, "0"), ValueError, BAD_B58),
@@ -360,11 +352,6 @@ def test_hooks_and_subclasses():
     actions[:] = [item(TP, size=drop_all), TP]
     assert compute(item(BASKET, actions=actions)) is None
 
-    def reenter():
-        assert compute(otype(type="market")) == identifier(mkt())
-
-    assert compute(order(price=Number(3.0, reenter))) == identifier(lim(px=3.0))
-
 
 @pytest.mark.parametrize("exc", [KeyboardInterrupt, MemoryError])
 def test_lenient_reads_swallow_only_ordinary_errors(exc):
@@ -395,39 +382,6 @@ def test_nesting_bound(wrap):
     raises(ValueError, "order nesting exceeds 32 levels", prepared, {**basket, "on_fill": {"actions": []}})
 
 
-def test_million_element_action_list():
-    actions = [TP] * 1_000_000
-    assert compute(item(BASKET, actions=actions)) is None
-    actions[-1] = item(TP, trigger_price="x")
-    raises(TypeError, REAL + "str", compute, item(BASKET, actions=actions))
-
-
-symbols = st.text(max_size=12)  # no lone surrogates by default
-tifs = st.sampled_from(["GTC", "IOC", "ALO", "gtc", "ioc", "alo", "Ioc", "aLO"])
-numbers = st.one_of(st.floats(), st.integers(-(2**70), 2**70))
-
-
-@settings(max_examples=200, suppress_health_check=[HealthCheck.too_slow])
-@given(market=st.booleans(), symbol=symbols, is_buy=st.booleans(), price=numbers, size=numbers, tif=tifs,
-       ro=st.booleans(), iso=st.booleans(), slippage=st.one_of(st.none(), st.floats()),
-       nonce=st.integers(0, 2**64 - 1), seed=st.binary(min_size=32, max_size=32))
-def test_simplified_and_compact_shapes_agree(market, symbol, is_buy, price, size, tif, ro, iso, slippage, nonce, seed):
-    simplified = {"type": "order", "symbol": symbol, "is_buy": is_buy, "price": 0 if market else price, "size": size,
-                  "reduce_only": ro, "iso": iso, "order_type": {"type": "limit", "tif": tif}}
-    if market:
-        simplified["order_type"] = {"type": "market"}
-        compact = {"m": {"c": symbol, "b": is_buy, "sz": size, "r": ro, "i": iso}}
-        if slippage is not None:
-            simplified["slippage"] = compact["m"]["slippage"] = slippage
-        encoding = market_encoding(symbol, is_buy, float(size), ro, iso, slippage)
-    else:
-        compact = {"l": {"c": symbol, "b": is_buy, "px": price, "sz": size, "tif": tif, "r": ro, "i": iso}}
-        encoding = limit_encoding(symbol, is_buy, float(price), float(size), tif.upper(), ro, iso)
-    account58 = base58.b58encode(seed).decode()
-    expected = order_id(encoding, nonce, seed)
-    assert compute(simplified, nonce, account58) == compute(compact, nonce, account58) == expected
-
-
 # --- lists and batches of order dicts -------------------------------------------------
 
 
@@ -449,17 +403,12 @@ def test_order_lists_and_batches():
 # --- the other actions' arguments -------------------------------------------------------
 
 
-@pytest.mark.parametrize("kind, expected", [
-    (None, "internal"), ("internal", "internal"), ("external", "external"), ("Internal", None), ("", None),
-    ("external ", None), ("ext\x00", None),
-])
-def test_transfer_kind(kind, expected):
-    if expected is None:
+def test_transfer_kind():
+    kinds = [SIGNER.sign_transfer(PUBKEY58, PUBKEY58, 1.0, k, 1)["actions"][0]["transfer"]["k"]
+             for k in (None, "internal", "external")]
+    assert kinds == ["internal", "internal", "external"]
+    for kind in ("Internal", "", "external ", "ext\x00"):
         raises(ValueError, f"Invalid transfer kind: {kind}", SIGNER.sign_transfer, PUBKEY58, PUBKEY58, 1.0, kind, 1)
-    else:
-        assert SIGNER.sign_transfer(PUBKEY58, PUBKEY58, 1.0, kind, 1)["actions"][0]["transfer"]["k"] == expected
-    # Both keys are decoded before the kind is looked at.
-    raises(ValueError, "invalid key length: expected 32, got 1", SIGNER.sign_transfer, PUBKEY58, "2", 1.0, "x", 1)
 
 
 INSTRUMENT_KEYS = ["max_exposure", "reserve", "rfactor", "volume_percent", "volume_min", "max_sweep_bps",
@@ -493,9 +442,8 @@ def test_liquidator_config_values():
 
 
 @pytest.mark.parametrize("value, stored", [
-    (7.9, 7), (0.99, 0), (-5, 0), (-0.5, 0), (math.nan, 0), ("x", 0), (None, 0), (2.0**62, 2**62),
-    (2**63 - 1025, 2**63 - 1024),
-    (1e30, 2.0**64), (2.0**64, 2.0**64), (math.inf, 2.0**64),  # 2^64-1, shown as the nearest float
+    (7.9, 7), (-5, 0), (math.nan, 0), (None, 0), (2.0**62, 2**62), (2**63 - 1025, 2**63 - 1024),
+    (1e30, 2.0**64), (math.inf, 2.0**64),  # 2^64-1, shown as the nearest float
 ])
 def test_volume_rampup(value, stored):
     assert liq({"instruments": [{"symbol": "A", "volume_rampup": value}]})["instruments"][0]["volume_rampup"] == stored
@@ -514,8 +462,6 @@ ARGUMENT_ERRORS = [
     (P, {(1, 2, 3, 4)}, TypeError, "argument 'oracles': 'set' object cannot be converted to 'Sequence'"),
     (M, [("A", 1), ["B", 2]], TypeError, "argument 'max_leverage': 'list' object cannot be converted to 'PyTuple'"),
     (M, [("A", 1, 2)], ValueError, "expected tuple of length 2, but got tuple of length 3"),
-    (O, [(1, "A")], ValueError, "expected tuple of length 3, but got tuple of length 2"),
-    (P, [(1, 2, 3, 4), ()], ValueError, "expected tuple of length 4, but got tuple of length 0"),
     (M, [(1, 1)], TypeError, "argument 'max_leverage': 'int' object cannot be converted to 'PyString'"),
     (M, [("A", "1")], TypeError, "argument 'max_leverage': must be real number, not str"),
     (M, [("A", boom())], RuntimeError, "boom"),
@@ -552,5 +498,3 @@ def test_tuple_sequences_convert_in_order():
     oracles = SIGNER.sign_pyth_oracle([(1, 2, 2**63 - 1, -8), (3, 4, 2**63, 2), (5, 6, 2**64 - 1, 0)], 1)
     got = [(o["px"], type(o["px"]), o["e"]) for o in oracles["actions"][0]["o"]["oracles"]]
     assert got == [(2**63 - 1, int, -8), (float(2**63), float, 2), (float(2**64), float, 0)]
-    big = SIGNER.sign_oracle_prices([(i, "S", 0.5) for i in range(10**5)], 1)["actions"]
-    assert len(big) == 10**5 and big[-1] == {"px": {"c": "S", "px": 0.5, "t": 10**5 - 1}}

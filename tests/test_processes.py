@@ -46,10 +46,6 @@ def batch():
 def pause(phase, info):
     time.sleep(0.0002)  # gc runs inside calls: hands the lock to another thread mid-call
 
-def run_threads(target, n):  # n threads at once; the first failure is raised here
-    with ThreadPoolExecutor(n) as pool:
-        list(pool.map(target, range(n)))
-
 inside = threading.Event()
 def exit_pause(phase, info):
     if threading.current_thread() is not threading.main_thread():
@@ -76,20 +72,20 @@ def slow_nonce():
     return Number(7, lambda: (inside.set(), time.sleep(0.0005)))
 """
 
-# Fork after a parallel batch and a parallel preparation (or the preparation
-# alone): parent, child and grandchild sign and prepare batches afterwards.
+# Fork after a parallel batch and a parallel preparation: parent, child and
+# grandchild sign and prepare batches afterwards. From the third round on, a
+# live thread that ran a parallel batch keeps the pool from being shut down
+# before the fork: the child must still sign.
 FORK = """
-    release = threading.Event()
-    if MODE == "holder":
-        # A live thread that ran a parallel batch keeps the pool from being
-        # shut down before the fork: the child must still sign.
-        threading.Thread(target=lambda: (batch(), release.wait())).start()
-    if MODE != "prepare_only":
-        assert batch() == EXPECTED
+    release, held = threading.Event(), threading.Event()
+    assert batch() == EXPECTED
     prepared = N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1)
     def both():
         return batch() == EXPECTED and N.py_prepare_all_orders(ORDERS, "devnet", ACCOUNT, base_nonce=1) == prepared
-    for round in range(3):
+    for round in range(4):
+        if round == 2:
+            threading.Thread(target=lambda: (batch(), held.set(), release.wait())).start()
+            held.wait()
         pid = os.fork()
         if pid == 0:
             ok = both()
@@ -135,24 +131,12 @@ SCENARIOS = {
                     borrowed[0] += 1
                 if len(keep) > 300:
                     keep.clear()
-        run_threads(work, 8)
+        with ThreadPoolExecutor(8) as pool:  # the first failure is raised here
+            list(pool.map(work, range(8)))
         assert signer.sign(ORDERS[0], nonce=1)["signature"] == EXPECTED[0]  # every borrow was released
         print("borrowed", borrowed[0])
     """,
-    # A signer per thread: no error at all, every signature verifies.
-    "separate_signers": """
-        gc.set_threshold(50, 5, 5); gc.callbacks.append(pause)
-        keys = [nacl.signing.SigningKey(bytes([t + 1]) * 32) for t in range(8)]
-        expected = [expected_signatures(k, ORDERS[:12], 7) for k in keys]
-        def work(t):
-            mine = N.Signer(N.Keypair(bytes(keys[t])), "devnet")
-            for k in range(6):
-                got = [x["signature"] for x in mine.sign_all(ORDERS[:12], base_nonce=7)]
-                assert got == expected[t]
-                assert mine.sign(ORDERS[k], nonce=7 + k)["signature"] == expected[t][k]
-        run_threads(work, 8)
-    """,
-    **{f"fork_{mode}": f"\n    MODE = {mode!r}" + FORK for mode in ("after_batch", "holder", "prepare_only")},
+    "fork_after_batch": FORK,
     # Callbacks during argument conversion that call back into the library (the
     # same signer's borrow state is test_signer's).
     "reentrant_callbacks": """
@@ -184,7 +168,6 @@ SCENARIOS = {
             assert N.finalize_wallet_message(wallet, signer.sign_bytes(wallet["message_bytes"]))["nonce"] == 1
             assert Actions.calls > before  # the hook ran inside the calls
     """,
-    "exit_in_sign": "at_exit(lambda: signer.sign(ORDERS[0]))",
     "exit_in_sign_nonce_hook": "at_exit(lambda: signer.sign(ORDERS[0], slow_nonce()), gc_pause=False)",
     # Fewer than ten items: signed and converted one by one on the calling thread.
     "exit_in_sign_all_sequential": "at_exit(lambda: signer.sign_all(ORDERS[:5]))",
@@ -192,17 +175,6 @@ SCENARIOS = {
     "exit_in_sign_all_pool": "at_exit(lambda: signer.sign_all(ORDERS[:12]))",
     # Several chunks: conversion overlaps the workers signing the next chunk.
     "exit_in_sign_all_streamed": "at_exit(lambda: signer.sign_all(ORDERS * 10))",
-    "exit_in_sign_orders_batch_streamed": "bs = [ORDERS[:2]] * 300; at_exit(lambda: signer.sign_orders_batch(bs))",
-    "exit_in_prepare_all_pool": "at_exit(lambda: N.py_prepare_all_orders(ORDERS[:12], 'devnet', ACCOUNT))",
-    "exit_in_prepare_all_streamed": "at_exit(lambda: N.py_prepare_all_orders(ORDERS * 10, 'devnet', ACCOUNT, base_nonce=1))",
-    "exit_in_prepare_wallet_message": (
-        "p = N.py_prepare_order_group(ORDERS[:2], 'devnet', ACCOUNT, nonce=1); "
-        "at_exit(lambda: N.prepare_wallet_message(p, 'offchain'))"
-    ),
-    "exit_in_finalize_wallet_message": (
-        "w = N.prepare_wallet_message(N.py_prepare_order(ORDERS[0], 'devnet', ACCOUNT, nonce=1), 'offchain'); "
-        "sig = signer.sign_bytes(w['message_bytes']); at_exit(lambda: N.finalize_wallet_message(w, sig))"
-    ),
     "exit_in_sign_wallet_prepared": (
         "w = N.prepare_wallet_message(N.py_prepare_order(ORDERS[0], 'devnet', ACCOUNT, nonce=1), 'base58'); "
         "at_exit(lambda: signer.sign_wallet_prepared(w))"
@@ -210,55 +182,40 @@ SCENARIOS = {
 }
 
 
-# Fork from Python code run inside a 5000-order batch; prints "children <exit codes>".
+# Fork from Python code run inside a 5000-order batch; prints "children <exit
+# codes>". A child that hangs holds up its parent until the run's timeout.
 FORK_IN_BATCH = """
     SEED = int(sys.argv[1])
     BIG = [order(i) for i in range(5000)]
-    def big_batch():
-        if KIND == "prepare_all":
-            return N.py_prepare_all_orders(BIG, "devnet", ACCOUNT, base_nonce=1)
-        return signer.sign_all(BIG, base_nonce=1)
-    def wait_children(pids, timeout=30):
-        # Exit codes of the children, "hung" for those still running at the deadline.
-        deadline, codes = time.monotonic() + timeout, {}
-        while len(codes) < len(pids) and time.monotonic() < deadline:
-            for pid in set(pids) - set(codes):
-                done, status = os.waitpid(pid, os.WNOHANG)
-                if done:
-                    codes[pid] = os.waitstatus_to_exitcode(status)
-            time.sleep(0.02)
-        for pid in set(pids) - set(codes):
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
-            codes[pid] = "hung"
-        return sorted(set(codes.values()), key=str)
-    WANT = big_batch()
+    WANT = signer.sign_all(BIG, base_nonce=1)
     forked = []
     TRIGGERS = {1 + (SEED * 37 + k * 53) % 150 for k in range(3)}  # the collections that fork
     collections = [0]
+    def children():
+        return sorted({os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) for pid in forked})
+"""
+# The fork happens on the calling thread, in a gc callback.
+SCENARIOS["fork_in_sign_all_gc_callback"] = FORK_IN_BATCH + """
     def hook(phase, info):
         if phase != "start" or 0 in forked:  # the child forks no further
             return
         collections[0] += 1
-        if collections[0] not in TRIGGERS:
-            return
-        forked.append(os.fork())
+        if collections[0] in TRIGGERS:
+            forked.append(os.fork())
     gc.set_threshold(100)
-"""
-# The fork happens on the calling thread, inside the batch.
-SAME_THREAD = FORK_IN_BATCH + """
     gc.callbacks.append(hook)
-    got = big_batch()
+    got = signer.sign_all(BIG, base_nonce=1)
     gc.callbacks.remove(hook)
     if 0 in forked:
         os._exit(0 if got == WANT else 3)
     assert got == WANT, "parent's results changed"
     # 3.12+: the collector runs between bytecodes only, never inside this call
-    print("children", *wait_children(forked)) if forked else print("no fork")
+    print("children", *children()) if forked else print("no fork")
 """
 # Another thread forks while the calling thread is inside the batch (its gc
-# callback gives the lock away); the child has only the forking thread.
-OTHER_THREAD = FORK_IN_BATCH + """
+# callback gives the lock away): the child has only the forking thread, and
+# the workers were busy when it was made.
+SCENARIOS["fork_in_sign_all_other_thread"] = FORK_IN_BATCH + """
     go, done = threading.Event(), threading.Event()
     SMALL = [t["signature"] for t in signer.sign_all(BIG[:40], base_nonce=1)]
     def forker():
@@ -276,16 +233,13 @@ OTHER_THREAD = FORK_IN_BATCH + """
                 go.set()
                 done.wait(0.05)
     gc.callbacks.append(pause)
-    got = big_batch()
+    got = signer.sign_all(BIG, base_nonce=1)
     gc.callbacks.remove(pause)
     go.set()  # 3.12+ runs no gc callback inside the call: the fork then follows the batch
     done.wait(30)
     assert got == WANT, "parent's results changed"
-    print("children", *wait_children(forked))
+    print("children", *children())
 """
-for kind in ("prepare_all", "sign_all"):
-    for hook, body in (("gc_callback", SAME_THREAD), ("other_thread", OTHER_THREAD)):
-        SCENARIOS[f"fork_in_{kind}_{hook}"] = f"\n    KIND = {kind!r}" + body
 
 
 def run_once(body, seed):

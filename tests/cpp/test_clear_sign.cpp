@@ -52,8 +52,6 @@ TEST(ClearSignLine, EveryTemplate) {
        "Market SOL-USD Sell sz=2.00000000 ro=true iso=false slippage=50.00000000bps"},
       {R"({"m": {"c": "SOL-USD", "b": true, "sz": 1.5, "r": false, "i": true, "slippage": null}})",
        "Market SOL-USD Buy sz=1.50000000 ro=false iso=true"},
-      {R"({"m": {"c": "SOL-USD", "b": true, "sz": 1.5, "r": false}})", "Market SOL-USD Buy sz=1.50000000 ro=false iso=false"},
-      {stop, "Stop BTC-USD Below thresh=49000.00000000 sz=0.25000000 limit=-"},
       {R"({"st": {"c": "BTC-USD", "d": true, "tr": 49000, "sz": 0.25, "lim": null, "slippage": null}})",
        "Stop BTC-USD Above thresh=49000.00000000 sz=0.25000000 limit=-"},
       {R"({"tp": {"c": "BTC-USD", "d": true, "tr": 70000.5, "sz": 1, "lim": 69999.99, "slippage": 0.000000025}})",
@@ -76,12 +74,10 @@ TEST(ClearSignLine, EveryTemplate) {
       {R"({"mod": {"c": "SOL-USD", "oid": "X", "sz": 2}})", "Modify SOL-USD oid=X sz=2.00000000"},
       {R"({"cxa": {"c": []}})", "CancelAll *"},
       {R"({"cxa": {"c": ["BTC-USD", "ETH-USD"]}})", "CancelAll BTC-USD,ETH-USD"},
-      {R"({"faucet": {"u": "U1", "amount": 100}})", "Faucet user=U1 amount=100.00000000"},
       // Plain numbers are not quantised: the float 0.000000025 is just below the half.
       {R"({"faucet": {"u": "U1", "amount": 0.000000025}})", "Faucet user=U1 amount=0.00000002"},
       {R"({"faucet": {"u": "U1"}})", "Faucet user=U1 amount=-"},
       {R"({"agentWalletCreation": {"a": "A1", "d": true}})", "AgentWallet agent=A1 delete=true"},
-      {R"({"updateUserSettings": {"m": {"SOL-USD": 5, "BTC-USD": "10"}}})", "UpdateLeverage BTC-USD:10.00000000,SOL-USD:5.00000000"},
       // Bytewise name order: 'B' < '_' < 'a' < 0xC3.
       {"{\"updateUserSettings\": {\"m\": {\"\xc3\xa9\": 1, \"a\": 2.5, \"_\": 3, \"B\": -4}}}",
        "UpdateLeverage B:-4.00000000,_:3.00000000,a:2.50000000,\xc3\xa9:1.00000000"},
@@ -129,7 +125,6 @@ TEST(ClearSignLine, FieldErrors) {
       {R"({"l": {"tif": "GTC", "c": "X", "b": true, "sz": 1, "r": false}})", field_failure("finite number")},
       {limit_px("null"), field_failure("finite number")},
       {limit_px(R"("NaN")"), field_failure("finite number")},
-      {limit_px(R"(" 1")"), field_failure("finite number")},
       {R"({"abc": {"to": "K", "fee": 10.0}})", field_failure("fee")},
       {R"({"abc": {"to": "K", "fee": -1}})", field_failure("fee")},
       {R"({"abc": {"to": "K"}})", field_failure("fee")},
@@ -206,11 +201,9 @@ TEST(ClearSignNumber, ParseDecimal) {
   const double inf = std::numeric_limits<double>::infinity();
   const double denorm = std::numeric_limits<double>::denorm_min();
   const std::pair<const char*, double> accepted[] = {
-      {"65000.5", 65000.5}, {"+1.5", 1.5},   {"-2", -2.0},      {"1.", 1.0},
-      {".5", 0.5},          {"1E3", 1000.0}, {"1e-3", 0.001},   {"0.1", 0.1},
-      {"1e-400", 0.0},      {"4.9e-324", denorm}, {"2.5e-324", denorm}, {"2.4e-324", 0.0},
-      {"1e-320", 1e-320},   {"1e400", inf},  {"-1e400", -inf},  {"inf", inf},
-      {"Infinity", inf},    {"+inf", inf},
+      {"+1.5", 1.5},          {"-2", -2.0},         {"1.", 1.0},           {".5", 0.5},
+      {"1E3", 1000.0},        {"1e-400", 0.0},      {"2.5e-324", denorm},  {"2.4e-324", 0.0},
+      {"1e-320", 1e-320},     {"1e400", inf},       {"inf", inf},          {"+inf", inf},
   };
   for (const auto& [text, expected] : accepted) {
     auto v = parse_decimal(text);
@@ -224,19 +217,10 @@ TEST(ClearSignNumber, ParseDecimal) {
                            "\xef\xbc\x91"}) {
     EXPECT_FALSE(parse_decimal(text).has_value()) << text;
   }
-  // Readers: integers convert to the nearest double, underflow is a finite value.
+  // Readers: integers convert to the nearest double.
   auto number_of = [](const Json& j) { return number(&j); };
   EXPECT_EQ(*number_of(Json(uint64_t{9007199254740993})), 9007199254740992.0);
   EXPECT_EQ(*number_of(Json(int64_t{-9007199254740993})), -9007199254740992.0);
-  EXPECT_EQ(*number_of(Json("1e-400")), 0.0);
   EXPECT_EQ(number_of(Json(std::numeric_limits<double>::quiet_NaN())).error(), field_error("finite number"));
   EXPECT_EQ(number(nullptr).error(), field_error("finite number"));
-}
-
-// fixed8 renders the exact value (a tie goes to even); quantised, the same
-// value goes half away from zero. (The rule at large is checked against
-// decimal through Python.)
-TEST(ClearSignNumber, Fixed8PlainAndQuantised) {
-  EXPECT_EQ(fixed8(0.001953125), "0.00195312");
-  EXPECT_EQ(fixed8(quantise(0.001953125)), "0.00195313");
 }

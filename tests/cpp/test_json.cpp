@@ -82,6 +82,61 @@ std::vector<OrderItem> every_item() {
           item::OnFill{Box<OrderItem>(inner), {}}};
 }
 
+// shape_cases: one of every admin action (and an order list), with its
+// submission JSON, key placeholders not yet expanded.
+std::vector<std::pair<Action, std::string>> shape_cases() {
+  LiquidatorInstrumentConfig i{"", 2.0, 2.5, 0.25, 0.75, 1.5, 30, 12.5, kNaN, 0.125};
+  LiquidatorConfig cfg{{}, 1000.0, 0.5, kInf, 0.1, 2.0};
+  for (const char* sym : {"ETH-USD", "BTC-USD", "BTC-USD", "btc-usd"}) {
+    i.symbol = sym;
+    cfg.instruments.push_back(i);
+    i.max_exposure += 1.0;
+  }
+  auto inst = [](const char* symbol, const char* exposure) {
+    return std::string(R"({"max_adl_notional":null,"max_adl_percent":0.125,"max_exposure":)") + exposure +
+           R"(,"max_sweep_bps":12.5,"reserve":2.5,"rfactor":0.25,"symbol":")" + symbol +
+           R"(","volume_min":1.5,"volume_percent":0.75,"volume_rampup":30})";
+  };
+  const std::string cancel = R"({"cx":{"c":"SOL-USD","oid":"@H"}})";
+  action::MultisigPropose inner{key(0), {action::Orders{{item::Cancel{"SOL-USD", hash_ab()}}}}, 9};
+  action::MultisigPropose outer{key(0x11), {action::Orders{{limit_example()}}, action::RevokeCommissionFee{seq_key()}, inner}, 42};
+
+  return {
+      {action::Orders{{limit_example(), item::Cancel{"SOL-USD", hash_ab()}}}, "[" + kLimitText + "," + cancel + "]"},
+      {action::OraclePrices{{{1700000000, "BTC-USD", 50000.5}, {1700000001, "ETH-USD", kNaN}}},
+       R"([{"px":{"c":"BTC-USD","px":50000.5,"t":1700000000}},{"px":{"c":"ETH-USD","px":null,"t":1700000001}}])"},
+      {action::PythOracle{{{1700000000, 3, 123456789, -8}, {1700000001, 4, 9223372036854775813ull, 2}}},
+       R"([{"o":{"oracles":[{"e":-8,"fi":3,"px":123456789,"t":1700000000},{"e":2,"fi":4,"px":9223372036854775813,"t":1700000001}]}}])"},
+      {action::Faucet{key(0), std::nullopt}, R"([{"faucet":{"u":"@K0"}}])"},
+      {action::Faucet{key(0), 100.0}, R"([{"faucet":{"amount":100.0,"u":"@K0"}}])"},
+      {action::AgentWalletCreation{key(0x11), true}, R"([{"agentWalletCreation":{"a":"@K1","d":true}}])"},
+      {action::WhitelistFaucet{seq_key(), false}, R"([{"whitelistFaucet":{"target":"@K2","whitelist":false}}])"},
+      {action::CreateSubAccount{"bot-1", 12.5}, R"([{"createSubAccount":{"marginAmount":12.5,"name":"bot-1"}}])"},
+      {action::CreateSubAccount{"bot-1", std::nullopt}, R"([{"createSubAccount":{"name":"bot-1"}}])"},
+      {action::RemoveSubAccount{seq_key()}, R"([{"removeSubAccount":{"toRemove":"@K2"}}])"},
+      {action::RenameSubAccount{key(0x11), "main"}, R"([{"renameSubAccount":{"account":"@K1","name":"main"}}])"},
+      {action::Transfer{{key(0x11), key(0), 0.5, TransferKind::External}},
+       R"([{"transfer":{"from":"@K1","k":"external","marginAmount":0.5,"to":"@K0"}}])"},
+      {action::CreateMultisig{{key(0), seq_key()}, 2, 60, 86400},
+       R"([{"createMultisig":{"proposalLifetimeSecs":86400,"signers":["@K0","@K2"],"threshold":2,"timeLockSecs":60}}])"},
+      // Inner lists are concatenated; `extra` has no JSON form.
+      {outer, R"([{"msp":{"a":[)" + kLimitText + R"(,{"rbc":{"to":"@K2"}},{"msp":{"a":[)" + cancel + R"(],"m":"@K0"}}],"m":"@K1"}}])"},
+      {action::MultisigApprove{key(0x11), 7}, R"([{"msa":{"m":"@K1","p":7}}])"},
+      {action::MultisigReject{key(0x11), 0}, R"([{"msr":{"m":"@K1","p":0}}])"},
+      {action::MultisigCancel{key(0x11), 18446744073709551615ull}, R"([{"msc":{"m":"@K1","p":18446744073709551615}}])"},
+      {action::MultisigExecute{seq_key(), 3}, R"([{"mse":{"m":"@K2","p":3}}])"},
+      {action::UpdateMultisigPolicy{key(0x11), {seq_key()}, 1, 0, 3600},
+       R"([{"msu":{"m":"@K1","proposalLifetimeSecs":3600,"signers":["@K2"],"threshold":1,"timeLockSecs":0}}])"},
+      {action::ApproveCommissionFee{builder(15)}, R"([{"abc":{"fee":15,"to":"@K1"}}])"},
+      {action::RevokeCommissionFee{key(0x11)}, R"([{"rbc":{"to":"@K1"}}])"},
+      // Instruments by symbol bytes, equal symbols in input order.
+      {action::UpdateLiquidatorConfig{cfg}, R"([{"liq":{"cross_exposure":1000.0,"instruments":[)" + inst("BTC-USD", "3.0") +
+                                                "," + inst("BTC-USD", "4.0") + "," + inst("ETH-USD", "2.0") + "," +
+                                                inst("btc-usd", "5.0") +
+                                                R"(],"scoring_skew":0.5,"sweep_sds":2.0,"toxicity":null,"urgency_size_fraction":0.1}}])"},
+  };
+}
+
 }  // namespace
 
 // Refusals reach the caller from any depth, in both flavours.
@@ -107,63 +162,7 @@ TEST(ActionJson, Refusals) {
 }
 
 TEST(ActionJson, EveryShape) {
-  LiquidatorInstrumentConfig i{"", 2.0, 2.5, 0.25, 0.75, 1.5, 30, 12.5, kNaN, 0.125};
-  LiquidatorConfig cfg{{}, 1000.0, 0.5, kInf, 0.1, 2.0};
-  for (const char* sym : {"ETH-USD", "BTC-USD", "BTC-USD", "btc-usd"}) {
-    i.symbol = sym;
-    cfg.instruments.push_back(i);
-    i.max_exposure += 1.0;
-  }
-  auto inst = [](const char* symbol, const char* exposure) {
-    return std::string(R"({"max_adl_notional":null,"max_adl_percent":0.125,"max_exposure":)") + exposure +
-           R"(,"max_sweep_bps":12.5,"reserve":2.5,"rfactor":0.25,"symbol":")" + symbol +
-           R"(","volume_min":1.5,"volume_percent":0.75,"volume_rampup":30})";
-  };
-  const std::string cancel = R"({"cx":{"c":"SOL-USD","oid":"@H"}})";
-  action::MultisigPropose inner{key(0), {action::Orders{{item::Cancel{"SOL-USD", hash_ab()}}}}, 9};
-  action::MultisigPropose outer{key(0x11), {action::Orders{{limit_example()}}, action::RevokeCommissionFee{seq_key()}, inner}, 42};
-
-  const std::pair<Action, std::string> cases[] = {
-      {action::Orders{{limit_example(), item::Cancel{"SOL-USD", hash_ab()}}}, "[" + kLimitText + "," + cancel + "]"},
-      {action::OraclePrices{{{1700000000, "BTC-USD", 50000.5}, {1700000001, "ETH-USD", kNaN}}},
-       R"([{"px":{"c":"BTC-USD","px":50000.5,"t":1700000000}},{"px":{"c":"ETH-USD","px":null,"t":1700000001}}])"},
-      {action::PythOracle{{{1700000000, 3, 123456789, -8}, {1700000001, 4, 9223372036854775813ull, 2}}},
-       R"([{"o":{"oracles":[{"e":-8,"fi":3,"px":123456789,"t":1700000000},{"e":2,"fi":4,"px":9223372036854775813,"t":1700000001}]}}])"},
-      {action::Faucet{key(0), std::nullopt}, R"([{"faucet":{"u":"@K0"}}])"},
-      {action::Faucet{key(0), 100.0}, R"([{"faucet":{"amount":100.0,"u":"@K0"}}])"},
-      // Symbols in byte order: 'B' 0x42 < '_' 0x5F < 'a' < 'b' < 0xC3 ('é'); a repeated symbol keeps its last value.
-      {action::UpdateUserSettings{{{"b", 3.0}, {"\xc3\xa9", 1.0}, {"a", 5.0}, {"B", 10.0}, {"_", 2.0}, {"a", 7.5}}},
-       "[{\"updateUserSettings\":{\"m\":{\"B\":10.0,\"_\":2.0,\"a\":7.5,\"b\":3.0,\"\xc3\xa9\":1.0}}}]"},
-      {action::AgentWalletCreation{key(0x11), true}, R"([{"agentWalletCreation":{"a":"@K1","d":true}}])"},
-      {action::WhitelistFaucet{seq_key(), false}, R"([{"whitelistFaucet":{"target":"@K2","whitelist":false}}])"},
-      {action::CreateSubAccount{"bot-1", 12.5}, R"([{"createSubAccount":{"marginAmount":12.5,"name":"bot-1"}}])"},
-      {action::CreateSubAccount{"bot-1", std::nullopt}, R"([{"createSubAccount":{"name":"bot-1"}}])"},
-      {action::RemoveSubAccount{seq_key()}, R"([{"removeSubAccount":{"toRemove":"@K2"}}])"},
-      {action::RenameSubAccount{key(0x11), "main"}, R"([{"renameSubAccount":{"account":"@K1","name":"main"}}])"},
-      {action::Transfer{{key(0), key(0x11), 12.5, TransferKind::Internal}},
-       R"([{"transfer":{"from":"@K0","k":"internal","marginAmount":12.5,"to":"@K1"}}])"},
-      {action::Transfer{{key(0x11), key(0), 0.5, TransferKind::External}},
-       R"([{"transfer":{"from":"@K1","k":"external","marginAmount":0.5,"to":"@K0"}}])"},
-      {action::CreateMultisig{{key(0), seq_key()}, 2, 60, 86400},
-       R"([{"createMultisig":{"proposalLifetimeSecs":86400,"signers":["@K0","@K2"],"threshold":2,"timeLockSecs":60}}])"},
-      // Inner lists are concatenated; `extra` has no JSON form.
-      {outer, R"([{"msp":{"a":[)" + kLimitText + R"(,{"rbc":{"to":"@K2"}},{"msp":{"a":[)" + cancel + R"(],"m":"@K0"}}],"m":"@K1"}}])"},
-      {action::MultisigApprove{key(0x11), 7}, R"([{"msa":{"m":"@K1","p":7}}])"},
-      {action::MultisigReject{key(0x11), 0}, R"([{"msr":{"m":"@K1","p":0}}])"},
-      {action::MultisigCancel{key(0x11), 18446744073709551615ull}, R"([{"msc":{"m":"@K1","p":18446744073709551615}}])"},
-      {action::MultisigExecute{seq_key(), 3}, R"([{"mse":{"m":"@K2","p":3}}])"},
-      {action::UpdateMultisigPolicy{key(0x11), {seq_key()}, 1, 0, 3600},
-       R"([{"msu":{"m":"@K1","proposalLifetimeSecs":3600,"signers":["@K2"],"threshold":1,"timeLockSecs":0}}])"},
-      {action::ApproveCommissionFee{builder(15)}, R"([{"abc":{"fee":15,"to":"@K1"}}])"},
-      {action::ApproveCommissionFee{Commission{seq_key(), 0}}, R"([{"abc":{"fee":0,"to":"@K2"}}])"},  // as stored
-      {action::RevokeCommissionFee{key(0x11)}, R"([{"rbc":{"to":"@K1"}}])"},
-      // Instruments by symbol bytes, equal symbols in input order.
-      {action::UpdateLiquidatorConfig{cfg}, R"([{"liq":{"cross_exposure":1000.0,"instruments":[)" + inst("BTC-USD", "3.0") +
-                                                "," + inst("BTC-USD", "4.0") + "," + inst("ETH-USD", "2.0") + "," +
-                                                inst("btc-usd", "5.0") +
-                                                R"(],"scoring_skew":0.5,"sweep_sds":2.0,"toxicity":null,"urgency_size_fraction":0.1}}])"},
-  };
-  for (const auto& [a, expected] : cases) {
+  for (const auto& [a, expected] : shape_cases()) {
     SCOPED_TRACE(expected);
     for (auto flavour : {JsonFlavour::Signer, JsonFlavour::Prepare}) {
       auto r = action_to_json(a, flavour);
@@ -253,14 +252,8 @@ TEST(JsonRelease, AllocatesNothingAtAnyDepthOrShape) {
 TEST(JsonRelease, OutOfMemoryAtEveryAllocationReachesTheCaller) {
   std::vector<Action> actions;
   for (auto& it : every_item()) actions.push_back(action::Orders{{it, limit_example()}});
-  LiquidatorConfig cfg{{{"BTC-USD", 2.0, 2.5, 0.25, 0.75, 1.5, 30, 12.5, kNaN, 0.125}}, 1000.0, 0.5, kInf, 0.1, 2.0};
-  actions.push_back(action::UpdateLiquidatorConfig{cfg});
-  actions.push_back(action::OraclePrices{{{1, "BTC-USD", 1.5}, {2, "ETH-USD", 2.5}}});
-  actions.push_back(action::PythOracle{{{1, 3, 4, -8}, {2, 4, 5, 2}}});
+  for (auto& [a, text] : shape_cases()) actions.push_back(std::move(a));
   actions.push_back(action::UpdateUserSettings{{{"BTC-USD", 3.0}, {"ETH-USD", 5.0}}});
-  actions.push_back(action::CreateMultisig{{key(0), seq_key()}, 2, 60, 86400});
-  actions.push_back(action::MultisigPropose{
-      key(0x11), {action::Orders{{limit_example()}}, action::UpdateMultisigPolicy{key(0), {seq_key()}, 1, 0, 9}}, 1});
   for (size_t a = 0; a < actions.size(); ++a) {
     SCOPED_TRACE(a);
     size_t failures = 0;

@@ -23,16 +23,15 @@ const Pubkey kAccount = key_of(0x11), kBuilder = key_of(0x22), kM = key_of(0x44)
 const Bytes K = Bytes().u8(1).key(kBuilder).u8(5);  // a present builder code of fee 5
 
 // frame wraps the expected action bytes into a whole message.
-std::vector<uint8_t> frame(uint8_t level, uint64_t count, const Bytes& actions,
-                           SignatureDomain domain = SignatureDomain::Mainnet) {
+std::vector<uint8_t> frame(uint8_t level, uint64_t count, const Bytes& actions) {
   Bytes b;
   if (level != 0) b.fill(0xFF, 8).hex("66 79 72 6e 2d 61 63 74 69 6f 6e 73").u8(level);  // "fyrn-actions"
-  return b.u64(count).cat(actions).u64(kNonce).key(kAccount).u8(static_cast<uint8_t>(domain)).v;
+  return b.u64(count).cat(actions).u64(kNonce).key(kAccount).u8(1).v;  // mainnet
 }
 
-std::vector<uint8_t> encode(const Action& a, SignatureDomain domain = SignatureDomain::Mainnet) {
+std::vector<uint8_t> encode(const Action& a) {
   std::vector<uint8_t> buf;
-  Status s = serialize_for_sdk_signing(a, domain, kNonce, kAccount, buf);
+  Status s = serialize_for_sdk_signing(a, SignatureDomain::Mainnet, kNonce, kAccount, buf);
   EXPECT_TRUE(s.ok()) << s.error().display();
   return buf;
 }
@@ -136,9 +135,6 @@ TEST(WireMessage, WorkedExamplesAndNesting) {
     for (const auto& tx : *txs) write_tx_action(lowered, tx);
     const size_t head = (level ? kMessageHeaderLen : 0) + 8;
     EXPECT_EQ(lowered, std::vector<uint8_t>(r.expected.begin() + head, r.expected.end() - kMessageSuffixLen));
-  }
-  for (auto d : {SignatureDomain::Testnet, SignatureDomain::Devnet}) {
-    EXPECT_EQ(encode(orders({btc_limit()}), d), frame(0, 1, btc_limit_body(), d));
   }
 }
 
@@ -356,12 +352,6 @@ TEST(WireErrors, RefusalsLeaveBufferUntouched) {
     EXPECT_EQ(s.error().text(), rows[i].text);
     EXPECT_EQ(buffer, (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
   }
-  EXPECT_EQ(Error::empty_orders().display(), "orders array cannot be empty");
-  // The model's constructor applies the same fee range.
-  EXPECT_EQ(Commission::make(kBuilder, 0).error().display(), "invalid order: " + kFee);
-  EXPECT_EQ(Commission::make(kBuilder, 16).error(), Error::invalid_order(kFee));
-  EXPECT_EQ(Commission::make(kBuilder, 1)->fee, 1);
-  EXPECT_EQ(*Commission::make(kBuilder, 15), raw_commission(0x22, 15));
 }
 
 // Counting allocations: one leaf-order message into a warm buffer must not
