@@ -213,6 +213,7 @@ def test_order_dicts(obj, expected):
     got = signed([obj])
     assert json.dumps(got, sort_keys=True) == json.dumps([expected], sort_keys=True)  # also tells 1 from 1.0
     keys_in_byte_order(got)
+    assert signed([{(k + ".")[:-1]: v for k, v in obj.items()}]) == got  # equal keys, not the interned ones
     assert compute(obj) == identifier(expected)
 
 
