@@ -127,6 +127,7 @@ ORDER_CASES = [
 ]
 BUILDER_CODES = [  # (value under "builder_code", its record or an error)
     ({"to": PUBKEY58, "fee": 1}, {"to": PUBKEY58, "fee": 1}), ({"to": PUBKEY58, "fee": Index(15)}, CODE["builderCode"]),
+    ({"to": PUBKEY58, "fee": 0}, (ValueError, FEE)), ({"to": PUBKEY58, "fee": 16}, (ValueError, FEE)),
     ({"to": PUBKEY58, "fee": 255}, (ValueError, FEE)), ({"to": PUBKEY58, "fee": 256}, (OverflowError, OVERFLOW)),
     ({"to": PUBKEY58, "fee": -1}, (OverflowError, OVERFLOW)), ({"to": PUBKEY58, "fee": boom()}, (RuntimeError, "boom")),
     ({"to": PUBKEY58, "fee": 1.0}, (TypeError, "'float' object cannot be interpreted as an integer")),
@@ -158,6 +159,7 @@ ORDER_CASES += [
       for t in ("stop", "st", "take_profit", "tp")],  # lenient: a failing optional read is absent
     (item(STOP, type="st", limit_price=0, iso=True), {"st": {**ST, "lim": 0.0, "i": True}}),
     (item(STOP, limit_price=math.nan), {"st": ST}),
+    (item(STOP, slippage=0.01), {"st": ST}),  # the signer's JSON leaves out conditional slippage
     (item(STOP, type="take_profit", limit_price="x", reduce_only=True, client_id=5, commission=1), {"tp": ST}),
     (item(TP, builder_code={"to": PUBKEY58, "fee": 15}), {"tp": {**ST, **CODE}}),
     (item(TP, slippage="x"), (TypeError, REAL + "str")),
@@ -312,6 +314,7 @@ def test_compact_order_dicts(obj, expected):
 
 @pytest.mark.parametrize("args, exc, text", [
     (([], NONCE, ACCOUNT58), TypeError, "argument 'order': 'list' object cannot be converted to 'PyDict'"),
+    (({}, NONCE, b"x"), TypeError, "argument 'account': 'bytes' object cannot be converted to 'PyString'"),
     # The account is decoded before the order is looked at.
     (({}, 0, SHORT58), ValueError, "invalid key length: expected 32, got 31"),
     (({"l": {}}, 0, "0"), ValueError, BAD_B58),

@@ -220,6 +220,7 @@ AGREE = [  # py_prepare_<name>(*args, **kwargs, common) against Signer.<method>(
     ("faucet_request", (), {}, "sign_faucet", (), "faucet"),
     ("create_sub_account", ("desk",), {"margin_amount": 100}, "sign_create_sub_account", ("desk", 100.0),
      "createSubAccount"),
+    ("create_sub_account", ("desk",), {}, "sign_create_sub_account", ("desk", None), "createSubAccount"),
     ("remove_sub_account", (OTHER,), {}, "sign_remove_sub_account", (OTHER,), "removeSubAccount"),
     ("transfer", (OTHER, ACCOUNT, 10.5), {}, "sign_transfer", (OTHER, ACCOUNT, 10.5, None), "transfer"),
     ("transfer", (OTHER, ACCOUNT, 2), {"kind": "external"}, "sign_transfer", (OTHER, ACCOUNT, 2.0, "external"),
@@ -267,6 +268,7 @@ def test_sign_prepared_checks_signer_and_network_then_finalises():
     raises(ValueError, MISMATCH, signer.sign_prepared, dict(P0, nonce=78))  # the full finalisation still runs
     for key in ["signer", "message_bytes"]:
         raises(ValueError, f"Missing '{key}'", signer.sign_prepared, {k: v for k, v in P0.items() if k != key})
+    raises(TypeError, "argument 'prepared': 'list' object cannot be converted to 'PyDict'", signer.sign_prepared, [])
 
     # Agent wallet: the trading account is another key, this signer signs for it.
     p = N.py_prepare_order(limit(), "devnet", OTHER, signer=ACCOUNT, nonce=99)

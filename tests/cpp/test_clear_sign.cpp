@@ -224,3 +224,11 @@ TEST(ClearSignNumber, ParseDecimal) {
   EXPECT_EQ(number_of(Json(std::numeric_limits<double>::quiet_NaN())).error(), field_error("finite number"));
   EXPECT_EQ(number(nullptr).error(), field_error("finite number"));
 }
+
+// fixed8 renders the exact value (a tie goes to even); quantised, the same
+// value goes half away from zero. (The rule at large is checked against
+// decimal through Python.)
+TEST(ClearSignNumber, Fixed8PlainAndQuantised) {
+  EXPECT_EQ(fixed8(0.001953125), "0.00195312");
+  EXPECT_EQ(fixed8(quantise(0.001953125)), "0.00195313");
+}

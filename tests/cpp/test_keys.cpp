@@ -26,6 +26,7 @@ TEST(Keys, SignatureDomainNamesAreExact) {
 TEST(Base58, DecoderDescriptionsNameTheFirstBadByte) {
   const std::pair<std::string, std::string> cases[] = {
       {"\xff" "0", "non-ascii character starting at byte 0"},
+      {"1\n", "invalid character '\\n' at byte 1"},
       {std::string("a\0", 2), "invalid character '\\0' at byte 1"},
       {"a'", "invalid character '\\'' at byte 1"},
       {"a\\", "invalid character '\\\\' at byte 1"},

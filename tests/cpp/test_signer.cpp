@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "../../src/core/parallel.hpp"
 #include "fyrn/nonce.hpp"
@@ -63,6 +64,9 @@ TEST(Batch, SequentialReportsLowestFailureParallelStopsEarly) {
   ASSERT_FALSE(parallel_map<int>(kMany, fail_at({0})).ok());
   EXPECT_LT(calls.load(), kMany / 2);
 
+  auto ok = parallel_map<int>(1000, [](size_t i) -> Result<int> { return static_cast<int>(i) * 2; });
+  ASSERT_TRUE(ok.ok());
+  for (size_t i = 0; i < ok->size(); ++i) ASSERT_EQ((*ok)[i], static_cast<int>(i) * 2);
 }
 
 // caught_panic runs a batch of n whose item 4 throws e and returns the text
@@ -137,7 +141,8 @@ TEST(BatchStreamed, OrderStopsAndFailures) {
 
 namespace {
 
-// numbered_order is a limit order, or one the encoder refuses for `why`.
+// numbered_order is a limit order whose message length depends on i (the lanes
+// of one group differ), or one the encoder refuses for `why`.
 OrderItem numbered_order(size_t i, const char* why = "") {
   item::Order o;
   o.symbol = i % 3 == 0 ? "BTC-USD" : std::string(40 + i, 'E');
@@ -149,16 +154,36 @@ OrderItem numbered_order(size_t i, const char* why = "") {
   return OrderItem(std::move(o));
 }
 
+auto fields(const SignedTransaction& t) {
+  return std::tie(t.signature, t.order_id, t.order_ids, t.nonce, t.account, t.signer, t.actions);
+}
+
 }  // namespace
 
-// A failing item of a batch gives the lowest-indexed failing item's error, as
-// signing one by one would; an empty order list fails only after the lists
-// before it were tried. (What the groups sign is checked end to end against
-// one-by-one signing and PyNaCl by tests/test_signer.py, and the eight-lane
-// signer for every count to 40 by test_ed25519.cpp.)
-TEST(Signer, GroupFailuresAreTheFirstOneByOne) {
+// Items signed in groups (eight per call of the batch signer) give exactly the
+// transactions of one-by-one signing, for every count up to 20; a failure is
+// the lowest-indexed failing item's, as one by one. (The groups of the Python
+// entry points are checked against PyNaCl by tests/test_signer.py.)
+TEST(Signer, GroupSigningMatchesOneByOne) {
   uint8_t seed[32] = {9, 8, 7};
-  const Signer signer(*Keypair::from_bytes(seed, 32), SignatureDomain::Testnet);
+  Signer signer(*Keypair::from_bytes(seed, 32), SignatureDomain::Testnet);
+  signer.set_compute_batch_order_ids(true);
+  for (size_t n = 1; n <= 20; ++n) {
+    std::vector<OrderItem> items;
+    std::vector<std::vector<OrderItem>> batches;
+    for (size_t i = 0; i < n; ++i) {
+      items.push_back(numbered_order(i));
+      batches.emplace_back();
+      for (size_t k = 0; k <= i % 3; ++k) batches.back().push_back(numbered_order(i + k));
+    }
+    std::vector<SignedTransaction> got(n), got_batches(n);
+    ASSERT_TRUE(signer.sign_single_items(items.data(), n, 1000, got.data()).ok());
+    ASSERT_TRUE(signer.sign_single_order_batches(std::vector(batches).data(), n, 2000, got_batches.data()).ok());
+    for (size_t i = 0; i < n; ++i) {
+      EXPECT_TRUE(fields(got[i]) == fields(*signer.sign_single_item(numbered_order(i), 1000 + i))) << n << ": " << i;
+      EXPECT_TRUE(fields(got_batches[i]) == fields(*signer.sign_single_order_batch(batches[i], 2000 + i))) << n << ": " << i;
+    }
+  }
   const std::string slippage = "invalid order: slippage is only supported on market orders";
   std::vector<OrderItem> items(12, numbered_order(0));
   items[9] = numbered_order(9, "slippage");

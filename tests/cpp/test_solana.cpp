@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "fyrn/encoding.hpp"
 #include "fyrn/error.hpp"
 #include "fyrn/keys.hpp"
 #include "fyrn/solana.hpp"
@@ -30,6 +31,15 @@ const TransactionVector kTransactionVectors[] = {
 std::string wallet() { return Keypair::generate().pubkey().to_base58(); }
 
 }  // namespace
+
+// Hex digits above 9, and the two base64 characters beyond letters and digits.
+// (The renderings of prepared messages are checked against Python's base64 and
+// bytes.hex.)
+TEST(Encoding, HexDigitsAndBase64Symbols) {
+  const uint8_t high[] = {0xfb, 0xff, 0xa0, 0x09};
+  EXPECT_EQ(hex_encode(high, 4), "fbffa009");
+  EXPECT_EQ(base64_encode(high, 2), "+/8=");
+}
 
 TEST(Solana, CompactU16MatchesShortVecTable) {
   // The table published with Solana's short_vec encoding.
