@@ -163,6 +163,7 @@ ORDER_CASES += [
     (item(STOP, type="take_profit", limit_price="x", reduce_only=True, client_id=5, commission=1), {"tp": ST}),
     (item(TP, builder_code={"to": PUBKEY58, "fee": 15}), {"tp": {**ST, **CODE}}),
     (item(TP, slippage="x"), (TypeError, REAL + "str")),
+    (item(TP, trigger_price="x"), (TypeError, REAL + "str")),
     (item(STOP, size=DROP, trigger_price=DROP), (ValueError, "Missing 'size'")),
     (item(STOP, builder_code=None, slippage="x"), (ValueError, "builder_code must be omitted or an object")),
     (RANGE, RNG),
