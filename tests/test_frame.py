@@ -245,8 +245,10 @@ CONVERSIONS = [
     (lambda: N.py_prepare_order_group([{"type": "order"}], "devnet", "0bad"), (ValueError, "Missing 'symbol'")),
     (lambda: N.py_prepare_all_orders([{"type": "order"}], "devnet", "0bad"), (ValueError, "Missing 'symbol'")),
     (lambda: N.py_prepare_order({"type": "order"}, "devnet", "0bad"), (ValueError, B58)),
-    (lambda: N.py_prepare_order_group([{"type": "order"}], "devnet", OWNER), (ValueError, "Missing 'symbol'")),
     (lambda: N.py_prepare_order_group([], "devnet", OWNER), (ValueError, "orders array cannot be empty")),
+    (lambda: N.py_prepare_transfer(OTHER, "1" * 31, 1.0, "devnet", "0bad"), (ValueError, KEY31)),
+    (lambda: N.py_prepare_update_liquidator_config({"instruments": [{}]}, "devnet", "0bad"),
+     (ValueError, "Missing 'symbol'")),
     # Wallet messages: the mode's type, then the prepared dict, then the mode's name.
     (lambda: N.prepare_wallet_message({}, b"raw"),
      (TypeError, "argument 'mode': 'bytes' object cannot be converted to 'PyString'")),

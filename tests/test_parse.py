@@ -467,6 +467,8 @@ ARGUMENT_ERRORS = [
     (P, {(1, 2, 3, 4)}, TypeError, "argument 'oracles': 'set' object cannot be converted to 'Sequence'"),
     (M, [("A", 1), ["B", 2]], TypeError, "argument 'max_leverage': 'list' object cannot be converted to 'PyTuple'"),
     (M, [("A", 1, 2)], ValueError, "expected tuple of length 2, but got tuple of length 3"),
+    (O, [(1, "A")], ValueError, "expected tuple of length 3, but got tuple of length 2"),
+    (P, [(1, 2, 3, 4), ()], ValueError, "expected tuple of length 4, but got tuple of length 0"),
     (M, [(1, 1)], TypeError, "argument 'max_leverage': 'int' object cannot be converted to 'PyString'"),
     (M, [("A", "1")], TypeError, "argument 'max_leverage': must be real number, not str"),
     (M, [("A", boom())], RuntimeError, "boom"),
