@@ -151,3 +151,25 @@ TEST(PreparedDomain, ChecksInOrder) {
   EXPECT_EQ(*prepared_domain(bare), SignatureDomain::Devnet);
 }
 
+
+// A finalised record keeps every field, and the signer is the record's own
+// (here not the account). The C++ caller reads these; Python's finaliser
+// takes its texts from the prepared dict instead.
+TEST(Finalize, KeepsTheRecordsFields) {
+  const Keypair signer = Keypair::generate();
+  PreparedMessage p = make_prepared();
+  p.signer = signer.pubkey().to_base58();
+  Signature sig;
+  signer.sign(sig, p.message_bytes.data(), p.message_bytes.size());
+  const std::string text = base58::encode(sig.data(), sig.size());
+  const PreparedMessage copy = p;
+  auto tx = finalize_with_message(std::move(p), text);
+  ASSERT_TRUE(tx.ok()) << tx.error().display();
+  EXPECT_EQ(tx->signer, copy.signer);
+  EXPECT_EQ(tx->account, copy.account);
+  EXPECT_EQ(tx->signature, text);
+  EXPECT_EQ(tx->nonce, copy.nonce);
+  EXPECT_EQ(tx->order_ids, copy.order_ids);
+  EXPECT_EQ(tx->order_id, copy.order_id);
+  EXPECT_EQ(tx->actions, copy.actions);
+}
