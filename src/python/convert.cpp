@@ -89,14 +89,15 @@ bool put(PyObject* dict, PyObject* key, PyObject* value) {
 // list_to_py returns a new list of n elements, element i being make(i) (a new
 // reference, or nullptr with an exception set, which drops the whole list).
 template <typename Make>
-PyObject* list_to_py(size_t n, Make&& make) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+PyObject* list_to_py(size_t n, Tracking& tracking, Make&& make) {
+  PyRef list = PyRef::steal(new_list(n));
   if (!list) return nullptr;
   for (size_t i = 0; i < n; ++i) {
     PyObject* element = make(i);
     if (element == nullptr) return nullptr;  // the unfilled slots are NULL, which the list tolerates
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
   }
+  tracking.filled(list.get());
   return list.release();
 }
 
@@ -156,6 +157,7 @@ class Converter {
       Frame& f = frames_.back();
       if (f.array != nullptr) {
         if (f.index == f.array->size()) {
+          tracking_.filled(f.out);
           frames_.pop_back();
           continue;
         }
@@ -192,8 +194,13 @@ class Converter {
   PyObject* start(const Json& value) {
     if (value.is_array()) {
       const auto& array = value.get_ref<const Json::array_t&>();
-      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(array.size())));
-      if (list && !array.empty()) frames_.push_back(Frame{list.get(), &array, 0, {}, {}});
+      PyRef list = PyRef::steal(new_list(array.size()));
+      if (!list) return nullptr;
+      if (array.empty()) {
+        tracking_.filled(list.get());
+      } else {
+        frames_.push_back(Frame{list.get(), &array, 0, {}, {}});
+      }
       return list.release();
     }
     if (value.is_object()) {
@@ -206,23 +213,19 @@ class Converter {
   }
 
   JsonKeys vocabulary_;
+  Tracking tracking_;
   std::vector<Frame> frames_;
 };
 
 PyObject* array_to_py(JsonKeys vocabulary, const std::vector<Json>& values) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  if (!list) return nullptr;
   Converter converter(vocabulary);
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* element = converter.run(values[i]);
-    if (element == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), element);
-  }
-  return list.release();
+  Tracking now;
+  return list_to_py(values.size(), now, [&](size_t i) { return converter.run(values[i]); });
 }
 
 PyObject* texts_to_py(const std::vector<std::string>& texts) {
-  return list_to_py(texts.size(), [&](size_t i) { return text_to_py(texts[i]); });
+  Tracking now;
+  return list_to_py(texts.size(), now, [&](size_t i) { return text_to_py(texts[i]); });
 }
 
 // ascii_to_py returns a new str of text known to be ASCII (the renderings of
@@ -266,7 +269,7 @@ PyObject* formed(const PyRef* form, Make&& make) {
 
 // tape_json_to_py reads a list of JSON values from a tape (Tape::json) into a
 // new list, with its own stack as Converter does.
-PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& repeated) {
+PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& repeated, Tracking& tracking) {
   struct Frame {
     PyObject* out;  // owned by its parent (or by the root)
     size_t left;
@@ -301,8 +304,13 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& rep
       }
       case TapeOp::List: {
         const size_t n = in.count();
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
-        if (list != nullptr && n != 0) frames.push_back(Frame{list, n, 0, false});
+        PyObject* list = new_list(n);
+        if (list == nullptr) return nullptr;
+        if (n == 0) {
+          tracking.filled(list);
+        } else {
+          frames.push_back(Frame{list, n, 0, false});
+        }
         return list;
       }
       case TapeOp::Object: {
@@ -320,6 +328,7 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& rep
   while (!frames.empty()) {
     Frame& f = frames.back();
     if (f.left == 0) {
+      tracking.filled(f.out);
       frames.pop_back();
       continue;
     }
@@ -413,8 +422,9 @@ class SignedRecord : RecordSource {
 // TapeSource reads a rendered result; account and signer are the batch's.
 class TapeSource {
  public:
-  TapeSource(TapeReader& in, JsonKeys vocabulary, RepeatedText& repeated, PyObject* account, PyObject* signer)
-      : in_(in), vocabulary_(vocabulary), repeated_(repeated), account_(account), signer_(signer) {}
+  TapeSource(TapeReader& in, JsonKeys vocabulary, RepeatedText& repeated, Tracking& tracking, PyObject* account,
+             PyObject* signer)
+      : in_(in), vocabulary_(vocabulary), repeated_(repeated), tracking_(tracking), account_(account), signer_(signer) {}
   PyObject* message_bytes() { return binary(in_.text()); }
   PyObject* message_base58() { return ascii_to_py(in_.text()); }
   PyObject* message_base64() { return ascii_to_py(in_.text()); }
@@ -424,9 +434,9 @@ class TapeSource {
   PyObject* order_id() { return ascii_to_py(in_.text()); }
   bool has_order_ids() { return in_.flag(); }
   PyObject* order_ids() {
-    return list_to_py(in_.u64(), [&](size_t) { return ascii_to_py(in_.text()); });
+    return list_to_py(in_.u64(), tracking_, [&](size_t) { return ascii_to_py(in_.text()); });
   }
-  PyObject* actions() { return tape_json_to_py(vocabulary_, in_, repeated_); }
+  PyObject* actions() { return tape_json_to_py(vocabulary_, in_, repeated_, tracking_); }
   PyObject* account() { return Py_NewRef(account_); }
   PyObject* signer() { return Py_NewRef(signer_); }
   PyObject* nonce() { return PyLong_FromUnsignedLongLong(in_.u64()); }
@@ -436,6 +446,7 @@ class TapeSource {
   TapeReader& in_;
   JsonKeys vocabulary_;
   RepeatedText& repeated_;
+  Tracking& tracking_;
   PyObject* account_;
   PyObject* signer_;
 };
@@ -484,6 +495,34 @@ PyObject* signed_dict(Source& src) {
 
 }  // namespace
 
+PyObject* new_list(size_t n) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+  if (list != nullptr) PyObject_GC_UnTrack(list);
+  return list;
+}
+
+void Tracking::filled(PyObject* container) {
+  const bool list = PyList_CheckExact(container);
+  if (!list && !PyObject_GC_IsTracked(container)) return;  // a dict of plain values: never needed
+  if (defer_) {
+    try {
+      deferred_.push_back(container);
+      PyObject_GC_UnTrack(container);
+      return;
+    } catch (const std::bad_alloc&) {
+      // then it is tracked now
+    }
+  }
+  if (!PyObject_GC_IsTracked(container)) PyObject_GC_Track(container);
+}
+
+void Tracking::track_deferred() {
+  for (PyObject* container : deferred_) {
+    if (!PyObject_GC_IsTracked(container)) PyObject_GC_Track(container);
+  }
+  deferred_.clear();
+}
+
 PyObject* json_to_py(const Json& value) {
   JsonKeys vocabulary = g_json_keys.keys();
   if (!vocabulary) return nullptr;
@@ -526,13 +565,17 @@ bool RenderedList::begin(std::string_view account, std::string_view signer) {
 bool RenderedList::take(size_t i, TapeReader& in) {
   JsonKeys vocabulary = g_json_keys.keys();
   if (!vocabulary) return put(i, nullptr);
-  TapeSource src(in, vocabulary, repeated_, account_.get(), signer_.get());
-  return put(i, kind_ == Kind::Prepared ? prepared_dict(src) : signed_dict(src));
+  TapeSource src(in, vocabulary, repeated_, tracking_, account_.get(), signer_.get());
+  PyObject* dict = kind_ == Kind::Prepared ? prepared_dict(src) : signed_dict(src);
+  if (dict != nullptr) tracking_.filled(dict);
+  return put(i, dict);
 }
 
 PyObject* RenderedList::finish(const fyrn::Status& status) {
   if (failed_) return nullptr;
   if (!status) return raise_error(status.error());
+  tracking_.filled(list_.get());
+  tracking_.track_deferred();  // the list and every result in it
   return list_.release();
 }
 

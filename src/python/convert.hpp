@@ -54,6 +54,39 @@ PyObject* signed_to_py(const fyrn::SignedTransaction& tx, PyObject* own_key = nu
 // given, belong to `prepared` as it was read back.
 PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedForms* forms = nullptr);
 
+// new_list returns a new list of n empty (NULL) slots that the collector does
+// not track yet. Lists are filled after they are made, and up to 3.11 any
+// allocation while one is filled can run the collector, whose callbacks (and
+// the finalisers it runs, and gc.get_objects()) would hand Python code the
+// unfilled list: reading an empty slot crashes the interpreter. So each list
+// made here is tracked only once it is full (Tracking::filled); one dropped
+// unfilled needs nothing.
+PyObject* new_list(size_t n);
+
+// Tracking tracks each container as it is filled, or, for a batch (`defer`),
+// only when the batch's whole list is returned (track_deferred). Until then
+// the collector, which starts many times while a batch's results are made,
+// does not scan the results made so far at each start; and no Python code
+// can meet a result (or the list) half made.
+class Tracking {
+ public:
+  Tracking() = default;
+  explicit Tracking(bool defer) : defer_(defer) {}
+  Tracking(const Tracking&) = delete;
+  Tracking& operator=(const Tracking&) = delete;
+
+  // filled is called once `container` (a list from new_list, or a dict) holds
+  // everything it will hold. A dict is left as the interpreter tracks it.
+  void filled(PyObject* container);
+  // track_deferred tracks every container deferred so far; they must all be
+  // alive (the batch's list holds them).
+  void track_deferred();
+
+ private:
+  bool defer_ = false;
+  std::vector<PyObject*> deferred_;  // borrowed
+};
+
 // RenderedList collects a batch's result dicts while the batch is still
 // running: each rendered result (fyrn/tape.hpp) becomes its dict, prepared or
 // signed, as soon as it is handed over, every dict sharing one str of the
@@ -73,7 +106,7 @@ class RenderedList final : public fyrn::RenderedSink {
  public:
   enum class Kind { Prepared, Signed };
   RenderedList(size_t n, Kind kind, PyObject* own_key = nullptr)
-      : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)))), kind_(kind), own_key_(own_key) {}
+      : list_(PyRef::steal(new_list(n))), kind_(kind), own_key_(own_key) {}
   explicit operator bool() const { return static_cast<bool>(list_); }
 
   bool begin(std::string_view account, std::string_view signer) override;
@@ -99,6 +132,7 @@ class RenderedList final : public fyrn::RenderedSink {
   PyObject* own_key_;
   PyRef account_, signer_;
   RepeatedText repeated_;
+  Tracking tracking_{true};
   bool failed_ = false;
 };
 

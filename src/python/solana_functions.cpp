@@ -34,7 +34,7 @@ PyRef bytes(const std::vector<uint8_t>& data) {
 PyObject* instruction_dict(const solana::Instruction& ix) {
   auto k = g_keys.keys();
   if (!k) return nullptr;
-  PyRef accounts = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ix.accounts.size())));
+  PyRef accounts = PyRef::steal(new_list(ix.accounts.size()));
   if (!accounts) return nullptr;
   for (size_t i = 0; i < ix.accounts.size(); ++i) {
     const auto& meta = ix.accounts[i];
@@ -46,6 +46,7 @@ PyObject* instruction_dict(const solana::Instruction& ix) {
     }
     PyList_SET_ITEM(accounts.get(), static_cast<Py_ssize_t>(i), entry.release());
   }
+  Tracking().filled(accounts.get());
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict || !set_item(dict.get(), k["program_id"], text(ix.program_id)) ||
       !set_item(dict.get(), k["accounts"], std::move(accounts)) ||
