@@ -231,8 +231,8 @@ TEST(Ed25519Field, ScalarOperationsMatchTheModel) {
     }
     if (round == 2) f = Fe51{{m51 - 18, m51, m51, m51, m51}};
     // An input whose inversion takes 534 of the 590 divsteps the loop runs
-    // (found by search; random inputs take about 515, at most 529 in 20,000):
-    // an inversion stopped one batch of 59 early fails here.
+    // (tools/ed25519/hard_inversion.py; random inputs take about 515, at most
+    // 529 in 20,000): an inversion stopped one batch of 59 early fails here.
     if (round == 3) f = Fe51{{0x6de9a83ff1f0c, 0x791b78f12e143, 0x214f5c964ad92, 0x1dcfffafd111b, 0x655cb4e8f53e8}};
     const Big x = from_limbs(f.v, 5, 51), y = from_limbs(g.v, 5, 51);
     auto check = [&](const Big& want, const char* what) {
