@@ -87,12 +87,6 @@ class Tracking {
   std::vector<PyObject*> deferred_;  // borrowed
 };
 
-// RenderedList collects a batch's result dicts while the batch is still
-// running: each rendered result (fyrn/tape.hpp) becomes its dict, prepared or
-// signed, as soon as it is handed over, every dict sharing one str of the
-// account and one of the signer (`own_key`, a str of the signing key's base58
-// text, where they hold that text); the whole list is dropped if any item (or
-// any conversion) fails.
 // RepeatedText is the last text value a batch's results converted that is
 // short and not one of the common ones: an order's symbol, which most orders
 // of a batch share, then reuses one str instead of a new one per order.
@@ -102,6 +96,13 @@ struct RepeatedText {
   PyRef str;
 };
 
+// RenderedList collects a batch's result dicts while the batch is still
+// running: each rendered result (fyrn/tape.hpp) becomes its dict, prepared or
+// signed, as soon as it is handed over, every dict sharing one str of the
+// account and one of the signer (`own_key`, a str of the signing key's base58
+// text, where they hold that text); the whole list is dropped if any item (or
+// any conversion) fails. The list and its results are tracked by the
+// collector once the list is returned (Tracking).
 class RenderedList final : public fyrn::RenderedSink {
  public:
   enum class Kind { Prepared, Signed };
