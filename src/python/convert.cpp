@@ -195,12 +195,7 @@ class Converter {
     if (value.is_array()) {
       const auto& array = value.get_ref<const Json::array_t&>();
       PyRef list = PyRef::steal(new_list(array.size()));
-      if (!list) return nullptr;
-      if (array.empty()) {
-        tracking_.filled(list.get());
-      } else {
-        frames_.push_back(Frame{list.get(), &array, 0, {}, {}});
-      }
+      if (list && !array.empty()) frames_.push_back(Frame{list.get(), &array, 0, {}, {}});
       return list.release();
     }
     if (value.is_object()) {
@@ -305,12 +300,7 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& rep
       case TapeOp::List: {
         const size_t n = in.count();
         PyObject* list = new_list(n);
-        if (list == nullptr) return nullptr;
-        if (n == 0) {
-          tracking.filled(list);
-        } else {
-          frames.push_back(Frame{list, n, 0, false});
-        }
+        if (list != nullptr && n != 0) frames.push_back(Frame{list, n, 0, false});
         return list;
       }
       case TapeOp::Object: {
@@ -497,7 +487,7 @@ PyObject* signed_dict(Source& src) {
 
 PyObject* new_list(size_t n) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
-  if (list != nullptr) PyObject_GC_UnTrack(list);
+  if (list != nullptr && n != 0) PyObject_GC_UnTrack(list);
   return list;
 }
 

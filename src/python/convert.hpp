@@ -60,7 +60,7 @@ PyObject* prepared_to_py(const fyrn::PreparedMessage& prepared, const PreparedFo
 // the finalisers it runs, and gc.get_objects()) would hand Python code the
 // unfilled list: reading an empty slot crashes the interpreter. So each list
 // made here is tracked only once it is full (Tracking::filled); one dropped
-// unfilled needs nothing.
+// unfilled needs nothing. An empty list is full at once, and tracked as made.
 PyObject* new_list(size_t n);
 
 // Tracking tracks each container as it is filled, or, for a batch (`defer`),
