@@ -116,10 +116,11 @@ class TapeReader {
 // The fields of a rendered result, in order. Neither carries the account or
 // the signer: every result of a batch shares them (see RenderedSink).
 //
-// render_prepared: message bytes, their base58, base64 and hex texts, a flag
-// and the text of order_id, a flag and the texts (count first) of order_ids,
-// the actions, the nonce.
-void render_prepared(const PreparedMessage& prepared, Tape& out);
+// render_prepared: the message bytes, their base58, base64 and hex texts, a
+// flag and the text of order_id, a flag and the texts (count first) of
+// order_ids, the actions, the nonce: a prepared result, from the message and
+// body encode_transaction (fyrn/prepare.hpp) made of it.
+void render_prepared(const std::vector<uint8_t>& message, const TransactionBody& body, uint64_t nonce, Tape& out);
 // render_signed: the actions, the nonce, the signature text, then order_id and
 // order_ids as render_prepared writes them.
 void render_signed(const SignedTransaction& tx, Tape& out);

@@ -69,14 +69,16 @@ Action one_item_orders(OrderItem item) {
   return Action(std::move(orders));
 }
 
-// prepare_single_item prepares `item` as a one-item orders transaction with
-// signer and nonce already resolved: one item of prepare_all_streamed.
-Result<PreparedMessage> prepare_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
-                                            const Pubkey& signer, uint64_t nonce) {
+// encode_single_item encodes `item` as a one-item orders transaction with its
+// nonce resolved, into `message` (`scratch` as encode_transaction's): one item
+// of prepare_all_streamed, whose results share the account and signer texts.
+Result<TransactionBody> encode_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
+                                           uint64_t nonce, std::vector<uint8_t>& message,
+                                           std::vector<uint8_t>& scratch) {
   // A one-item transaction's identifier is its item's with sequence number 0,
   // exactly what the shared path computes for a single item.
-  return prepare_resolved(one_item_orders(std::move(item)), domain, account, signer, nonce,
-                          OrderIdSwitches{.single = true, .batch = false});
+  return encode_transaction(one_item_orders(std::move(item)), domain, nonce, account,
+                            OrderIdSwitches{.single = true, .batch = false}, JsonFlavour::Prepare, message, scratch);
 }
 
 }  // namespace
@@ -120,11 +122,13 @@ Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain
   return render_groups_streamed(
       items.size(),
       [&](size_t b, size_t n, Tape& tape) -> Status {
+        std::vector<uint8_t> message, scratch;  // reused by the group's items
+        message.reserve(kMessageCapacity);
+        scratch.reserve(kIdScratchCapacity);
         for (size_t i = b; i < b + n; ++i) {
-          Result<PreparedMessage> prepared =
-              prepare_single_item(std::move(items[i]), domain, account, resolved_signer, base + i);
-          if (!prepared) return std::move(prepared).error();
-          render_prepared(*prepared, tape);  // and the record is freed here, by the thread that made it
+          Result<TransactionBody> body = encode_single_item(std::move(items[i]), domain, account, base + i, message, scratch);
+          if (!body) return std::move(body).error();
+          render_prepared(message, *body, base + i, tape);  // and the body is freed here, by the thread that made it
         }
         return {};
       },

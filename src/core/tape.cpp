@@ -113,16 +113,15 @@ void order_ids(const std::optional<std::string>& one, const std::optional<std::v
 
 }  // namespace
 
-void render_prepared(const PreparedMessage& prepared, Tape& out) {
-  const std::vector<uint8_t>& bytes = prepared.message_bytes;
+void render_prepared(const std::vector<uint8_t>& bytes, const TransactionBody& body, uint64_t nonce, Tape& out) {
   const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   out.text(raw);
   out.text(base58::encode(bytes.data(), bytes.size()));
   out.text_of(base64_len(bytes.size()), [&](char* p) { base64_encode_to(p, bytes.data(), bytes.size()); });
   out.text_of(2 * bytes.size(), [&](char* p) { hex_encode_to(p, bytes.data(), bytes.size()); });
-  order_ids(prepared.order_id, prepared.order_ids, out);
-  out.json(prepared.actions);
-  out.u64(prepared.nonce);
+  order_ids(body.order_id, body.order_ids, out);
+  out.json(body.actions);
+  out.u64(nonce);
 }
 
 void render_signed(const SignedTransaction& tx, Tape& out) {
