@@ -230,8 +230,13 @@ def test_order_dicts_refused_only_by_the_encoder(obj, expected):
 
 
 def prepared(obj):
-    """Preparation-flavour JSON of one order dict, its "on_fill" key attached."""
-    return N.py_prepare_order(obj, "mainnet", ACCOUNT58, nonce=1)["actions"][0]
+    """Preparation-flavour JSON of one order dict, its "on_fill" key attached; a batch (on the pool), which ignores
+    that key, prepares it alike."""
+    one = N.py_prepare_order(obj, "mainnet", ACCOUNT58, nonce=1)
+    batch = N.py_prepare_all_orders([obj] * 10, "mainnet", ACCOUNT58, base_nonce=1)[0]
+    assert batch == (one if "on_fill" not in obj else N.py_prepare_order(item(obj, on_fill=DROP), "mainnet",
+                                                                          ACCOUNT58, nonce=1))
+    return one["actions"][0]
 
 
 @pytest.mark.parametrize("obj, expected", [  # fields only the preparation JSON shows, and the on-fill attachment

@@ -11,9 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fyrn/json.hpp"
 #include "fyrn/prepare.hpp"
@@ -63,6 +65,33 @@ class Tape {
     buf_.push_back(static_cast<char>(kTapeKeyText));
     text(name);
   }
+  // The JSON values, tagged as TapeOp describes (flag writes a boolean).
+  void null_value() { op(TapeOp::Null); }
+  void unsigned_value(uint64_t v) {
+    op(TapeOp::Unsigned);
+    u64(v);
+  }
+  void signed_value(int64_t v) {
+    op(TapeOp::Signed);
+    raw(&v, sizeof v);
+  }
+  void float_value(double v) {
+    op(TapeOp::Float);
+    raw(&v, sizeof v);
+  }
+  void text_value(std::string_view s) {
+    op(TapeOp::Text);
+    text(s);
+  }
+  // list and object start a container of n elements or members.
+  void list(size_t n) {
+    op(TapeOp::List);
+    u64(n);
+  }
+  void object(size_t n) {
+    op(TapeOp::Object);
+    u64(n);
+  }
   // json writes the values of `values` as a list, without recursion.
   void json(const JsonList& values);
   void reserve(size_t n) { buf_.reserve(n); }
@@ -75,6 +104,76 @@ class Tape {
   void scalar(const Json& value);
 
   std::string buf_;
+};
+
+// ItemJson is the JSON of one order item, order_item_to_json's value
+// (fyrn/json.hpp), made for a tape: the same values from the same code, kept
+// in flat buffers that build reuses from one item to the next instead of the
+// Json values' allocations per member.
+class ItemJson {
+ public:
+  // build makes the JSON of `item`; it fails where order_item_to_json fails.
+  Status build(const OrderItem& item, JsonFlavour flavour);
+  // write_actions writes the actions of a one-item orders transaction of the
+  // item built last: what json() writes of action_to_json's list for it,
+  // members in ascending byte order of their keys as Json objects keep them.
+  void write_actions(Tape& out) const;
+
+  // The builder the item JSON is written against (see json.cpp): values are
+  // node numbers, and a value is set or pushed once.
+  using Value = uint32_t;
+  struct Guard {
+    explicit Guard(Value) noexcept {}
+  };
+  Value object() { return add(TapeOp::Object); }
+  Value array() { return add(TapeOp::List); }
+  Value text(std::string_view s) {  // a view: the item outlives write_actions
+    const Value v = add(TapeOp::Text);
+    nodes_[v].text = s;
+    return v;
+  }
+  Value owned(std::string s);
+  Value flag(bool v) { return add(v ? TapeOp::True : TapeOp::False); }
+  Value null() { return add(TapeOp::Null); }
+  Value num(double v);
+  Value num_u(uint64_t v) {
+    const Value n = add(TapeOp::Unsigned);
+    nodes_[n].bits = v;
+    return n;
+  }
+  void set(Value object, const char* key, Value value);
+  void push(Value array, Value value) { append(array, value); }
+  Value tagged(const char* outer, Value inner) {
+    const Value o = object();
+    set(o, outer, inner);
+    return o;
+  }
+
+ private:
+  static constexpr Value kNone = UINT32_MAX;
+  struct Node {
+    TapeOp kind;
+    std::string_view key;   // as an object member
+    std::string_view text;  // of a Text
+    uint64_t bits = 0;      // of an Unsigned, or a Float's double
+    Value first = kNone, last = kNone, next = kNone;  // children, in order (no `last` for an object)
+    uint32_t count = 0;
+  };
+  Value add(TapeOp kind) {
+    nodes_.push_back(Node{kind, {}, {}});
+    return static_cast<Value>(nodes_.size() - 1);
+  }
+  void append(Value parent, Value child) {
+    Node& p = nodes_[parent];
+    (p.last == kNone ? p.first : nodes_[p.last].next) = child;
+    p.last = child;
+    ++p.count;
+  }
+  void write(Value v, Tape& out) const;
+
+  std::vector<Node> nodes_;
+  std::deque<std::string> owned_;  // the texts made for the item (stable addresses)
+  Value root_ = kNone;
 };
 
 // TapeReader reads a tape's fields in the order they were written. Reading
@@ -118,9 +217,10 @@ class TapeReader {
 //
 // render_prepared: the message bytes, their base58, base64 and hex texts, a
 // flag and the text of order_id, a flag and the texts (count first) of
-// order_ids, the actions, the nonce: a prepared result, from the message and
-// body encode_transaction (fyrn/prepare.hpp) made of it.
-void render_prepared(const std::vector<uint8_t>& message, const TransactionBody& body, uint64_t nonce, Tape& out);
+// order_ids, the actions, the nonce. A prepared one-item orders transaction:
+// its message, order_id (never order_ids) and item JSON.
+void render_prepared(const std::vector<uint8_t>& message, const std::optional<std::string>& order_id,
+                     const ItemJson& item, uint64_t nonce, Tape& out);
 // render_signed: the actions, the nonce, the signature text, then order_id and
 // order_ids as render_prepared writes them.
 void render_signed(const SignedTransaction& tx, Tape& out);

@@ -7,6 +7,8 @@
 // tell the kinds apart.
 #include "fyrn/json.hpp"
 
+#include "fyrn/tape.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -99,15 +101,6 @@ const char* tif_text(Tif tif) {
   return "GTC";  // unreachable: Tif has exactly three values
 }
 
-void put_builder_code(Json& inner, const std::optional<Commission>& code) {
-  if (!code) return;
-  Json bc = Json::object();
-  ReleaseOnExit bc_guard(bc);
-  bc["to"] = key_text(code->to);
-  bc["fee"] = num_u(code->fee);
-  move_into(inner, "builderCode", bc);
-}
-
 void put_optional(Json& inner, const char* key, const std::optional<double>& value) {
   if (value) inner[key] = num(*value);
 }
@@ -119,147 +112,197 @@ Json key_array(const std::vector<Pubkey>& keys) {
   return out;
 }
 
-Result<Json> item_json(const OrderItem& item, JsonFlavour flavour);
+// An order item's JSON is written once, below, against a builder: JsonBuilder
+// makes the Json values, ItemJson (fyrn/tape.hpp) the same values for a tape.
+// A builder B has a Value, a Guard that watches a Value until its scope ends
+// (ReleaseOnExit for Json), and makes values: object(), array(), text(view),
+// owned(string), flag(bool), null(), num(double, null when not finite),
+// num_u(uint64); set(object, key, value) adds a member (the code below sets
+// each key of an object once), push(array, value) appends, and
+// tagged(outer, inner) is the one-key object {outer: inner}. Containers are
+// handed over by reference and left empty.
+struct JsonBuilder {
+  using Value = Json;
+  using Guard = ReleaseOnExit<Json>;
+  static Json object() { return Json::object(); }
+  static Json array() { return Json::array(); }
+  static Json text(std::string_view s) { return Json(std::string(s)); }
+  static Json owned(std::string s) { return Json(std::move(s)); }
+  static Json flag(bool v) { return Json(v); }
+  static Json null() { return Json(nullptr); }
+  static Json num(double v) { return fyrn::num(v); }
+  static Json num_u(uint64_t v) { return fyrn::num_u(v); }
+  static void set(Json& object, const char* key, Json& value) { move_into(object, key, value); }
+  static void set(Json& object, const char* key, Json&& value) { move_into(object, key, value); }
+  static void push(Json& array, Json& value) { array.push_back(std::move(value)); }
+  static Json tagged(const char* outer, Json& inner) { return fyrn::tagged(outer, std::move(inner)); }
+};
+
+template <typename B>
+void put_builder_code(B& b, typename B::Value& inner, const std::optional<Commission>& code) {
+  if (!code) return;
+  typename B::Value bc = b.object();
+  typename B::Guard bc_guard(bc);
+  b.set(bc, "to", b.owned(code->to.to_base58()));
+  b.set(bc, "fee", b.num_u(code->fee));
+  b.set(inner, "builderCode", bc);
+}
+
+template <typename B>
+void put_optional(B& b, typename B::Value& inner, const char* key, const std::optional<double>& value) {
+  if (value) b.set(inner, key, b.num(*value));
+}
+
+template <typename B>
+Result<typename B::Value> item_json(B& b, const OrderItem& item, JsonFlavour flavour);
 
 // Converts a list of items; the first failing item fails the list.
-Result<Json> item_array(const std::vector<OrderItem>& items, JsonFlavour flavour) {
-  Json out = Json::array();
-  ReleaseOnExit out_guard(out);
+template <typename B>
+Result<typename B::Value> item_array(B& b, const std::vector<OrderItem>& items, JsonFlavour flavour) {
+  typename B::Value out = b.array();
+  typename B::Guard out_guard(out);
   for (const auto& it : items) {
-    auto j = item_json(it, flavour);
+    auto j = item_json(b, it, flavour);
     if (!j) return std::move(j).error();
-    ReleaseOnExit j_guard(*j);
-    out.push_back(std::move(*j));
+    typename B::Guard j_guard(*j);
+    b.push(out, *j);
   }
   return out;
 }
 
-Json conditional_json(const char* outer, const item::ConditionalFields& f, JsonFlavour flavour) {
-  Json in = Json::object();
-  ReleaseOnExit in_guard(in);
-  in["c"] = f.symbol;
-  in["d"] = f.is_buy;
-  in["sz"] = num(f.size);
-  in["tr"] = num(f.trigger_price);
-  in["lim"] = num(f.limit_price);  // NaN means "no limit" and is null either way
-  in["i"] = f.iso;
-  put_builder_code(in, f.builder_code);
-  if (flavour == JsonFlavour::Prepare) put_optional(in, "slippage", f.slippage);
-  return tagged(outer, std::move(in));
+template <typename B>
+typename B::Value conditional_json(B& b, const char* outer, const item::ConditionalFields& f, JsonFlavour flavour) {
+  typename B::Value in = b.object();
+  typename B::Guard in_guard(in);
+  b.set(in, "c", b.text(f.symbol));
+  b.set(in, "d", b.flag(f.is_buy));
+  b.set(in, "sz", b.num(f.size));
+  b.set(in, "tr", b.num(f.trigger_price));
+  b.set(in, "lim", b.num(f.limit_price));  // NaN means "no limit" and is null either way
+  b.set(in, "i", b.flag(f.iso));
+  put_builder_code(b, in, f.builder_code);
+  if (flavour == JsonFlavour::Prepare) put_optional(b, in, "slippage", f.slippage);
+  return b.tagged(outer, in);
 }
 
-Result<Json> item_json(const OrderItem& item, JsonFlavour flavour) {
+template <typename B>
+Result<typename B::Value> item_json(B& b, const OrderItem& item, JsonFlavour flavour) {
+  using Value = typename B::Value;
+  using Guard = typename B::Guard;
   return std::visit(
       Overloaded{
-          [&](const item::Order& o) -> Result<Json> {
+          [&](const item::Order& o) -> Result<Value> {
             const auto* trigger = std::get_if<TriggerType>(&o.order_type);
             if (trigger && !trigger->is_market) return Error::invalid_order(kNonMarketTrigger);
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            in["c"] = o.symbol;
-            in["b"] = o.is_buy;
-            in["sz"] = num(o.size);
-            in["r"] = o.reduce_only;
-            in["i"] = o.iso;
-            put_builder_code(in, o.builder_code);
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "c", b.text(o.symbol));
+            b.set(in, "b", b.flag(o.is_buy));
+            b.set(in, "sz", b.num(o.size));
+            b.set(in, "r", b.flag(o.reduce_only));
+            b.set(in, "i", b.flag(o.iso));
+            put_builder_code(b, in, o.builder_code);
             if (const auto* limit = std::get_if<LimitType>(&o.order_type)) {
-              in["px"] = num(o.price);
-              in["tif"] = tif_text(limit->tif);
-              return tagged("l", std::move(in));
+              b.set(in, "px", b.num(o.price));
+              b.set(in, "tif", b.text(tif_text(limit->tif)));
+              return b.tagged("l", in);
             }
             // A market order writes neither price nor trigger price.
-            put_optional(in, "slippage", o.slippage);
-            return tagged("m", std::move(in));
+            put_optional(b, in, "slippage", o.slippage);
+            return b.tagged("m", in);
           },
-          [&](const item::Modify& m) -> Result<Json> {
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            in["oid"] = m.order_id.to_base58();
-            in["c"] = m.symbol;
-            in["sz"] = num(m.amount);
-            return tagged("mod", std::move(in));
+          [&](const item::Modify& m) -> Result<Value> {
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "oid", b.owned(m.order_id.to_base58()));
+            b.set(in, "c", b.text(m.symbol));
+            b.set(in, "sz", b.num(m.amount));
+            return b.tagged("mod", in);
           },
-          [&](const item::Cancel& c) -> Result<Json> {
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            in["c"] = c.symbol;
-            in["oid"] = c.order_id.to_base58();
-            return tagged("cx", std::move(in));
+          [&](const item::Cancel& c) -> Result<Value> {
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "c", b.text(c.symbol));
+            b.set(in, "oid", b.owned(c.order_id.to_base58()));
+            return b.tagged("cx", in);
           },
-          [&](const item::CancelAll& c) -> Result<Json> {
-            Json symbols = Json::array();
-            ReleaseOnExit symbols_guard(symbols);
-            for (const auto& s : c.symbols) symbols.push_back(s);
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            move_into(in, "c", symbols);
-            return tagged("cxa", std::move(in));
-          },
-          [&](const item::Stop& s) -> Result<Json> { return conditional_json("st", s, flavour); },
-          [&](const item::TakeProfit& t) -> Result<Json> { return conditional_json("tp", t, flavour); },
-          [&](const item::Range& r) -> Result<Json> {
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            in["c"] = r.symbol;
-            in["d"] = r.is_buy;
-            in["sz"] = num(r.size);
-            in["pmin"] = num(r.pmin);
-            in["pmax"] = num(r.pmax);
-            in["lmin"] = num(r.lmin);
-            in["lmax"] = num(r.lmax);
-            in["i"] = r.iso;
-            put_builder_code(in, r.builder_code);
-            if (flavour == JsonFlavour::Prepare) {
-              put_optional(in, "slSlippage", r.sl_slippage);
-              put_optional(in, "tpSlippage", r.tp_slippage);
+          [&](const item::CancelAll& c) -> Result<Value> {
+            Value symbols = b.array();
+            Guard symbols_guard(symbols);
+            for (const auto& s : c.symbols) {
+              Value symbol = b.text(s);
+              b.push(symbols, symbol);
             }
-            return tagged("rng", std::move(in));
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "c", symbols);
+            return b.tagged("cxa", in);
           },
-          [&](const item::TriggerBasket& t) -> Result<Json> {
-            auto actions = item_array(t.actions, flavour);
+          [&](const item::Stop& s) -> Result<Value> { return conditional_json(b, "st", s, flavour); },
+          [&](const item::TakeProfit& t) -> Result<Value> { return conditional_json(b, "tp", t, flavour); },
+          [&](const item::Range& r) -> Result<Value> {
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "c", b.text(r.symbol));
+            b.set(in, "d", b.flag(r.is_buy));
+            b.set(in, "sz", b.num(r.size));
+            b.set(in, "pmin", b.num(r.pmin));
+            b.set(in, "pmax", b.num(r.pmax));
+            b.set(in, "lmin", b.num(r.lmin));
+            b.set(in, "lmax", b.num(r.lmax));
+            b.set(in, "i", b.flag(r.iso));
+            put_builder_code(b, in, r.builder_code);
+            if (flavour == JsonFlavour::Prepare) {
+              put_optional(b, in, "slSlippage", r.sl_slippage);
+              put_optional(b, in, "tpSlippage", r.tp_slippage);
+            }
+            return b.tagged("rng", in);
+          },
+          [&](const item::TriggerBasket& t) -> Result<Value> {
+            auto actions = item_array(b, t.actions, flavour);
             if (!actions) return std::move(actions).error();
-            ReleaseOnExit actions_guard(*actions);
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            in["c"] = t.symbol;
-            in["d"] = t.is_buy;
-            in["tr"] = num(t.trigger_price);
-            move_into(in, "actions", *actions);
-            return tagged("trig", std::move(in));
+            Guard actions_guard(*actions);
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "c", b.text(t.symbol));
+            b.set(in, "d", b.flag(t.is_buy));
+            b.set(in, "tr", b.num(t.trigger_price));
+            b.set(in, "actions", *actions);
+            return b.tagged("trig", in);
           },
-          [&](const item::OnFill& f) -> Result<Json> {
+          [&](const item::OnFill& f) -> Result<Value> {
             // A default-constructed OnFill has no trigger; it cannot come from
             // the parser, and null is the honest rendering of "nothing".
-            Json trigger;
-            ReleaseOnExit trigger_guard(trigger);
+            Value trigger = b.null();
+            Guard trigger_guard(trigger);
             if (f.trigger) {
-              auto t = item_json(*f.trigger, flavour);
+              auto t = item_json(b, *f.trigger, flavour);
               if (!t) return std::move(t).error();
-              ReleaseOnExit t_guard(*t);
+              Guard t_guard(*t);
               trigger = std::move(*t);
             }
-            auto actions = item_array(f.actions, flavour);
+            auto actions = item_array(b, f.actions, flavour);
             if (!actions) return std::move(actions).error();
-            ReleaseOnExit actions_guard(*actions);
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            move_into(in, "trigger", trigger);
-            move_into(in, "actions", *actions);
-            return tagged("of", std::move(in));
+            Guard actions_guard(*actions);
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "trigger", trigger);
+            b.set(in, "actions", *actions);
+            return b.tagged("of", in);
           },
-          [&](const item::TrailingStop& t) -> Result<Json> {
-            Json in = Json::object();
-            ReleaseOnExit in_guard(in);
-            in["c"] = t.symbol;
-            in["b"] = t.is_buy;
-            in["sz"] = num(t.size);
-            in["trb"] = num_u(t.trail_bps);
-            in["stb"] = num_u(t.step_bps);
-            in["lim"] = t.limit_price ? num(*t.limit_price) : Json(nullptr);
-            in["i"] = t.iso;
-            put_builder_code(in, t.builder_code);
-            if (flavour == JsonFlavour::Prepare) put_optional(in, "slippage", t.slippage);
-            return tagged("trl", std::move(in));
+          [&](const item::TrailingStop& t) -> Result<Value> {
+            Value in = b.object();
+            Guard in_guard(in);
+            b.set(in, "c", b.text(t.symbol));
+            b.set(in, "b", b.flag(t.is_buy));
+            b.set(in, "sz", b.num(t.size));
+            b.set(in, "trb", b.num_u(t.trail_bps));
+            b.set(in, "stb", b.num_u(t.step_bps));
+            b.set(in, "lim", t.limit_price ? b.num(*t.limit_price) : b.null());
+            b.set(in, "i", b.flag(t.iso));
+            put_builder_code(b, in, t.builder_code);
+            if (flavour == JsonFlavour::Prepare) put_optional(b, in, "slippage", t.slippage);
+            return b.tagged("trl", in);
           },
       },
       item.v);
@@ -286,6 +329,7 @@ void put_policy(Json& in, const std::vector<Pubkey>& signers, uint32_t threshold
 // Appends the JSON list of `action` to `out`; a proposal appends its inner
 // actions' lists one after the other.
 Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour flavour) {
+  JsonBuilder json_builder;
   auto one = [&](Result<Json> r) -> Status {
     if (!r) return std::move(r).error();
     ReleaseOnExit r_guard(*r);
@@ -296,7 +340,7 @@ Status append_action(std::vector<Json>& out, const Action& action, JsonFlavour f
       Overloaded{
           [&](const action::Orders& a) -> Status {
             for (const auto& it : a.orders) {
-              if (auto s = one(item_json(it, flavour)); !s) return s;
+              if (auto s = one(item_json(json_builder, it, flavour)); !s) return s;
             }
             return {};
           },
@@ -548,7 +592,19 @@ Result<JsonList> action_to_json(const Action& action, JsonFlavour flavour) {
   return out;
 }
 
-Result<Json> order_item_to_json(const OrderItem& item, JsonFlavour flavour) { return item_json(item, flavour); }
+Status ItemJson::build(const OrderItem& item, JsonFlavour flavour) {
+  nodes_.clear();
+  owned_.clear();
+  Result<Value> root = item_json(*this, item, flavour);
+  if (!root) return std::move(root).error();
+  root_ = *root;
+  return {};
+}
+
+Result<Json> order_item_to_json(const OrderItem& item, JsonFlavour flavour) {
+  JsonBuilder json_builder;
+  return item_json(json_builder, item, flavour);
+}
 
 Json liquidator_config_to_json(const LiquidatorConfig& config) {
   Json instruments = Json::array();

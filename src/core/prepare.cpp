@@ -69,23 +69,11 @@ Action one_item_orders(OrderItem item) {
   return Action(std::move(orders));
 }
 
-// encode_single_item encodes `item` as a one-item orders transaction with its
-// nonce resolved, into `message` (`scratch` as encode_transaction's): one item
-// of prepare_all_streamed, whose results share the account and signer texts.
-Result<TransactionBody> encode_single_item(OrderItem item, SignatureDomain domain, const Pubkey& account,
-                                           uint64_t nonce, std::vector<uint8_t>& message,
-                                           std::vector<uint8_t>& scratch) {
-  // A one-item transaction's identifier is its item's with sequence number 0,
-  // exactly what the shared path computes for a single item.
-  return encode_transaction(one_item_orders(std::move(item)), domain, nonce, account,
-                            OrderIdSwitches{.single = true, .batch = false}, JsonFlavour::Prepare, message, scratch);
-}
-
-}  // namespace
-
-Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
-                                           const Pubkey& account, OrderIdSwitches ids, JsonFlavour flavour,
-                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) {
+// encode_message writes the message of `action` into `message` and returns
+// the body's order identifiers (see encode_transaction), without its JSON.
+Result<TransactionBody> encode_message(const Action& action, SignatureDomain domain, uint64_t nonce,
+                                       const Pubkey& account, OrderIdSwitches ids, std::vector<uint8_t>& message,
+                                       std::vector<uint8_t>& scratch) {
   if (Status encoded = serialize_for_sdk_signing(action, domain, nonce, account, message); !encoded) {
     return std::move(encoded).error();
   }
@@ -99,9 +87,19 @@ Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain
       if (!found.empty()) body.order_ids = std::move(found);
     }
   }
+  return body;
+}
+
+}  // namespace
+
+Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
+                                           const Pubkey& account, OrderIdSwitches ids, JsonFlavour flavour,
+                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) {
+  Result<TransactionBody> body = encode_message(action, domain, nonce, account, ids, message, scratch);
+  if (!body) return body;
   Result<JsonList> json = action_to_json(action, flavour);
   if (!json) return std::move(json).error();
-  body.actions = std::move(json).value();
+  body->actions = std::move(json).value();
   return body;
 }
 
@@ -122,13 +120,21 @@ Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain
   return render_groups_streamed(
       items.size(),
       [&](size_t b, size_t n, Tape& tape) -> Status {
-        std::vector<uint8_t> message, scratch;  // reused by the group's items
+        // Reused by the group's items. An item is prepared as a one-item
+        // orders transaction: its identifier is the item's with sequence
+        // number 0, exactly what the shared path computes for a single item.
+        std::vector<uint8_t> message, scratch;
         message.reserve(kMessageCapacity);
         scratch.reserve(kIdScratchCapacity);
+        ItemJson json;
         for (size_t i = b; i < b + n; ++i) {
-          Result<TransactionBody> body = encode_single_item(std::move(items[i]), domain, account, base + i, message, scratch);
+          const Action action = one_item_orders(std::move(items[i]));
+          const OrderItem& item = std::get<action::Orders>(action.v).orders[0];
+          Result<TransactionBody> body = encode_message(action, domain, base + i, account,
+                                                        OrderIdSwitches{.single = true, .batch = false}, message, scratch);
           if (!body) return std::move(body).error();
-          render_prepared(message, *body, base + i, tape);  // and the body is freed here, by the thread that made it
+          if (Status s = json.build(item, JsonFlavour::Prepare); !s) return s;
+          render_prepared(message, body->order_id, json, base + i, tape);
         }
         return {};
       },

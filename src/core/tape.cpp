@@ -1,5 +1,6 @@
 #include "fyrn/tape.hpp"
 
+#include <cmath>
 #include <vector>
 
 #include "fyrn/base58.hpp"
@@ -12,30 +13,22 @@ void Tape::scalar(const Json& value) {
   switch (value.type()) {
     case Kind::null:
     case Kind::discarded:
-      op(TapeOp::Null);
+      null_value();
       return;
     case Kind::boolean:
       flag(value.get_ref<const Json::boolean_t&>());
       return;
     case Kind::number_unsigned:
-      op(TapeOp::Unsigned);
-      u64(value.get_ref<const Json::number_unsigned_t&>());
+      unsigned_value(value.get_ref<const Json::number_unsigned_t&>());
       return;
-    case Kind::number_integer: {
-      op(TapeOp::Signed);
-      const int64_t v = value.get_ref<const Json::number_integer_t&>();
-      raw(&v, sizeof v);
+    case Kind::number_integer:
+      signed_value(value.get_ref<const Json::number_integer_t&>());
       return;
-    }
-    case Kind::number_float: {
-      op(TapeOp::Float);
-      const double v = value.get_ref<const Json::number_float_t&>();
-      raw(&v, sizeof v);
+    case Kind::number_float:
+      float_value(value.get_ref<const Json::number_float_t&>());
       return;
-    }
     case Kind::string:
-      op(TapeOp::Text);
-      text(value.get_ref<const Json::string_t&>());
+      text_value(value.get_ref<const Json::string_t&>());
       return;
     case Kind::binary: {
       const auto& bytes = value.get_ref<const Json::binary_t&>();
@@ -59,21 +52,17 @@ void Tape::json(const JsonList& values) {
   std::vector<Frame> frames;
   auto start = [&](const Json& value) {
     if (value.is_array()) {
-      const auto& array = value.get_ref<const Json::array_t&>();
-      op(TapeOp::List);
-      u64(array.size());
+      list(value.get_ref<const Json::array_t&>().size());
       frames.push_back(Frame{&value, 0, {}, {}});
     } else if (value.is_object()) {
       const auto& object = value.get_ref<const Json::object_t&>();
-      op(TapeOp::Object);
-      u64(object.size());
+      this->object(object.size());
       frames.push_back(Frame{nullptr, 0, object.begin(), object.end()});
     } else {
       scalar(value);
     }
   };
-  op(TapeOp::List);
-  u64(values.size());
+  list(values.size());
   for (const Json& root : values) {
     start(root);
     while (!frames.empty()) {
@@ -113,14 +102,15 @@ void order_ids(const std::optional<std::string>& one, const std::optional<std::v
 
 }  // namespace
 
-void render_prepared(const std::vector<uint8_t>& bytes, const TransactionBody& body, uint64_t nonce, Tape& out) {
+void render_prepared(const std::vector<uint8_t>& bytes, const std::optional<std::string>& order_id,
+                     const ItemJson& item, uint64_t nonce, Tape& out) {
   const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   out.text(raw);
   out.text(base58::encode(bytes.data(), bytes.size()));
   out.text_of(base64_len(bytes.size()), [&](char* p) { base64_encode_to(p, bytes.data(), bytes.size()); });
   out.text_of(2 * bytes.size(), [&](char* p) { hex_encode_to(p, bytes.data(), bytes.size()); });
-  order_ids(body.order_id, body.order_ids, out);
-  out.json(body.actions);
+  order_ids(order_id, std::nullopt, out);
+  item.write_actions(out);
   out.u64(nonce);
 }
 
@@ -129,6 +119,66 @@ void render_signed(const SignedTransaction& tx, Tape& out) {
   out.u64(tx.nonce);
   out.text(tx.signature);
   order_ids(tx.order_id, tx.order_ids, out);
+}
+
+ItemJson::Value ItemJson::owned(std::string s) {
+  owned_.push_back(std::move(s));
+  return text(owned_.back());
+}
+
+ItemJson::Value ItemJson::num(double v) {
+  if (!std::isfinite(v)) return null();  // as Json numbers are made (json.cpp)
+  const Value n = add(TapeOp::Float);
+  std::memcpy(&nodes_[n].bits, &v, sizeof v);
+  return n;
+}
+
+void ItemJson::set(Value object, const char* key, Value value) {
+  // Members are kept in ascending byte order of their keys, as a Json object
+  // keeps them.
+  Node& member = nodes_[value];
+  member.key = key;
+  Value* link = &nodes_[object].first;
+  while (*link != kNone && nodes_[*link].key < member.key) link = &nodes_[*link].next;
+  member.next = *link;
+  *link = value;
+  ++nodes_[object].count;
+}
+
+void ItemJson::write(Value v, Tape& out) const {
+  const Node& n = nodes_[v];
+  switch (n.kind) {
+    case TapeOp::Null: out.null_value(); return;
+    case TapeOp::False: out.flag(false); return;
+    case TapeOp::True: out.flag(true); return;
+    case TapeOp::Unsigned: out.unsigned_value(n.bits); return;
+    case TapeOp::Float: {
+      double d;
+      std::memcpy(&d, &n.bits, sizeof d);
+      out.float_value(d);
+      return;
+    }
+    case TapeOp::Text: out.text_value(n.text); return;
+    case TapeOp::List:
+      out.list(n.count);
+      for (Value c = n.first; c != kNone; c = nodes_[c].next) write(c, out);
+      return;
+    case TapeOp::Object:
+      out.object(n.count);
+      for (Value c = n.first; c != kNone; c = nodes_[c].next) {
+        out.key(nodes_[c].key);
+        write(c, out);
+      }
+      return;
+    case TapeOp::Signed:
+    case TapeOp::Binary:
+      return;  // an item's JSON has neither
+  }
+}
+
+void ItemJson::write_actions(Tape& out) const {
+  out.list(1);
+  write(root_, out);
 }
 
 }  // namespace fyrn

@@ -18,6 +18,7 @@
 
 #include "alloc_hooks.hpp"
 #include "fyrn/json.hpp"
+#include "fyrn/tape.hpp"
 #include "wire_test_util.hpp"
 
 using namespace fyrn;
@@ -174,6 +175,36 @@ TEST(ActionJson, EveryShape) {
   const Action stop_in_proposal = action::MultisigPropose{key(0), {action::Orders{{item::Stop{conditional(kNaN, 0.25)}}}}, {}};
   EXPECT_EQ(Json(*action_to_json(stop_in_proposal, JsonFlavour::Signer)).dump().find("slippage"), std::string::npos);
   EXPECT_NE(Json(*action_to_json(stop_in_proposal, JsonFlavour::Prepare)).dump().find(R"("slippage":0.25)"), std::string::npos);
+}
+
+// A batch writes each item's JSON straight to its tape (ItemJson): the same
+// bytes as the Json values written there, for every item shape in both
+// flavours, and the same refusal, with one ItemJson reused throughout.
+TEST(ActionJson, ItemTapeIsTheJsonValuesTape) {
+  item::Order trigger = market(std::nullopt);
+  trigger.order_type = TriggerType{false, 99.0};
+  item::Order odd = limit_example();
+  odd.size = -0.0;
+  odd.price = kNaN;
+  std::vector<OrderItem> items = every_item();
+  items.insert(items.begin() + 3, item::TriggerBasket{"BTC-USD", true, 1.0, {limit_example(), trigger}});
+  items.push_back(odd);
+  ItemJson item_json;
+  for (const OrderItem& item : items) {
+    for (auto flavour : {JsonFlavour::Signer, JsonFlavour::Prepare}) {
+      const Result<JsonList> values = action_to_json(action::Orders{{item}}, flavour);
+      const Status built = item_json.build(item, flavour);
+      ASSERT_EQ(built.ok(), values.ok());
+      if (!values) {
+        EXPECT_EQ(built.error(), values.error());
+        continue;
+      }
+      Tape expected, got;
+      expected.json(*values);
+      item_json.write_actions(got);
+      EXPECT_EQ(got.data(), expected.data()) << Json(*values).dump();
+    }
+  }
 }
 
 // ---- release without allocating --------------------------------------------
