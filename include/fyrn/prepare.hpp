@@ -55,14 +55,19 @@ struct TransactionBody {
   std::optional<std::vector<std::string>> order_ids;
 };
 
+class ItemJson;
+
 // encode_transaction writes the signing message of (action, domain, nonce,
 // account) into `message` (cleared first), computes the order identifiers the
 // switches ask for (`scratch` is their reusable encoding buffer) and converts
-// the action to its JSON. The one path shared by the signer, the preparation
-// and therefore finalisation. Fails where encoding or JSON conversion fails.
+// the action to its JSON: into body.actions, or for an orders action into
+// `orders_json` when given (a batch's, see fyrn/tape.hpp), body.actions then
+// left empty. The one path shared by the signer, the preparation and
+// therefore finalisation. Fails where encoding or JSON conversion fails.
 Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
                                            const Pubkey& account, OrderIdSwitches ids, JsonFlavour flavour,
-                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch);
+                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch,
+                                           ItemJson* orders_json = nullptr);
 
 // prepare_action prepares one action for `account`. `signer` defaults to the
 // account and `nonce` to the process clock (next_timestamp). Orders actions

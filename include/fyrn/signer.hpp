@@ -55,13 +55,16 @@ class Signer {
   // with nonce base_nonce + i, into out[i], for i < n. Groups of up to eight
   // share one ed25519::sign_many call, which costs less per signature. On a
   // failure it returns the lowest-indexed failing item's Error and out is
-  // unspecified. Safe on many threads at once.
-  Status sign_single_items(OrderItem* items, size_t n, uint64_t base_nonce, SignedTransaction* out) const;
+  // unspecified. Safe on many threads at once. With `json` (n of them, a
+  // batch's, see fyrn/tape.hpp), transaction i's JSON goes to json[i] and its
+  // actions stay empty.
+  Status sign_single_items(OrderItem* items, size_t n, uint64_t base_nonce, SignedTransaction* out,
+                           ItemJson* json = nullptr) const;
 
   // sign_single_order_batches is sign_single_items for sign_single_order_batch:
   // batches[i] (moved from) becomes one transaction with nonce base_nonce + i.
   Status sign_single_order_batches(std::vector<OrderItem>* batches, size_t n, uint64_t base_nonce,
-                                   SignedTransaction* out) const;
+                                   SignedTransaction* out, ItemJson* json = nullptr) const;
 
   // sign_bytes returns the base58 Ed25519 signature of msg[0..msg_len).
   std::string sign_bytes(const uint8_t* msg, size_t msg_len) const;
@@ -103,8 +106,10 @@ class Signer {
   // buffers: the thread-safe path of the batch entry points.
   Result<SignedTransaction> sign_own_account(const Action& action, uint64_t nonce) const;
   // sign_own_accounts signs actions[i] with nonce base_nonce + i for this
-  // signer's own account into out[i], eight signatures per sign_many call.
-  Status sign_own_accounts(const Action* actions, size_t n, uint64_t base_nonce, SignedTransaction* out) const;
+  // signer's own account into out[i], eight signatures per sign_many call;
+  // JSON as sign_single_items says.
+  Status sign_own_accounts(const Action* actions, size_t n, uint64_t base_nonce, SignedTransaction* out,
+                           ItemJson* json) const;
   // assemble fills a transaction from its encoded body and signature.
   SignedTransaction assemble(TransactionBody&& body, const Pubkey& account, uint64_t nonce,
                              const uint8_t signature[64]) const;

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -106,17 +105,17 @@ class Tape {
   std::string buf_;
 };
 
-// ItemJson is the JSON of one order item, order_item_to_json's value
-// (fyrn/json.hpp), made for a tape: the same values from the same code, kept
-// in flat buffers that build reuses from one item to the next instead of the
-// Json values' allocations per member.
+// ItemJson is the JSON of an orders action's items, what action_to_json
+// (fyrn/json.hpp) makes of them, made for a tape: the same values from the
+// same code, kept in flat buffers (texts copied) that build reuses from one
+// action to the next instead of the Json values' allocations per member.
 class ItemJson {
  public:
-  // build makes the JSON of `item`; it fails where order_item_to_json fails.
-  Status build(const OrderItem& item, JsonFlavour flavour);
-  // write_actions writes the actions of a one-item orders transaction of the
-  // item built last: what json() writes of action_to_json's list for it,
-  // members in ascending byte order of their keys as Json objects keep them.
+  // build makes the JSON of `items`; it fails where action_to_json fails.
+  Status build(const std::vector<OrderItem>& items, JsonFlavour flavour);
+  // write_actions writes what json() writes of action_to_json's list for the
+  // items built last (members in ascending byte order of their keys, as Json
+  // objects keep them).
   void write_actions(Tape& out) const;
 
   // The builder the item JSON is written against (see json.cpp): values are
@@ -127,12 +126,14 @@ class ItemJson {
   };
   Value object() { return add(TapeOp::Object); }
   Value array() { return add(TapeOp::List); }
-  Value text(std::string_view s) {  // a view: the item outlives write_actions
+  Value text(std::string_view s) {
     const Value v = add(TapeOp::Text);
-    nodes_[v].text = s;
+    nodes_[v].bits = texts_.size();
+    nodes_[v].count = static_cast<uint32_t>(s.size());
+    texts_.append(s);
     return v;
   }
-  Value owned(std::string s);
+  Value owned(const std::string& s) { return text(s); }
   Value flag(bool v) { return add(v ? TapeOp::True : TapeOp::False); }
   Value null() { return add(TapeOp::Null); }
   Value num(double v);
@@ -153,14 +154,13 @@ class ItemJson {
   static constexpr Value kNone = UINT32_MAX;
   struct Node {
     TapeOp kind;
-    std::string_view key;   // as an object member
-    std::string_view text;  // of a Text
-    uint64_t bits = 0;      // of an Unsigned, or a Float's double
+    std::string_view key;  // as an object member
+    uint64_t bits = 0;     // an Unsigned, a Float's double, a Text's offset in texts_
     Value first = kNone, last = kNone, next = kNone;  // children, in order (no `last` for an object)
-    uint32_t count = 0;
+    uint32_t count = 0;                               // of children, or a Text's length
   };
   Value add(TapeOp kind) {
-    nodes_.push_back(Node{kind, {}, {}});
+    nodes_.push_back(Node{kind, {}});
     return static_cast<Value>(nodes_.size() - 1);
   }
   void append(Value parent, Value child) {
@@ -172,8 +172,8 @@ class ItemJson {
   void write(Value v, Tape& out) const;
 
   std::vector<Node> nodes_;
-  std::deque<std::string> owned_;  // the texts made for the item (stable addresses)
-  Value root_ = kNone;
+  std::string texts_;
+  std::vector<Value> roots_;  // one per item
 };
 
 // TapeReader reads a tape's fields in the order they were written. Reading
@@ -217,13 +217,14 @@ class TapeReader {
 //
 // render_prepared: the message bytes, their base58, base64 and hex texts, a
 // flag and the text of order_id, a flag and the texts (count first) of
-// order_ids, the actions, the nonce. A prepared one-item orders transaction:
-// its message, order_id (never order_ids) and item JSON.
+// order_ids, the actions, the nonce. A prepared orders transaction: its
+// message, order_id (never order_ids) and the JSON of its items.
 void render_prepared(const std::vector<uint8_t>& message, const std::optional<std::string>& order_id,
-                     const ItemJson& item, uint64_t nonce, Tape& out);
+                     const ItemJson& actions, uint64_t nonce, Tape& out);
 // render_signed: the actions, the nonce, the signature text, then order_id and
-// order_ids as render_prepared writes them.
-void render_signed(const SignedTransaction& tx, Tape& out);
+// order_ids as render_prepared writes them. A signed orders transaction, whose
+// actions are the JSON of its items.
+void render_signed(const SignedTransaction& tx, const ItemJson& actions, Tape& out);
 
 // RenderedSink takes over the rendered results of a streamed batch on the
 // calling thread: begin once, with the account and signer texts every result

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -514,10 +515,11 @@ Status sign_grouped_streamed(const Signer& signer, std::vector<Item>& items, uin
   return render_groups_streamed(
       items.size(),
       [&](size_t b, size_t n, Tape& tape) {
-        Status s = (signer.*sign_group)(&items[b], n, base_nonce + b, &out[b]);
+        std::array<ItemJson, ItemGroups::kMaxSize> json;
+        Status s = (signer.*sign_group)(&items[b], n, base_nonce + b, &out[b], json.data());
         if (!s) return s;
         for (size_t i = b; i < b + n; ++i) {
-          render_signed(out[i], tape);
+          render_signed(out[i], json[i - b], tape);
           out[i] = SignedTransaction();  // freed here, by the thread that made it
         }
         return s;

@@ -592,12 +592,15 @@ Result<JsonList> action_to_json(const Action& action, JsonFlavour flavour) {
   return out;
 }
 
-Status ItemJson::build(const OrderItem& item, JsonFlavour flavour) {
+Status ItemJson::build(const std::vector<OrderItem>& items, JsonFlavour flavour) {
   nodes_.clear();
-  owned_.clear();
-  Result<Value> root = item_json(*this, item, flavour);
-  if (!root) return std::move(root).error();
-  root_ = *root;
+  texts_.clear();
+  roots_.clear();
+  for (const OrderItem& item : items) {
+    Result<Value> root = item_json(*this, item, flavour);
+    if (!root) return std::move(root).error();
+    roots_.push_back(*root);
+  }
   return {};
 }
 

@@ -93,8 +93,9 @@ Result<std::vector<T>> parallel_map(size_t n, Fn&& fn) {
 // pool counts indices). Eight items share one call of the eight-lane signer
 // (Signer::sign_single_items) and one tape.
 struct ItemGroups {
+  static constexpr size_t kMaxSize = 8;
   explicit ItemGroups(size_t n)
-      : size(n < kParallelThreshold ? 8 : std::clamp<size_t>(n / kParallelThreshold, 1, 8)), n(n),
+      : size(n < kParallelThreshold ? kMaxSize : std::clamp<size_t>(n / kParallelThreshold, 1, kMaxSize)), n(n),
         count((n + size - 1) / size) {}
   size_t begin(size_t g) const { return g * size; }
   size_t length(size_t g) const { return std::min(size, n - g * size); }

@@ -69,16 +69,18 @@ Action one_item_orders(OrderItem item) {
   return Action(std::move(orders));
 }
 
-// encode_message writes the message of `action` into `message` and returns
-// the body's order identifiers (see encode_transaction), without its JSON.
-Result<TransactionBody> encode_message(const Action& action, SignatureDomain domain, uint64_t nonce,
-                                       const Pubkey& account, OrderIdSwitches ids, std::vector<uint8_t>& message,
-                                       std::vector<uint8_t>& scratch) {
+}  // namespace
+
+Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
+                                           const Pubkey& account, OrderIdSwitches ids, JsonFlavour flavour,
+                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch,
+                                           ItemJson* orders_json) {
   if (Status encoded = serialize_for_sdk_signing(action, domain, nonce, account, message); !encoded) {
     return std::move(encoded).error();
   }
   TransactionBody body;
-  if (const auto* orders = std::get_if<action::Orders>(&action.v)) {
+  const auto* orders = std::get_if<action::Orders>(&action.v);
+  if (orders != nullptr) {
     const size_t n = orders->orders.size();
     if (n == 1 && ids.single) {
       body.order_id = single_order_id(orders->orders[0], nonce, account, scratch);
@@ -87,19 +89,13 @@ Result<TransactionBody> encode_message(const Action& action, SignatureDomain dom
       if (!found.empty()) body.order_ids = std::move(found);
     }
   }
-  return body;
-}
-
-}  // namespace
-
-Result<TransactionBody> encode_transaction(const Action& action, SignatureDomain domain, uint64_t nonce,
-                                           const Pubkey& account, OrderIdSwitches ids, JsonFlavour flavour,
-                                           std::vector<uint8_t>& message, std::vector<uint8_t>& scratch) {
-  Result<TransactionBody> body = encode_message(action, domain, nonce, account, ids, message, scratch);
-  if (!body) return body;
+  if (orders != nullptr && orders_json != nullptr) {
+    if (Status built = orders_json->build(orders->orders, flavour); !built) return std::move(built).error();
+    return body;
+  }
   Result<JsonList> json = action_to_json(action, flavour);
   if (!json) return std::move(json).error();
-  body->actions = std::move(json).value();
+  body.actions = std::move(json).value();
   return body;
 }
 
@@ -128,12 +124,11 @@ Status prepare_all_streamed(std::vector<OrderItem> items, SignatureDomain domain
         scratch.reserve(kIdScratchCapacity);
         ItemJson json;
         for (size_t i = b; i < b + n; ++i) {
-          const Action action = one_item_orders(std::move(items[i]));
-          const OrderItem& item = std::get<action::Orders>(action.v).orders[0];
-          Result<TransactionBody> body = encode_message(action, domain, base + i, account,
-                                                        OrderIdSwitches{.single = true, .batch = false}, message, scratch);
+          Result<TransactionBody> body =
+              encode_transaction(one_item_orders(std::move(items[i])), domain, base + i, account,
+                                 OrderIdSwitches{.single = true, .batch = false}, JsonFlavour::Prepare, message,
+                                 scratch, &json);
           if (!body) return std::move(body).error();
-          if (Status s = json.build(item, JsonFlavour::Prepare); !s) return s;
           render_prepared(message, body->order_id, json, base + i, tape);
         }
         return {};

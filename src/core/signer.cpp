@@ -7,6 +7,7 @@
 
 #include "fyrn/base58.hpp"
 #include "fyrn/prepare.hpp"
+#include "fyrn/tape.hpp"
 
 namespace fyrn {
 
@@ -44,7 +45,8 @@ Result<SignedTransaction> Signer::sign_with(const Action& action, uint64_t nonce
   return assemble(std::move(body).value(), account, nonce, sig.data());
 }
 
-Status Signer::sign_own_accounts(const Action* actions, size_t n, uint64_t base_nonce, SignedTransaction* out) const {
+Status Signer::sign_own_accounts(const Action* actions, size_t n, uint64_t base_nonce, SignedTransaction* out,
+                                 ItemJson* json) const {
   constexpr size_t kGroup = 8;  // the lanes of the batch signer
   const OrderIdSwitches ids{.single = compute_order_id_, .batch = compute_batch_order_ids_};
   std::vector<uint8_t> messages[kGroup];
@@ -56,8 +58,9 @@ Status Signer::sign_own_accounts(const Action* actions, size_t n, uint64_t base_
     std::optional<TransactionBody> bodies[kGroup];
     ed25519::SignInput in[kGroup];
     for (size_t k = 0; k < count; ++k) {
-      Result<TransactionBody> body = encode_transaction(actions[begin + k], domain_, base_nonce + begin + k,
-                                                        keypair_.pubkey(), ids, JsonFlavour::Signer, messages[k], scratch);
+      Result<TransactionBody> body =
+          encode_transaction(actions[begin + k], domain_, base_nonce + begin + k, keypair_.pubkey(), ids,
+                             JsonFlavour::Signer, messages[k], scratch, json ? &json[begin + k] : nullptr);
       if (!body) return std::move(body).error();
       bodies[k] = std::move(body).value();
       in[k] = ed25519::SignInput{keypair_.signing_key(), messages[k].data(), messages[k].size()};
@@ -95,7 +98,8 @@ Result<SignedTransaction> Signer::sign_single_order_batch(std::vector<OrderItem>
   return sign_own_account(Action(action::Orders{std::move(items)}), nonce);
 }
 
-Status Signer::sign_single_items(OrderItem* items, size_t n, uint64_t base_nonce, SignedTransaction* out) const {
+Status Signer::sign_single_items(OrderItem* items, size_t n, uint64_t base_nonce, SignedTransaction* out,
+                                 ItemJson* json) const {
   std::vector<Action> actions;
   actions.reserve(n);
   for (size_t i = 0; i < n; ++i) {
@@ -104,23 +108,23 @@ Status Signer::sign_single_items(OrderItem* items, size_t n, uint64_t base_nonce
     orders.orders.push_back(std::move(items[i]));
     actions.emplace_back(std::move(orders));
   }
-  return sign_own_accounts(actions.data(), n, base_nonce, out);
+  return sign_own_accounts(actions.data(), n, base_nonce, out, json);
 }
 
 Status Signer::sign_single_order_batches(std::vector<OrderItem>* batches, size_t n, uint64_t base_nonce,
-                                         SignedTransaction* out) const {
+                                         SignedTransaction* out, ItemJson* json) const {
   std::vector<Action> actions;
   actions.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     if (batches[i].empty()) {
       // One by one, the lists before it would be signed first, and could fail first.
-      Status before = sign_own_accounts(actions.data(), i, base_nonce, out);
+      Status before = sign_own_accounts(actions.data(), i, base_nonce, out, json);
       if (!before) return before;
       return Error::empty_orders();
     }
     actions.emplace_back(action::Orders{std::move(batches[i])});
   }
-  return sign_own_accounts(actions.data(), n, base_nonce, out);
+  return sign_own_accounts(actions.data(), n, base_nonce, out, json);
 }
 
 std::string Signer::sign_bytes(const uint8_t* msg, size_t msg_len) const {

@@ -103,27 +103,22 @@ void order_ids(const std::optional<std::string>& one, const std::optional<std::v
 }  // namespace
 
 void render_prepared(const std::vector<uint8_t>& bytes, const std::optional<std::string>& order_id,
-                     const ItemJson& item, uint64_t nonce, Tape& out) {
+                     const ItemJson& actions, uint64_t nonce, Tape& out) {
   const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   out.text(raw);
   out.text(base58::encode(bytes.data(), bytes.size()));
   out.text_of(base64_len(bytes.size()), [&](char* p) { base64_encode_to(p, bytes.data(), bytes.size()); });
   out.text_of(2 * bytes.size(), [&](char* p) { hex_encode_to(p, bytes.data(), bytes.size()); });
   order_ids(order_id, std::nullopt, out);
-  item.write_actions(out);
+  actions.write_actions(out);
   out.u64(nonce);
 }
 
-void render_signed(const SignedTransaction& tx, Tape& out) {
-  out.json(tx.actions);
+void render_signed(const SignedTransaction& tx, const ItemJson& actions, Tape& out) {
+  actions.write_actions(out);
   out.u64(tx.nonce);
   out.text(tx.signature);
   order_ids(tx.order_id, tx.order_ids, out);
-}
-
-ItemJson::Value ItemJson::owned(std::string s) {
-  owned_.push_back(std::move(s));
-  return text(owned_.back());
 }
 
 ItemJson::Value ItemJson::num(double v) {
@@ -158,7 +153,7 @@ void ItemJson::write(Value v, Tape& out) const {
       out.float_value(d);
       return;
     }
-    case TapeOp::Text: out.text_value(n.text); return;
+    case TapeOp::Text: out.text_value(std::string_view(texts_).substr(n.bits, n.count)); return;
     case TapeOp::List:
       out.list(n.count);
       for (Value c = n.first; c != kNone; c = nodes_[c].next) write(c, out);
@@ -177,8 +172,8 @@ void ItemJson::write(Value v, Tape& out) const {
 }
 
 void ItemJson::write_actions(Tape& out) const {
-  out.list(1);
-  write(root_, out);
+  out.list(roots_.size());
+  for (const Value root : roots_) write(root, out);
 }
 
 }  // namespace fyrn

@@ -177,23 +177,26 @@ TEST(ActionJson, EveryShape) {
   EXPECT_NE(Json(*action_to_json(stop_in_proposal, JsonFlavour::Prepare)).dump().find(R"("slippage":0.25)"), std::string::npos);
 }
 
-// A batch writes each item's JSON straight to its tape (ItemJson): the same
-// bytes as the Json values written there, for every item shape in both
-// flavours, and the same refusal, with one ItemJson reused throughout.
+// A batch writes its orders' JSON straight to its tape (ItemJson): the same
+// bytes as the Json values written there, for every item shape alone and all
+// of them in one list, in both flavours, and the same refusal, with one
+// ItemJson reused throughout.
 TEST(ActionJson, ItemTapeIsTheJsonValuesTape) {
   item::Order trigger = market(std::nullopt);
   trigger.order_type = TriggerType{false, 99.0};
   item::Order odd = limit_example();
   odd.size = -0.0;
   odd.price = kNaN;
-  std::vector<OrderItem> items = every_item();
-  items.insert(items.begin() + 3, item::TriggerBasket{"BTC-USD", true, 1.0, {limit_example(), trigger}});
-  items.push_back(odd);
+  std::vector<OrderItem> all = every_item();
+  all.push_back(odd);
+  std::vector<std::vector<OrderItem>> lists = {all, {}};
+  for (const OrderItem& item : all) lists.push_back({item});
+  lists.insert(lists.begin() + 3, {limit_example(), item::TriggerBasket{"BTC-USD", true, 1.0, {trigger}}});
   ItemJson item_json;
-  for (const OrderItem& item : items) {
+  for (const auto& items : lists) {
     for (auto flavour : {JsonFlavour::Signer, JsonFlavour::Prepare}) {
-      const Result<JsonList> values = action_to_json(action::Orders{{item}}, flavour);
-      const Status built = item_json.build(item, flavour);
+      const Result<JsonList> values = action_to_json(action::Orders{items}, flavour);
+      const Status built = item_json.build(items, flavour);
       ASSERT_EQ(built.ok(), values.ok());
       if (!values) {
         EXPECT_EQ(built.error(), values.error());
