@@ -7,14 +7,14 @@
 // tell the kinds apart.
 #include "fyrn/json.hpp"
 
-#include "fyrn/tape.hpp"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <iterator>
 #include <utility>
 #include <variant>
+
+#include "fyrn/tape.hpp"
 
 namespace fyrn {
 namespace {
@@ -120,7 +120,7 @@ Json key_array(const std::vector<Pubkey>& keys) {
 // num_u(uint64); set(object, key, value) adds a member (the code below sets
 // each key of an object once), push(array, value) appends, and
 // tagged(outer, inner) is the one-key object {outer: inner}. Containers are
-// handed over by reference and left empty.
+// handed over by reference (a Json one is left empty).
 struct JsonBuilder {
   using Value = Json;
   using Guard = ReleaseOnExit<Json>;
