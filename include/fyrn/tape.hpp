@@ -21,11 +21,12 @@
 
 namespace fyrn {
 
-// TapeOp tags one JSON value on a tape. List and Object are followed by their
-// element count (8 bytes), an Object's members by key then value; Unsigned,
-// Signed and Float by 8 bytes, Text and Binary by a text. A key is one byte,
-// its position in kJsonKeys (fyrn/json.hpp), or kTapeKeyText and its text.
-enum class TapeOp : uint8_t { Null, False, True, Unsigned, Signed, Float, Text, Binary, List, Object };
+// TapeOp tags one JSON value on a tape (the kinds an order's JSON has). List
+// and Object are followed by their element count (8 bytes), an Object's
+// members by key then value; Unsigned and Float by 8 bytes, Text by a text. A
+// key is one byte, its position in kJsonKeys (fyrn/json.hpp), or kTapeKeyText
+// and its text.
+enum class TapeOp : uint8_t { Null, False, True, Unsigned, Float, Text, List, Object };
 inline constexpr uint8_t kTapeKeyText = 0xFF;
 static_assert(std::size(kJsonKeys) < kTapeKeyText, "a key's position fits one byte");
 
@@ -70,10 +71,6 @@ class Tape {
     op(TapeOp::Unsigned);
     u64(v);
   }
-  void signed_value(int64_t v) {
-    op(TapeOp::Signed);
-    raw(&v, sizeof v);
-  }
   void float_value(double v) {
     op(TapeOp::Float);
     raw(&v, sizeof v);
@@ -91,8 +88,6 @@ class Tape {
     op(TapeOp::Object);
     u64(n);
   }
-  // json writes the values of `values` as a list, without recursion.
-  void json(const JsonList& values);
   void reserve(size_t n) { buf_.reserve(n); }
   const std::string& data() const { return buf_; }
 
@@ -100,7 +95,6 @@ class Tape {
   friend class TapeReader;
   void op(TapeOp o) { buf_.push_back(static_cast<char>(o)); }
   void raw(const void* p, size_t n) { buf_.append(static_cast<const char*>(p), n); }
-  void scalar(const Json& value);
 
   std::string buf_;
 };
@@ -113,9 +107,9 @@ class ItemJson {
  public:
   // build makes the JSON of `items`; it fails where action_to_json fails.
   Status build(const std::vector<OrderItem>& items, JsonFlavour flavour);
-  // write_actions writes what json() writes of action_to_json's list for the
-  // items built last (members in ascending byte order of their keys, as Json
-  // objects keep them).
+  // write_actions writes action_to_json's list for the items built last as a
+  // List (members in ascending byte order of their keys, as Json objects keep
+  // them).
   void write_actions(Tape& out) const;
 
   // The builder the item JSON is written against (see json.cpp): values are
@@ -185,7 +179,6 @@ class TapeReader {
 
   uint64_t u64() { return fixed<uint64_t>(); }
   double f64() { return fixed<double>(); }
-  int64_t i64() { return fixed<int64_t>(); }
   size_t count() { return fixed<uint64_t>(); }
   bool flag() { return op() == TapeOp::True; }
   TapeOp op() { return static_cast<TapeOp>(*at_++); }

@@ -8,83 +8,6 @@
 
 namespace fyrn {
 
-void Tape::scalar(const Json& value) {
-  using Kind = Json::value_t;
-  switch (value.type()) {
-    case Kind::null:
-    case Kind::discarded:
-      null_value();
-      return;
-    case Kind::boolean:
-      flag(value.get_ref<const Json::boolean_t&>());
-      return;
-    case Kind::number_unsigned:
-      unsigned_value(value.get_ref<const Json::number_unsigned_t&>());
-      return;
-    case Kind::number_integer:
-      signed_value(value.get_ref<const Json::number_integer_t&>());
-      return;
-    case Kind::number_float:
-      float_value(value.get_ref<const Json::number_float_t&>());
-      return;
-    case Kind::string:
-      text_value(value.get_ref<const Json::string_t&>());
-      return;
-    case Kind::binary: {
-      const auto& bytes = value.get_ref<const Json::binary_t&>();
-      op(TapeOp::Binary);
-      text(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-      return;
-    }
-    case Kind::array:
-    case Kind::object:
-      break;  // containers are written by json()
-  }
-}
-
-void Tape::json(const JsonList& values) {
-  // One frame per open container: the next element or member to write.
-  struct Frame {
-    const Json* array;  // null for an object
-    size_t index;
-    Json::object_t::const_iterator member, end;
-  };
-  std::vector<Frame> frames;
-  auto start = [&](const Json& value) {
-    if (value.is_array()) {
-      list(value.get_ref<const Json::array_t&>().size());
-      frames.push_back(Frame{&value, 0, {}, {}});
-    } else if (value.is_object()) {
-      const auto& object = value.get_ref<const Json::object_t&>();
-      this->object(object.size());
-      frames.push_back(Frame{nullptr, 0, object.begin(), object.end()});
-    } else {
-      scalar(value);
-    }
-  };
-  list(values.size());
-  for (const Json& root : values) {
-    start(root);
-    while (!frames.empty()) {
-      Frame& f = frames.back();
-      if (f.array != nullptr) {
-        const auto& array = f.array->get_ref<const Json::array_t&>();
-        if (f.index == array.size()) {
-          frames.pop_back();
-        } else {
-          start(array[f.index++]);  // may grow `frames`: `f` is not used after
-        }
-      } else if (f.member == f.end) {
-        frames.pop_back();
-      } else {
-        const auto& [name, member] = *f.member++;
-        key(name);
-        start(member);
-      }
-    }
-  }
-}
-
 namespace {
 
 // A result's identifiers: a flag and the text of order_id, a flag and the
@@ -165,9 +88,6 @@ void ItemJson::write(Value v, Tape& out) const {
         write(c, out);
       }
       return;
-    case TapeOp::Signed:
-    case TapeOp::Binary:
-      return;  // an item's JSON has neither
   }
 }
 

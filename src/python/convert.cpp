@@ -262,7 +262,7 @@ PyObject* formed(const PyRef* form, Make&& make) {
   return Py_NewRef(form->get());
 }
 
-// tape_json_to_py reads a list of JSON values from a tape (Tape::json) into a
+// tape_json_to_py reads a list of JSON values from a tape (ItemJson::write_actions) into a
 // new list, with its own stack as Converter does.
 PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& repeated, Tracking& tracking) {
   struct Frame {
@@ -287,16 +287,10 @@ PyObject* tape_json_to_py(JsonKeys vocabulary, TapeReader& in, RepeatedText& rep
         Py_RETURN_TRUE;
       case TapeOp::Unsigned:
         return unsigned_to_py(in.u64());
-      case TapeOp::Signed:
-        return PyLong_FromLongLong(in.i64());
       case TapeOp::Float:
         return PyFloat_FromDouble(in.f64());
       case TapeOp::Text:
         return text_value_to_py(in.text(), &repeated);
-      case TapeOp::Binary: {
-        const std::string_view bytes = in.text();
-        return binary_to_py(bytes.data(), bytes.size());
-      }
       case TapeOp::List: {
         const size_t n = in.count();
         PyObject* list = new_list(n);

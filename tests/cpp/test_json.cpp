@@ -177,6 +177,45 @@ TEST(ActionJson, EveryShape) {
   EXPECT_NE(Json(*action_to_json(stop_in_proposal, JsonFlavour::Prepare)).dump().find(R"("slippage":0.25)"), std::string::npos);
 }
 
+namespace {
+
+// write_value writes one Json value with the tags of fyrn/tape.hpp.
+void write_value(const Json& v, Tape& out) {
+  if (v.is_null()) {
+    out.null_value();
+  } else if (v.is_boolean()) {
+    out.flag(v.get<bool>());
+  } else if (v.is_number_unsigned()) {
+    out.unsigned_value(v.get<uint64_t>());
+  } else if (v.is_number_float()) {
+    out.float_value(v.get<double>());
+  } else if (v.is_string()) {
+    out.text_value(v.get_ref<const std::string&>());
+  } else if (v.is_array()) {
+    out.list(v.size());
+    for (const Json& e : v) write_value(e, out);
+  } else if (v.is_object()) {
+    out.object(v.size());
+    for (const auto& [key, member] : v.items()) {
+      out.key(key);
+      write_value(member, out);
+    }
+  } else {
+    ADD_FAILURE() << "no tape tag for " << v.dump();
+  }
+}
+
+// tape_of is the tape of `values` as a List: what the Json values would look
+// like there.
+Tape tape_of(const JsonList& values) {
+  Tape out;
+  out.list(values.size());
+  for (const Json& v : values) write_value(v, out);
+  return out;
+}
+
+}  // namespace
+
 // A batch writes its orders' JSON straight to its tape (ItemJson): the same
 // bytes as the Json values written there, for every item shape alone and all
 // of them in one list, in both flavours, and the same refusal, with one
@@ -202,10 +241,9 @@ TEST(ActionJson, ItemTapeIsTheJsonValuesTape) {
         EXPECT_EQ(built.error(), values.error());
         continue;
       }
-      Tape expected, got;
-      expected.json(*values);
+      Tape got;
       item_json.write_actions(got);
-      EXPECT_EQ(got.data(), expected.data()) << Json(*values).dump();
+      EXPECT_EQ(got.data(), tape_of(*values).data()) << Json(*values).dump();
     }
   }
 }
